@@ -1,0 +1,85 @@
+#pragma once
+
+// Simulated ZARN device. The shared library libzarnsim interposes open, ioctl,
+// lseek, read, write, close (and their glibc variants) for the two device nodes
+// and passes every other descriptor through untouched. Tests link it first (or
+// preload it) and drive it through this interface; the demo and the benchmarks
+// preload it and configure it from the environment (see simulator/README.md).
+//
+// Every function here is safe to call from any thread.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zarnsim {
+
+inline constexpr char flashPath[] = "/dev/zarn_flash";
+inline constexpr char mailboxPath[] = "/dev/zarn_mailbox";
+
+inline constexpr uint32_t flashIocUnlock = 0x40084232;
+inline constexpr uint32_t flashIocErasePage = 0x4004423C;
+inline constexpr uint32_t mailboxIocRequest = 0xC008420A;
+inline constexpr uint32_t flashPageSize = 0x20000;
+
+enum class Node { Flash, Mailbox };
+enum class Op { Open, Close, Ioctl, Lseek, Read, Write };
+
+// One call made on a device node, as the device saw it.
+struct Call
+{
+    Node node = Node::Flash;
+    Op op = Op::Open;
+    int flags = 0;          // Open: the flags passed
+    uint32_t address = 0;   // Lseek: the new position; Read/Write: the position before the transfer
+    uint64_t size = 0;      // Read/Write: bytes asked for
+    uint32_t request = 0;   // Ioctl: the request code, low 32 bits
+    uint64_t argument = 0;  // Ioctl: the argument value itself (erase: the flash address)
+    uint32_t command = 0;   // Ioctl on the mailbox: the command word the caller put in the record
+    std::string phrase;     // Ioctl unlock: the NUL-terminated text the argument points to
+    long result = 0;        // what the call returned (-1 with errno on failure)
+};
+
+// A fresh device: flash all 0xFF and locked, both nodes present, the default
+// mailbox answers, no faults, zero timing, an empty record, no backing file.
+void reset();
+
+std::vector<Call> record();
+void clearRecord();
+void setRecording(bool on); // the benchmarks switch the record off
+
+// Flash content, bypassing the programming model and the faults.
+std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length);
+void setFlashBytes(uint32_t address, const std::vector<uint8_t> &bytes);
+bool unlocked();
+
+// Faults. Each stays in force until reset().
+void setNodeError(Node node, int error); // 0: present; ENOENT, EACCES, ...: open fails with it
+void setUnlockRefused(bool refused);
+void failEraseAt(uint32_t address);     // every erase request for this address fails
+void failEraseRequest(unsigned n);      // the n-th erase request (counted from 1) fails
+void addStuckBits(uint32_t address, uint8_t mask); // these bits of the byte read 0 whatever happens
+void addWeakWord(uint32_t address, unsigned attempts); // the word holds only on the attempts-th write
+// The first write that reaches the word also clears lostBits; later writes,
+// after the page has been erased again, program normally.
+void addLosingWord(uint32_t address, uint32_t lostBits);
+
+// Mailbox.
+void setMailboxAnswers(uint32_t swVersion, uint32_t hwTimestamp, uint32_t pidVersion);
+void setMailboxFlags(uint32_t flags);        // bits left in command after the first answer
+void failMailboxRequest(unsigned n, int error); // the n-th request (counted from 1) fails
+
+// Timing: how long the device itself is busy per operation. All zero by default.
+struct Timing
+{
+    uint32_t pageEraseUs = 0;
+    uint32_t programPerKiBUs = 0;
+    uint32_t readPerKiBUs = 0;
+    uint32_t singleWordUs = 0;
+};
+Timing timingProfile(const std::string &name); // "zero", "nor", "fast", "demo"
+void setTiming(const Timing &timing);
+uint64_t busyNanoseconds(); // device busy time accounted since the last reset()/resetBusy()
+void resetBusy();
+
+} // namespace zarnsim

@@ -1,0 +1,3 @@
+#include "zarnsystem.h"
+
+int ZARNsystem::getSystemVersion(QString *, QString *, QString *) { return -1; }

@@ -1,0 +1,171 @@
+#include "mainwindow.h"
+
+#include "elapsedclock.h"
+#include "forcemode.h"
+#include "imageinfodialog.h"
+#include "runguard.h"
+#include "ui_mainwindow.h"
+#include "updaterthread.h"
+#include "zarnsystem.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const char *const version = "1.1";
+const int buildNumber = 88;
+
+const char *const mailboxPath = "/dev/zarn_mailbox";
+const char *const updateFileExtension = "zarnru";
+
+// A count of seconds as a time of day in UTC: whole days drop out.
+QString formatSeconds(quint32 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("hh:mm:ss"));
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    ui->label_2->setText(QStringLiteral("<html><head/><body><p>ZARN Update Utility</p><p>Version ") +
+                         QLatin1String(version) + QStringLiteral(" build ") + QString::number(buildNumber) +
+                         QStringLiteral("</p><p><br/></p><p>Velmora</p></body></html>"));
+
+    qDebug() << "Test qDebug ";
+
+    QString hwTimestamp;
+    QString swVersion;
+    QString pidVersion;
+    if (ZARNsystem::getSystemVersion(&hwTimestamp, &swVersion, &pidVersion) < 0) {
+        // The window is not shown yet, so the box has no parent.
+        QMessageBox::critical(nullptr, tr("Cannot open file"),
+                              tr("System file ") + QLatin1String(mailboxPath) +
+                                  tr(" could not be opened.\n\nPlease check if ZARN driver is loaded.\n"
+                                     "Application will now quit.\n"));
+        if (!openWithoutDriver)
+            QTimer::singleShot(0, this, &QWidget::close);
+    }
+    ui->curVerTSLineEdit->setText(hwTimestamp);
+    ui->curVerSWLineEdit->setText(swVersion);
+    ui->curPIDverLineEdit->setText(pidVersion);
+
+    connect(ui->fileDialogButton, &QPushButton::released, this, &MainWindow::FileDialogButton_released);
+    connect(ui->startUpdateButton, &QPushButton::released, this, &MainWindow::startUpdateButton_released);
+
+    imageInfoDialog = new ImageInfoDialog(this);
+    new RunGuard(this);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::updateFinished()
+{
+    ui->startUpdateButton->setEnabled(true);
+    ui->currentProgressBar->setValue(100);
+    ui->totalProgressBar->setValue(100);
+    ui->timeRemain->setText(formatSeconds(0));
+    qDebug() << "void MainWindow::updateFinished()";
+}
+
+void MainWindow::updateCurrentProgress(int progress)
+{
+    ui->currentProgressBar->setValue(progress);
+}
+
+void MainWindow::updateTotalProgress(int progress)
+{
+    ui->totalProgressBar->setValue(progress);
+    updateTimeLabels();
+}
+
+void MainWindow::updateStatusText(QString text)
+{
+    ui->statusLabel->setText(text);
+}
+
+void MainWindow::FileDialogButton_released()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open ZARN Update Image file"), QString(),
+                                                      tr("ZARN RU Image (*.zarnru)"));
+    if (!path.isEmpty())
+        ui->filenameLineEdit->setText(path);
+}
+
+void MainWindow::startUpdateButton_released()
+{
+    // One run at a time: none while one is being confirmed or is under way.
+    const bool confirming = imageInfoDialog->isVisible() && imageInfoDialog->isModal();
+    if (confirming || !ui->startUpdateButton->isEnabled())
+        return;
+
+    const QString filename = ui->filenameLineEdit->text();
+    const QStringList parts = filename.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    const QString extension = parts.isEmpty() ? QString() : parts.last();
+    if (extension != QLatin1String(updateFileExtension)) {
+        QMessageBox::warning(this, tr("Invalid filename"),
+                             tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") +
+                                 extension);
+        return;
+    }
+
+    // An information view left open from "Get Image Info" must not stand in for
+    // the confirmation: hiding it makes exec() read the file afresh.
+    if (imageInfoDialog->isVisible())
+        imageInfoDialog->hide();
+    imageInfoDialog->setFilename(filename);
+    if (imageInfoDialog->exec() != QDialog::Accepted)
+        return;
+
+    ui->startUpdateButton->setEnabled(false);
+
+    auto *thread = new QThread;
+    auto *worker = new UpdaterThread(nullptr);
+    worker->setFilename(filename);
+    worker->moveToThread(thread);
+
+    connect(thread, &QThread::started, worker, &UpdaterThread::process);
+    connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
+    connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(worker, &UpdaterThread::finished, this, &MainWindow::updateFinished);
+    connect(worker, &UpdaterThread::updateCurrentProgress, this, &MainWindow::updateCurrentProgress);
+    connect(worker, &UpdaterThread::updateTotalProgress, this, &MainWindow::updateTotalProgress);
+    connect(worker, &UpdaterThread::updateStatusText, this, &MainWindow::updateStatusText);
+
+    elapsedTimer.start();
+    thread->start(QThread::InheritPriority);
+}
+
+void MainWindow::on_imageInfoButton_clicked()
+{
+    imageInfoDialog->setFilename(ui->filenameLineEdit->text());
+    imageInfoDialog->show();
+}
+
+void MainWindow::updateTimeLabels()
+{
+    const qint64 elapsedMs = elapsedclock::read(elapsedTimer);
+    const qint64 elapsedSeconds = elapsedMs / 1000;
+    ui->timeElapsed->setText(formatSeconds(quint32(elapsedSeconds)));
+
+    const int progress = ui->totalProgressBar->value();
+    if (progress > 0) {
+        // Total duration estimated from the share done so far: ms / 1000 * 100 / progress.
+        const qint64 totalSeconds = elapsedclock::read(elapsedTimer) / qint64(10 * progress);
+        const qint32 remainingSeconds = qint32(totalSeconds - elapsedSeconds);
+        ui->timeRemain->setText(formatSeconds(quint32(remainingSeconds)));
+    } else {
+        ui->timeRemain->setText(QStringLiteral(" - "));
+    }
+}

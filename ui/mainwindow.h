@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+
+class ImageInfoDialog;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The utility's one window: installed versions, the choice of an update file,
+// and the control of an update run on a worker thread.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+public slots:
+    void updateFinished();
+    void updateCurrentProgress(int progress);
+    void updateTotalProgress(int progress);
+    void updateStatusText(QString text);
+
+private slots:
+    void FileDialogButton_released();
+    void startUpdateButton_released();
+    void on_imageInfoButton_clicked();
+
+private:
+    void updateTimeLabels();
+
+    Ui::MainWindow *ui;
+    QElapsedTimer elapsedTimer;
+    ImageInfoDialog *imageInfoDialog;
+};

@@ -1,0 +1,5 @@
+#include "runguard.h"
+
+#include <QMainWindow>
+
+RunGuard::RunGuard(QMainWindow *window) : QObject(window) {}

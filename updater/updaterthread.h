@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <sys/types.h>
+
+// The worker of one update run. Despite its name it is a plain QObject that the
+// main window moves to a thread of its own; process() then runs the whole
+// update there and reports through the four signals.
+class UpdaterThread : public QObject
+{
+    Q_OBJECT
+
+public:
+    // One image of an update file, as its 32-byte header describes it.
+    struct imgHeader
+    {
+        u_int32_t version;
+        u_int32_t address;
+        u_int32_t minHW;
+        u_int32_t size;   // block length counted from the header's first byte
+        u_int32_t offset; // file position of the header
+        char name[4];     // not terminated when all four bytes are used
+    };
+
+    explicit UpdaterThread(QObject *parent = nullptr);
+    ~UpdaterThread() override;
+
+    void setFilename(QString filename);
+
+    static int getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list);
+
+    int unlockFlash(int fd);
+    int eraseFlash(int fd, u_int32_t address, u_int32_t size);
+    int writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size);
+    int verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size);
+
+    void reportProgress(int phase, float fraction);
+
+signals:
+    void finished();
+    void updateCurrentProgress(int progress);
+    void updateTotalProgress(int progress);
+    void updateStatusText(QString text);
+
+public slots:
+    void process();
+
+private:
+    QString filename;
+    float imageWeight;
+    float completedWeight;
+};
