@@ -1,3 +1,113 @@
 #include "zarnsystem.h"
 
-int ZARNsystem::getSystemVersion(QString *, QString *, QString *) { return -1; }
+#include <cstdint>
+#include <fcntl.h>
+#include <QDebug>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+const char mailboxPath[] = "/dev/zarn_mailbox";
+
+// Read and write, type 0x42, number 0x0A, size field 8. The driver takes the
+// whole record behind the address whatever the size field says.
+const unsigned long mailboxRequestCode = 0xC008420A;
+
+const uint32_t commandSwVersion = 0x00000101;
+const uint32_t commandHwTimestamp = 0x00000201;
+const uint32_t commandPidVersion = 0x00000301;
+
+// When the driver leaves all of these set in the first answer's command word,
+// it has no versions to give, and these values stand in for all three.
+const uint32_t noAnswerFlags = 0xF;
+const uint32_t fixedSwVersion = 0x00090000;
+const uint32_t fixedHwTimestamp = 1406615411;
+const uint32_t fixedPidVersion = 0x00090000;
+
+struct mailboxRequest
+{
+    uint32_t command;
+    uint32_t value;
+    uint32_t reserved[6];
+};
+static_assert(sizeof(mailboxRequest) == 32, "the driver expects a 32-byte record");
+
+struct installedVersions
+{
+    uint32_t swVersion = 0;
+    uint32_t hwTimestamp = 0;
+    uint32_t pidVersion = 0;
+};
+
+// The driver may write anywhere in the record, so every request starts from a
+// clean one.
+int ask(int device, mailboxRequest &request, uint32_t command)
+{
+    request = mailboxRequest{};
+    request.command = command;
+    return ::ioctl(device, mailboxRequestCode, &request);
+}
+
+// Returns the first failing request's result, or 0 with all three answers.
+int askAll(int device, installedVersions &versions)
+{
+    mailboxRequest request;
+    int result = ask(device, request, commandSwVersion);
+    if (result < 0)
+        return result;
+    if ((request.command & noAnswerFlags) == noAnswerFlags) {
+        versions.swVersion = fixedSwVersion;
+        versions.hwTimestamp = fixedHwTimestamp;
+        versions.pidVersion = fixedPidVersion;
+        return 0;
+    }
+    versions.swVersion = request.value;
+
+    result = ask(device, request, commandHwTimestamp);
+    if (result < 0)
+        return result;
+    versions.hwTimestamp = request.value;
+
+    result = ask(device, request, commandPidVersion);
+    if (result < 0)
+        return result;
+    versions.pidVersion = request.value;
+    return 0;
+}
+
+// Least significant byte first, and the last two bytes run together:
+// 0x04030201 reads 1.2.34.
+QString dotted(uint32_t word)
+{
+    const auto byte = [word](int index) { return QString::number((word >> (8 * index)) & 0xFFu); };
+    return byte(0) + QLatin1Char('.') + byte(1) + QLatin1Char('.') + byte(2) + byte(3);
+}
+
+} // namespace
+
+int ZARNsystem::getSystemVersion(QString *hwTimestamp, QString *swVersion, QString *pidVersion)
+{
+    const int device = ::open(mailboxPath, O_RDWR);
+    if (device < 0) {
+        qDebug() << "Could not open file";
+        return -1;
+    }
+
+    installedVersions versions;
+    const int result = askAll(device, versions);
+    if (result < 0) {
+        ::close(device);
+        return result;
+    }
+
+    if (swVersion)
+        *swVersion = dotted(versions.swVersion);
+    if (hwTimestamp)
+        *hwTimestamp = QString::number(versions.hwTimestamp);
+    if (pidVersion)
+        *pidVersion = dotted(versions.pidVersion);
+
+    ::close(device);
+    return 0;
+}
