@@ -49,6 +49,8 @@ public slots:
     void process();
 
 private:
+    void runUpdate();
+
     QString filename;
     float imageWeight;
     float completedWeight;
