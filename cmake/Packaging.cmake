@@ -1,0 +1,57 @@
+# Desktop entry, icons, device access rule and the Debian package. Everything
+# installed here belongs to the component "utility", next to the executable
+# (app/CMakeLists.txt).
+include(GNUInstallDirs)
+
+set(ZARN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+
+install(FILES ${ZARN_PACKAGING_DIR}/zarn-update-utility.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT utility)
+
+foreach(size 32 48 64 128)
+  install(FILES ${ZARN_PACKAGING_DIR}/icons/zarn-update-utility-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME zarn-update-utility.png COMPONENT utility)
+endforeach()
+
+# udev reads lib/udev/rules.d under /usr and /usr/local alike; the multiarch
+# library directory would not do here.
+install(FILES ${ZARN_PACKAGING_DIR}/60-zarn.rules DESTINATION lib/udev/rules.d COMPONENT utility)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zarn-update-utility)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR Velmora)
+set(CPACK_PACKAGE_CONTACT "Velmora ZARN support <zarn-support@velmora.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programs the flash memory of a ZARN system")
+# dpkg shows the long description as it is: lines stay under 80 characters.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "The ZARN Update Utility shows the versions installed on a ZARN system,\n"
+       "lists the images of an update file (.zarnru) and writes them to the\n"
+       "flash memory through the ZARN kernel driver, reading every image back\n"
+       "and repairing what differs.\n"
+       ".\n"
+       "The package gives the group zarn read-write access to the driver's\n"
+       "device nodes: operators in that group run the utility without root.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Only the product's component, whatever else a build directory installs.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};utility;/")
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The maintainer scripts create the group with groupadd.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
+find_program(ZARN_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(ZARN_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  # Without dpkg-dev the library packages are named by hand, without versions.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", libc6, libstdc++6, libqt5core5a, libqt5gui5 | libqt5gui5-gles, libqt5widgets5")
+endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZARN_PACKAGING_DIR}/debian/postinst ${ZARN_PACKAGING_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+include(CPack)

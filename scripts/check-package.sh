@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a fresh build directory, installs it with
+# apt-get, starts the installed utility offscreen in force mode, checks the
+# desktop entry, icons and udev rule, then purges the package and checks that
+# its files are gone. Meant for CI (root, no display): it installs and purges
+# the package zarn-update-utility on this machine.
+# Usage: scripts/check-package.sh   (BUILD_DIR picks the build directory,
+# build-package by default; it is emptied first)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+package=zarn-update-utility
+program=/usr/bin/$package
+desktop=/usr/share/applications/$package.desktop
+rules=/usr/lib/udev/rules.d/60-zarn.rules
+icon_sizes=(32 48 64 128)
+force_line="openWithoutDriver: ON"
+# Without the driver the utility waits on a critical box that nobody answers
+# offscreen, so it runs until the timeout ends it.
+run_seconds=${RUN_SECONDS:-8}
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Needs root or sudo to install the package" >&2; exit 1; }
+  as_root=(sudo)
+fi
+apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0 "$@"; }
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+icons=()
+for size in "${icon_sizes[@]}"; do
+  icons+=("/usr/share/icons/hicolor/${size}x${size}/apps/$package.png")
+done
+installed_files=("$program" "$desktop" "$rules" "${icons[@]}")
+
+# dpkg-shlibdeps (dpkg-dev) works out the library dependencies.
+scripts/install-deps.sh dpkg-dev desktop-file-utils
+
+build=${BUILD_DIR:-build-package}
+if [ -e "$build" ] && [ ! -f "$build/CMakeCache.txt" ]; then
+  echo "$build exists and is not a build directory: not emptying it" >&2
+  exit 1
+fi
+rm -rf "$build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARN_WERROR=ON \
+  -DZARN_BUILD_TESTS=OFF -DZARN_BUILD_BENCH=OFF -DZARN_BUILD_TOOLS=OFF
+cmake --build "$build" --parallel "$(nproc)"
+(cd "$build" && cpack -G DEB)
+
+debs=("$build"/"${package}"_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "Expected one $package .deb in $build" >&2; exit 1; }
+deb=$(realpath "${debs[0]}")
+echo "Package: $deb"
+dpkg-deb --info "$deb"
+
+version=$(dpkg-deb --field "$deb" Version)
+project_version=$(sed -n 's/^project(.*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ "$version" = "$project_version" ] && pass "version $version" || fail "version $version, project says $project_version"
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "Depends: $depends"
+# One package name a line, versions dropped.
+depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g')
+for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5; do
+  grep -qxF "$library" <<<"$depends_names" && pass "depends on $library" || fail "no dependency on $library"
+done
+contents=$(dpkg-deb --contents "$deb")
+for file in "${installed_files[@]}"; do
+  grep -q " \.$file\$" <<<"$contents" && pass "package holds $file" || fail "package lacks $file"
+done
+if grep -Eq 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents"; then
+  fail "package holds development files:"
+  grep -E 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents" >&2
+else
+  pass "no simulator, builder, tests or benchmarks in the package"
+fi
+
+# A previous run or a hand install would make apt-get skip the install.
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+  apt_get purge "$package"
+fi
+apt_get install --no-install-recommends "$deb"
+
+for file in "${installed_files[@]}"; do
+  [ -f "$file" ] && pass "installed $file" || fail "missing $file"
+done
+[ -x "$program" ] || fail "$program is not executable"
+desktop-file-validate "$desktop" && pass "desktop entry is valid" || fail "desktop-file-validate rejects $desktop"
+grep -qx "Name=ZARN Update Utility" "$desktop" || fail "desktop entry has another name"
+grep -qx "Exec=$package" "$desktop" || fail "desktop entry does not start $package"
+grep -Eqx "Categories=(.*;)?System;.*" "$desktop" || fail "desktop entry is not in the category System"
+grep -Eq '^KERNEL=="zarn_flash\|zarn_mailbox", GROUP="zarn", MODE="0660"$' "$rules" &&
+  pass "udev rule gives the group zarn the device nodes" || fail "udev rule differs"
+getent group zarn >/dev/null && pass "group zarn exists" || fail "postinst did not create the group zarn"
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+QT_QPA_PLATFORM=offscreen timeout "$run_seconds" "$program" --force >/dev/null 2>"$log" || status=$?
+echo "--- $program --force (exit status $status) wrote:"
+cat "$log"
+echo "---"
+grep -qF "$force_line" "$log" && pass "installed utility starts in force mode" || fail "no \"$force_line\" line"
+# 124: still running when the timeout ended it, as expected.
+[ "$status" -eq 124 ] && pass "utility kept running until the timeout" || fail "utility ended by itself with status $status"
+
+apt_get purge "$package"
+for file in "${installed_files[@]}"; do
+  [ ! -e "$file" ] && pass "removed $file" || fail "$file is still there after purge"
+done
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then
+  fail "dpkg still knows $package after purge"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "check-package: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "check-package: all checks passed"
