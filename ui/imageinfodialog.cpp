@@ -1,6 +1,37 @@
 #include "imageinfodialog.h"
 
+#include "imageitem.h"
 #include "ui_imageinfodialog.h"
+#include "updaterthread.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QList>
+#include <QListWidgetItem>
+#include <QSize>
+
+namespace {
+
+// Every row gets the size of the row form, so the list never squeezes it.
+const QSize rowSizeHint(465, 128);
+
+const int nameLength = int(sizeof(UpdaterThread::imgHeader::name));
+
+// Most significant byte first, and no dot between the third and fourth numbers:
+// the bytes 1, 2, 3, 4 show as 1.2.34, the form in which image versions are known.
+QString versionText(quint32 version)
+{
+    return QString::number(version >> 24) + QLatin1Char('.') + QString::number((version >> 16) & 0xffU) +
+           QLatin1Char('.') + QString::number((version >> 8) & 0xffU) + QString::number(version & 0xffU);
+}
+
+// The name field is NUL-padded, and has no terminator when all four bytes are used.
+QString nameText(const char (&name)[nameLength])
+{
+    return QString::fromUtf8(name, int(qstrnlen(name, nameLength)));
+}
+
+} // namespace
 
 ImageInfoDialog::ImageInfoDialog(QWidget *parent) : QDialog(parent), ui(new Ui::ImageInfoDialog)
 {
@@ -15,6 +46,30 @@ ImageInfoDialog::~ImageInfoDialog()
 void ImageInfoDialog::setFilename(QString filename)
 {
     this->filename = filename;
+    ui->filenameLineEdit->setText(filename);
 }
 
-void ImageInfoDialog::showEvent(QShowEvent *) {}
+// Read on every show, so both the information view and the confirmation list
+// the file as it is now. The base class is left out on purpose: it would only
+// re-centre the dialog over the window.
+void ImageInfoDialog::showEvent(QShowEvent *)
+{
+    qDebug() << "virtual void ImageInfoDialog::showEvent(QShowEvent*)";
+
+    ui->listWidget->clear();
+
+    QList<UpdaterThread::imgHeader> images;
+    UpdaterThread::getHeaderInfo(filename, &images);
+
+    for (const UpdaterThread::imgHeader &image : qAsConst(images)) {
+        auto *item = new QListWidgetItem(nullptr, QListWidgetItem::Type);
+        item->setSizeHint(rowSizeHint);
+        ui->listWidget->insertItem(ui->listWidget->count(), item);
+
+        auto *row = new ImageItem(nullptr);
+        row->setValues(nameText(image.name), versionText(image.version), QString::number(image.minHW),
+                       QStringLiteral("0x") + QString::number(image.address, 16),
+                       QString::number(image.size));
+        ui->listWidget->setItemWidget(item, row);
+    }
+}

@@ -12,4 +12,11 @@ ImageItem::~ImageItem()
     delete ui;
 }
 
-void ImageItem::setValues(QString, QString, QString, QString, QString) {}
+void ImageItem::setValues(QString name, QString version, QString minHW, QString address, QString size)
+{
+    ui->nameLabel->setText(name);
+    ui->versionLineEdit->setText(version);
+    ui->minHWlineEdit->setText(minHW);
+    ui->addresLineEdit->setText(address);
+    ui->sizeLineEdit->setText(size);
+}

@@ -61,7 +61,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->startUpdateButton, &QPushButton::released, this, &MainWindow::startUpdateButton_released);
 
     imageInfoDialog = new ImageInfoDialog(this);
-    new RunGuard(this);
+    new RunGuard(this, ui->startUpdateButton);
 }
 
 MainWindow::~MainWindow()
@@ -113,9 +113,10 @@ void MainWindow::startUpdateButton_released()
     const QStringList parts = filename.split(QLatin1Char('.'), Qt::SkipEmptyParts);
     const QString extension = parts.isEmpty() ? QString() : parts.last();
     if (extension != QLatin1String(updateFileExtension)) {
-        QMessageBox::warning(this, tr("Invalid filename"),
-                             tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") +
-                                 extension);
+        QMessageBox::warning(
+            this, tr("Invalid filename"),
+            tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") +
+                extension);
         return;
     }
 

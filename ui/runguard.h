@@ -2,13 +2,30 @@
 
 #include <QObject>
 
+class QAbstractButton;
+class QEvent;
 class QMainWindow;
 
-// Keeps a running update from being cut short by the window closing.
+// Keeps a running update from being cut short: closing the window ends the
+// application, and a flash left half programmed may leave the ZARN system
+// unable to start. A run is under way exactly while the window's update button
+// is disabled, so the guard needs no signal of its own from the run.
 class RunGuard final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit RunGuard(QMainWindow *window);
+    // Lives as a child of window; updateButton belongs to the same window.
+    RunGuard(QMainWindow *window, QAbstractButton *updateButton);
+
+    bool runUnderWay() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void explainRefusal();
+
+    QMainWindow *window;
+    QAbstractButton *updateButton;
 };
