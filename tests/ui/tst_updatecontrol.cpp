@@ -1,0 +1,245 @@
+#include "elapsedclock.h"
+#include "imageinfodialog.h"
+#include "mainwindow.h"
+#include "runspy.h"
+#include "testsupport.h"
+#include "updatefilebuilder.h"
+#include "zarnsim.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The window's clock, pinned: the first reading of a computation gives
+// firstReading, every later one secondReading.
+struct PinnedClock
+{
+    static inline qint64 firstReading = 0;
+    static inline qint64 secondReading = 0;
+    static inline int readings = 0;
+
+    static void set(qint64 first, qint64 second)
+    {
+        firstReading = first;
+        secondReading = second;
+        readings = 0;
+    }
+
+    static qint64 read(const QElapsedTimer &) { return readings++ == 0 ? firstReading : secondReading; }
+};
+
+template <typename T> T *child(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+updatefile::Image image(const QByteArray &name, quint32 address, int dataLength)
+{
+    updatefile::Image result;
+    result.name = name;
+    result.version = 0x01000000;
+    result.address = address;
+    result.data = updatefile::pattern(address, dataLength);
+    return result;
+}
+
+} // namespace
+
+class TestUpdateControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void extensionCheck_data();
+    void extensionCheck();
+    void timeLabels_data();
+    void timeLabels();
+    void informationViewGivesWayToConfirmation();
+};
+
+void TestUpdateControl::initTestCase()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void TestUpdateControl::init()
+{
+    zarnsim::reset();
+}
+
+void TestUpdateControl::cleanup()
+{
+    elapsedclock::setSource(nullptr);
+}
+
+void TestUpdateControl::extensionCheck_data()
+{
+    QTest::addColumn<QString>("filename");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("extension");
+
+    QTest::newRow("plain") << "/data/new.zarnru" << true << "zarnru";
+    QTest::newRow("two dots") << "/data/a.b.zarnru" << true << "zarnru";
+    QTest::newRow("trailing dot") << "/data/new.zarnru." << true << "zarnru";
+    QTest::newRow("double dot") << "/data/new..zarnru" << true << "zarnru";
+    QTest::newRow("no dot at all") << "zarnru" << true << "zarnru";
+    QTest::newRow("upper case") << "/data/new.ZARNRU" << false << "ZARNRU";
+    QTest::newRow("other extension") << "/data/new.bin" << false << "bin";
+    QTest::newRow("empty") << "" << false << "";
+    QTest::newRow("only dots") << "..." << false << "";
+    QTest::newRow("dot in a directory name") << "/data.d/new" << false << "d/new";
+}
+
+void TestUpdateControl::extensionCheck()
+{
+    QFETCH(QString, filename);
+    QFETCH(bool, accepted);
+    QFETCH(QString, extension);
+
+    RunSpy runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    child<QLineEdit>(window, "filenameLineEdit")->setText(filename);
+
+    // The confirmation is cancelled, so no row of this table starts a run.
+    const auto seen = testsupport::answerNextModal(testsupport::rejectModal);
+    QTest::mouseClick(child<QPushButton>(window, "startUpdateButton"), Qt::LeftButton);
+    QVERIFY(seen->seen);
+
+    if (accepted) {
+        QCOMPARE(seen->className, QStringLiteral("ImageInfoDialog"));
+    } else {
+        QCOMPARE(seen->className, QStringLiteral("QMessageBox"));
+        QCOMPARE(seen->title, QStringLiteral("Invalid filename"));
+        QCOMPARE(seen->text,
+                 QStringLiteral(
+                     "The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") +
+                     extension);
+        QCOMPARE(seen->buttonCount, 1);
+        QVERIFY(!seen->hasDefaultButton);
+        QVERIFY(seen->hadParent);
+    }
+    QVERIFY(child<QPushButton>(window, "startUpdateButton")->isEnabled());
+    QCOMPARE(runs.workersCreated.load(), 0);
+    QCOMPARE(child<QLineEdit>(window, "filenameLineEdit")->text(), filename);
+}
+
+void TestUpdateControl::timeLabels_data()
+{
+    QTest::addColumn<int>("held"); // what the bar holds before the value arrives
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<qint64>("firstMs");
+    QTest::addColumn<qint64>("secondMs");
+    QTest::addColumn<QString>("elapsed");
+    QTest::addColumn<QString>("remaining");
+    QTest::addColumn<int>("bar");
+
+    QTest::newRow("a quarter after 125 s") << 0 << 25 << 125000LL << 125000LL << "00:02:05"
+                                           << "00:06:15" << 25;
+    QTest::newRow("estimate from the second reading") << 0 << 25 << 125000LL << 126000LL << "00:02:05"
+                                                      << "00:06:19" << 25;
+    QTest::newRow("divisions truncate") << 0 << 30 << 1999LL << 1999LL << "00:00:01"
+                                        << "00:00:05" << 30;
+    QTest::newRow("nothing done yet") << 0 << 0 << 5000LL << 5000LL << "00:00:05"
+                                      << " - " << 0;
+    QTest::newRow("whole days drop out") << 0 << 100 << 90000000LL << 90000000LL << "01:00:00"
+                                         << "00:00:00" << 100;
+    QTest::newRow("a second between the readings at 100") << 0 << 100 << 1999LL << 2000LL << "00:00:01"
+                                                          << "00:00:01" << 100;
+    QTest::newRow("above 100 keeps the bar") << 25 << 150 << 125000LL << 125000LL << "00:02:05"
+                                             << "00:06:15" << 25;
+    QTest::newRow("below 0 keeps the bar") << 25 << -5 << 125000LL << 125000LL << "00:02:05"
+                                           << "00:06:15" << 25;
+    QTest::newRow("below 0 on an empty bar") << 0 << -1 << 7000LL << 7000LL << "00:00:07"
+                                             << " - " << 0;
+}
+
+void TestUpdateControl::timeLabels()
+{
+    QFETCH(int, held);
+    QFETCH(int, progress);
+    QFETCH(qint64, firstMs);
+    QFETCH(qint64, secondMs);
+    QFETCH(QString, elapsed);
+    QFETCH(QString, remaining);
+    QFETCH(int, bar);
+
+    MainWindow window;
+    elapsedclock::setSource(&PinnedClock::read);
+    // Nothing is shown before the first total-progress value.
+    QCOMPARE(child<QLabel>(window, "timeElapsed")->text(), QString());
+    QCOMPARE(child<QLabel>(window, "timeRemain")->text(), QString());
+
+    if (held != 0) {
+        PinnedClock::set(0, 0);
+        window.updateTotalProgress(held);
+    }
+    PinnedClock::set(firstMs, secondMs);
+    window.updateTotalProgress(progress);
+
+    QCOMPARE(child<QProgressBar>(window, "totalProgressBar")->value(), bar);
+    QCOMPARE(child<QLabel>(window, "timeElapsed")->text(), elapsed);
+    QCOMPARE(child<QLabel>(window, "timeRemain")->text(), remaining);
+}
+
+void TestUpdateControl::informationViewGivesWayToConfirmation()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("new.zarnru"));
+    QVERIFY(updatefile::writeFile(path, {image("OLD", 0x40000, 64)}));
+
+    RunSpy runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClicks(child<QLineEdit>(window, "filenameLineEdit"), path);
+    QTest::mouseClick(child<QPushButton>(window, "imageInfoButton"), Qt::LeftButton);
+
+    auto *dialog = window.findChild<ImageInfoDialog *>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->isModal());
+    QCOMPARE(dialog->findChild<QListWidget *>()->count(), 1);
+
+    // The file changes while the information view is still open.
+    QVERIFY(updatefile::writeFile(
+        path, {image("ONE", 0x40000, 64), image("TWO", 0x60000, 64), image("THRE", 0x80000, 64)}));
+
+    QWidget *confirmation = nullptr;
+    bool wasModal = false;
+    int rowsConfirmed = -1;
+    QString nameConfirmed;
+    const auto seen = testsupport::answerNextModal([&](QWidget *modal) {
+        confirmation = modal;
+        wasModal = modal->isModal();
+        rowsConfirmed = modal->findChild<QListWidget *>()->count();
+        nameConfirmed = modal->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->text();
+        testsupport::rejectModal(modal);
+    });
+    QTest::mouseClick(child<QPushButton>(window, "startUpdateButton"), Qt::LeftButton);
+
+    QVERIFY(seen->seen);
+    QCOMPARE(confirmation, static_cast<QWidget *>(dialog));
+    QVERIFY(wasModal);
+    QCOMPARE(rowsConfirmed, 3);
+    QCOMPARE(nameConfirmed, path);
+    QVERIFY(dialog->isHidden());
+    QVERIFY(child<QPushButton>(window, "startUpdateButton")->isEnabled());
+    QCOMPARE(runs.workersCreated.load(), 0);
+}
+
+QTEST_MAIN(TestUpdateControl)
+#include "tst_updatecontrol.moc"
