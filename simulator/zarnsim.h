@@ -30,14 +30,15 @@ struct Call
 {
     Node node = Node::Flash;
     Op op = Op::Open;
-    int flags = 0;          // Open: the flags passed
-    uint32_t address = 0;   // Lseek: the new position; Read/Write: the position before the transfer
-    uint64_t size = 0;      // Read/Write: bytes asked for
-    uint32_t request = 0;   // Ioctl: the request code, low 32 bits
-    uint64_t argument = 0;  // Ioctl: the argument value itself (erase: the flash address)
-    uint32_t command = 0;   // Ioctl on the mailbox: the command word the caller put in the record
-    std::string phrase;     // Ioctl unlock: the NUL-terminated text the argument points to
-    long result = 0;        // what the call returned (-1 with errno on failure)
+    int flags = 0;         // Open: the flags passed
+    uint32_t address = 0;  // Lseek: the new position; Read/Write: the position before the transfer
+    uint64_t size = 0;     // Read/Write: bytes asked for
+    uint32_t request = 0;  // Ioctl: the request code, low 32 bits
+    uint64_t argument = 0; // Ioctl: the argument value itself (erase: the flash address)
+    uint32_t command = 0;  // Ioctl on the mailbox: the command word the caller put in the record
+    std::string phrase;    // Ioctl unlock: the NUL-terminated text the argument points to
+    long result = 0;       // what the call returned (-1 with errno on failure)
+    int error = 0;         // the errno of a failed call
 };
 
 // A fresh device: flash all 0xFF and locked, both nodes present, the default
@@ -56,9 +57,9 @@ bool unlocked();
 // Faults. Each stays in force until reset().
 void setNodeError(Node node, int error); // 0: present; ENOENT, EACCES, ...: open fails with it
 void setUnlockRefused(bool refused);
-void failEraseAt(uint32_t address);     // every erase request for this address fails
-void failEraseRequest(unsigned n);      // the n-th erase request (counted from 1) fails
-void addStuckBits(uint32_t address, uint8_t mask); // these bits of the byte read 0 whatever happens
+void failEraseAt(uint32_t address);                    // every erase request for this address fails
+void failEraseRequest(unsigned n);                     // the n-th erase request (counted from 1) fails
+void addStuckBits(uint32_t address, uint8_t mask);     // these bits of the byte read 0 whatever happens
 void addWeakWord(uint32_t address, unsigned attempts); // the word holds only on the attempts-th write
 // The first write that reaches the word also clears lostBits; later writes,
 // after the page has been erased again, program normally.
@@ -66,7 +67,7 @@ void addLosingWord(uint32_t address, uint32_t lostBits);
 
 // Mailbox.
 void setMailboxAnswers(uint32_t swVersion, uint32_t hwTimestamp, uint32_t pidVersion);
-void setMailboxFlags(uint32_t flags);        // bits left in command after the first answer
+void setMailboxFlags(uint32_t flags);           // bits left in command after the first answer
 void failMailboxRequest(unsigned n, int error); // the n-th request (counted from 1) fails
 
 // Timing: how long the device itself is busy per operation. All zero by default.
@@ -81,5 +82,21 @@ Timing timingProfile(const std::string &name); // "zero", "nor", "fast", "demo"
 void setTiming(const Timing &timing);
 uint64_t busyNanoseconds(); // device busy time accounted since the last reset()/resetBusy()
 void resetBusy();
+// Whether a call really waits for its busy time (the default) or only accounts it.
+void setSleeping(bool on);
+
+// Persistence. The flash is loaded from path now (an absent file is an erased
+// flash) and saved there whenever a flash descriptor closes after a change, on
+// flushBackingFile() and at exit. An empty path detaches. On failure the
+// message says why.
+bool setBackingFile(const std::string &path, std::string *error = nullptr);
+bool flushBackingFile(std::string *error = nullptr);
+
+// Applies the ZARNSIM_* variables (simulator/README.md) on top of the current
+// state; done once when the library loads. One message per value it rejected.
+std::vector<std::string> configureFromEnvironment();
+
+// A call as one line of text, as the record file (ZARNSIM_RECORD_FILE) has it.
+std::string describe(const Call &call);
 
 } // namespace zarnsim

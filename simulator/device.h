@@ -1,0 +1,57 @@
+#pragma once
+
+// The device model behind the shim: flash, mailbox, faults, record and timing.
+// The shim calls these only for descriptors it has marked as emulated.
+
+#include "zarnsim.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zarnsim::detail {
+
+// Descriptors at or above this number are never emulated; opening a node
+// that would need one fails with EMFILE.
+inline constexpr int trackedDescriptors = 1 << 20;
+
+// One flag per descriptor number, so that ordinary descriptors pass through
+// the shim with one relaxed load and no lock.
+extern std::atomic<uint8_t> emulated[trackedDescriptors];
+
+inline bool isEmulated(int fd)
+{
+    return fd >= 0 && fd < trackedDescriptors && emulated[fd].load(std::memory_order_acquire) != 0;
+}
+
+// What a device call did: result >= 0 on success, else -1 with error set.
+struct Outcome
+{
+    long result = 0;
+    int error = 0;
+    uint64_t busyNs = 0; // how long the device was busy with the call
+};
+
+Outcome openNode(Node node, int flags);
+Outcome closeDescriptor(int fd); // drops the entry; the caller closes the real descriptor
+bool adopt(int fd, int copy);    // copy (a real duplicate of fd) shares fd's open file
+void forget(int fd);             // fd is about to be replaced (dup2 onto it)
+Outcome ioctl(int fd, uint32_t request, unsigned long argument);
+Outcome lseek(int fd, long offset, int whence);
+Outcome read(int fd, void *buffer, size_t size, std::optional<long> at);
+Outcome write(int fd, const void *buffer, size_t size, std::optional<long> at);
+std::optional<int> statusFlags(int fd); // F_GETFL
+void setStatusFlags(int fd, int flags); // F_SETFL
+
+// Sleeps for the busy time of a call, outside the device lock.
+void settle(uint64_t busyNs);
+
+// Where shutdown() writes the record, one describe() line per call; empty: nowhere.
+std::string &recordFile();
+
+// Saves the backing file and writes the record file, if any (process exit).
+void shutdown();
+
+} // namespace zarnsim::detail
