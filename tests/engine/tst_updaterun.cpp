@@ -1,0 +1,326 @@
+#include "enginetestkit.h"
+#include "testsupport.h"
+#include "updaterthread.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using namespace enginetest;
+
+namespace {
+
+const QString initLine = QStringLiteral("Updater initialization...");
+const QString startErase = QStringLiteral("Started erasing Flash memory...");
+const QString startWrite = QStringLiteral("Started writing to Flash memory...");
+const QString startVerify = QStringLiteral("Verifying Flash memory...");
+const QString content = QStringLiteral("Verifying Flash memory content.");
+const QString done = QStringLiteral("Done updating. It is now safe to restart the computer.");
+
+enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping };
+
+} // namespace
+
+class TestUpdateRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void refused_data();
+    void refused();
+    void smallRun();
+    void progress_data();
+    void progress();
+    void pageRepairRestartsReadBack();
+    void eraseFailureOnFirstOfThree();
+    void failedVerificationEndsRun();
+    void refusedUnlock();
+    void onWorkerThread_data();
+    void onWorkerThread();
+
+private:
+    QString makeFile(FileKind kind);
+    // Runs a whole update of path on this thread and returns all it reported.
+    QStringList run(const QString &path);
+
+    QTemporaryDir dir;
+};
+
+void TestUpdateRun::init()
+{
+    zarnsim::reset();
+}
+
+QString TestUpdateRun::makeFile(FileKind kind)
+{
+    const QString path = dir.filePath(QStringLiteral("run.zarnru"));
+    QFile::remove(path);
+    QByteArray bytes;
+    switch (kind) {
+    case Valid:
+        return writeUpdateFile(dir, {image("APP", 0x40000, updatefile::pattern(1, 1000))});
+    case Missing:
+        return path;
+    case Empty:
+        break;
+    case Truncated:
+        bytes = updatefile::build({image("A", 0, QByteArray(100, 'a')), image("B", 0x100000, {})}).left(140);
+        break;
+    case Oversized: {
+        // Sparse: the image data is a hole of zeros past the header.
+        const QString written = writeUpdateFile(dir, {image("BIG", 0, {})});
+        QFile::resize(written, 0x2000001);
+        return written;
+    }
+    case Wrapping:
+        bytes = updatefile::build(
+            {image("A", 0, QByteArray(10, 'a')), image("WRAP", 0xFFFFFF00, QByteArray(0xE1, 'w'))});
+        break;
+    }
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+QStringList TestUpdateRun::run(const QString &path)
+{
+    UpdaterThread worker;
+    worker.setFilename(path);
+    Recorder recorder(&worker);
+    worker.process();
+    return recorder.events;
+}
+
+void TestUpdateRun::refused_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("deviceMissing");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("missing device") << int(Valid) << true << QStringLiteral("Error opening /dev/zarn_flash");
+    QTest::newRow("unreadable file") << int(Missing) << false << QStringLiteral("Error opening %1");
+    QTest::newRow("empty file") << int(Empty) << false << QStringLiteral("Error in %1: no image found");
+    QTest::newRow("truncated file") << int(Truncated) << false
+                                    << QStringLiteral("Error in %1: image header cut short at 0x84");
+    QTest::newRow("oversized image") << int(Oversized) << false
+                                     << QStringLiteral("Error in %1: image 1 (BIG) is larger than 32 MiB, "
+                                                       "size 0x2000001");
+    QTest::newRow("wrapping image") << int(Wrapping) << false
+                                    << QStringLiteral(
+                                           "Error in %1: image 2 (WRAP) at 0xffffff00 runs past the "
+                                           "last flash address 0xffffffff");
+}
+
+// Whatever is wrong, the run says so in one line and the flash is never touched.
+void TestUpdateRun::refused()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, deviceMissing);
+    QFETCH(QString, line);
+    const QString path = makeFile(FileKind(kind));
+    QVERIFY(!path.isEmpty());
+    if (deviceMissing)
+        zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
+    if (line.contains(QLatin1String("%1")))
+        line = line.arg(path);
+
+    QCOMPARE(run(path), QStringList({"S:" + initLine, "C:0", "T:0", "S:" + line, "finished"}));
+    const std::vector<zarnsim::Call> calls = zarnsim::record();
+    if (deviceMissing) {
+        QCOMPARE(int(calls.size()), 1);
+        QVERIFY(calls.front().op == zarnsim::Op::Open && calls.front().result < 0);
+    } else {
+        QVERIFY(calls.empty());
+    }
+}
+
+void TestUpdateRun::smallRun()
+{
+    const QByteArray data = updatefile::pattern(1, 1000);
+    const QString path = makeFile(Valid);
+    testsupport::MessageLog log;
+
+    const QStringList events = run(path);
+    QCOMPARE(statusLines(events),
+             QStringList({initLine, startErase, "Erasing page at 0x40000", "Erasing page at 0x40000",
+                          startWrite, "Writing to Flash memory at 0x40000", startVerify,
+                          "Reading from Flash memory at 0x40000", content, done}));
+    QCOMPARE(events.mid(events.size() - 4), QStringList({"S:" + done, "C:100", "T:100", "finished"}));
+    // The current bar runs from 0 to 100 once per erase pass.
+    const int eraseStart = int(events.indexOf("S:" + startErase));
+    const QStringList erasing = events.mid(eraseStart, events.indexOf("S:" + startWrite) - eraseStart);
+    QCOMPARE(progressOf(erasing, "C:"), QStringList({"C:0", "C:100", "C:0", "C:100"}));
+    // Both erase passes start the bar over; from the write phase on it only climbs.
+    int last = 0;
+    for (const QString &total : progressOf(events.mid(events.indexOf("S:" + startWrite)), "T:")) {
+        QVERIFY2(total.mid(2).toInt() >= last, qPrintable(total));
+        last = total.mid(2).toInt();
+    }
+
+    QCOMPARE(log.messages(),
+             QStringList({"int UpdaterThread::unlockFlash(int)",
+                          "int UpdaterThread::eraseFlash(int, u_int32_t, u_int32_t)",
+                          "int UpdaterThread::eraseFlash(int, u_int32_t, u_int32_t)",
+                          "int UpdaterThread::writeToFlash(int, QFile&, u_int32_t, u_int32_t, u_int32_t)",
+                          "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, "
+                          "u_int32_t)"}));
+    const std::vector<zarnsim::Call> calls = zarnsim::record();
+    QCOMPARE(calls.front().flags, O_RDWR);
+    QVERIFY(calls.back().op == zarnsim::Op::Close);
+    QCOMPARE(flashCalls(zarnsim::Op::Ioctl).front().phrase, std::string("heedful!!"));
+    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000}));
+    QCOMPARE(writeSizes(), QList<quint64>({1024, 8}));
+    // The image runs 32 bytes past the file's end; those hold erased flash.
+    QCOMPARE(flash(0x40000, 1032), data + QByteArray(32, char(0xFF)));
+}
+
+void TestUpdateRun::progress_data()
+{
+    QTest::addColumn<QList<uint>>("dataSizes");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("total");
+
+    const QList<uint> one{2016}; // 2 KiB with its header
+    QTest::newRow("erase starts at 0") << one << "S:" + startErase << 0;
+    QTest::newRow("write starts at 5") << one << "S:" + startWrite << 5;
+    QTest::newRow("half written, 49") << one << "S:Writing to Flash memory at 0x0" << 49;
+    QTest::newRow("read-back starts at 93") << one << "S:" + startVerify << 93;
+    QTest::newRow("compare starts at 97") << one << "S:" + content << 97;
+    QTest::newRow("1 and 3 shares, second half written, 61")
+        << QList<uint>{2016, 6112} << "S:Writing to Flash memory at 0x100800" << 61;
+}
+
+void TestUpdateRun::progress()
+{
+    QFETCH(QList<uint>, dataSizes);
+    QFETCH(QString, after);
+    QFETCH(int, total);
+    QList<updatefile::Image> images;
+    for (int i = 0; i < dataSizes.size(); ++i)
+        images << image("IMG", quint32(i) * 0x100000, updatefile::pattern(uint(i), int(dataSizes.at(i))));
+
+    const QStringList events = run(writeUpdateFile(dir, images));
+    QCOMPARE(events.at(events.size() - 4), "S:" + done);
+    QCOMPARE(totalAfter(events, after), total);
+}
+
+void TestUpdateRun::pageRepairRestartsReadBack()
+{
+    const QByteArray data = updatefile::pattern(2, 3000);
+    zarnsim::addLosingWord(0x40000 + 0x400, 0xFFFFFFFF);
+    const QStringList events = run(writeUpdateFile(dir, {image("APP", 0x40000, data)}));
+
+    const int repair = int(events.indexOf("S:Erasing page at 0x40000", events.indexOf("S:" + content)));
+    QVERIFY(repair > 0);
+    QCOMPARE(totalAfter(events, "S:Writing to Flash memory at 0x40000", repair), 93);
+    QCOMPARE(progressOf(events.mid(repair), "C:").first(), QStringLiteral("C:0"));
+    QCOMPARE(events.mid(events.size() - 4), QStringList({"S:" + done, "C:100", "T:100", "finished"}));
+    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000, 0x40000}));
+    QCOMPARE(flash(0x40000, 3000), data);
+}
+
+void TestUpdateRun::eraseFailureOnFirstOfThree()
+{
+    const QByteArray data = updatefile::pattern(3, 500);
+    zarnsim::failEraseAt(0x0);
+    const QStringList events = run(writeUpdateFile(
+        dir, {image("ONE", 0x0, data), image("TWO", 0x100000, data), image("THRE", 0x200000, data)}));
+
+    QCOMPARE(statusLines(events),
+             QStringList({initLine, startErase, "Erasing page at 0x0", "Error erasing page at 0x0"}));
+    QCOMPARE(events.last(), QStringLiteral("finished"));
+    QCOMPARE(events.count("finished"), 1);
+    QVERIFY(!events.contains("T:100"));
+    QCOMPARE(eraseAddresses(), QList<uint>{0x0});
+    QVERIFY(flashCalls(zarnsim::Op::Write).empty());
+    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
+}
+
+void TestUpdateRun::failedVerificationEndsRun()
+{
+    QByteArray data = updatefile::pattern(4, 500);
+    data[0x10] = char(0xFF);
+    zarnsim::addStuckBits(0x40010, 0x80);
+    const QStringList events =
+        run(writeUpdateFile(dir, {image("ONE", 0x40000, data), image("TWO", 0x100000, data)}));
+
+    QCOMPARE(events.mid(events.size() - 2),
+             QStringList({"S:Error verifying Flash memory at 0x40010", "finished"}));
+    QVERIFY(!events.contains("S:" + done));
+    QVERIFY(!events.contains("T:100"));
+    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000, 0x40000, 0x40000, 0x40000}));
+    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
+}
+
+void TestUpdateRun::refusedUnlock()
+{
+    zarnsim::setUnlockRefused(true);
+    const QStringList events = run(makeFile(Valid));
+    QCOMPARE(statusLines(events), QStringList({initLine, "Error unlocking Flash memory.", startErase,
+                                               "Erasing page at 0x40000", "Error erasing page at 0x40000"}));
+    QCOMPARE(events.last(), QStringLiteral("finished"));
+    QVERIFY(flashCalls(zarnsim::Op::Write).empty());
+}
+
+void TestUpdateRun::onWorkerThread_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("deviceMissing");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("success") << int(Valid) << false << done;
+    QTest::newRow("missing device") << int(Valid) << true << QStringLiteral("Error opening /dev/zarn_flash");
+    QTest::newRow("unreadable file") << int(Missing) << false << QString();
+}
+
+// Wired as the main window wires it: the run reports to the GUI thread, ends
+// once, and both objects delete themselves.
+void TestUpdateRun::onWorkerThread()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, deviceMissing);
+    QFETCH(QString, lastLine);
+    const QString path = makeFile(FileKind(kind));
+    if (lastLine.isEmpty())
+        lastLine = QStringLiteral("Error opening ") + path;
+    if (deviceMissing)
+        zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
+
+    auto *thread = new QThread;
+    auto *worker = new UpdaterThread;
+    worker->setFilename(path);
+    worker->moveToThread(thread);
+    QObject window;
+    QStringList lines;
+    int finishedCount = 0;
+    bool allOnGuiThread = true;
+    connect(thread, &QThread::started, worker, &UpdaterThread::process);
+    connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
+    connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &UpdaterThread::finished, &window, [&] { ++finishedCount; });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(worker, &UpdaterThread::updateStatusText, &window, [&](const QString &text) {
+        allOnGuiThread = allOnGuiThread && QThread::currentThread() == window.thread();
+        lines << text;
+    });
+    const QPointer<QThread> threadAlive(thread);
+    const QPointer<UpdaterThread> workerAlive(worker);
+    thread->start();
+
+    QVERIFY(testsupport::waitFor([&] { return threadAlive.isNull() && workerAlive.isNull(); }, 30000));
+    QCOMPARE(finishedCount, 1);
+    QVERIFY(allOnGuiThread);
+    QCOMPARE(lines.first(), initLine);
+    QCOMPARE(lines.last(), lastLine);
+    QCOMPARE(lines.count(done), lastLine == done ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestUpdateRun)
+#include "tst_updaterun.moc"
