@@ -247,33 +247,42 @@ int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int3
         emit updateStatusText(QStringLiteral("Verifying Flash memory content."));
 
         u_int32_t w = 0;
-        for (; w < words; ++w) {
+        while (w < words) {
             if (w % compareReportInterval == 0)
                 reportProgress(ComparePhase, float(w) / float(words));
+            // Equal stretches up to the next report are passed over in one comparison.
+            const u_int32_t stretchEnd =
+                std::min(words, w - w % compareReportInterval + compareReportInterval);
+            if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize,
+                            flashBuffer.data() + size_t(w) * wordSize,
+                            size_t(stretchEnd - w) * wordSize) == 0) {
+                w = stretchEnd;
+                continue;
+            }
+            while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flashBuffer.data(), w * wordSize))
+                ++w;
             const u_int32_t imageOffset = w * wordSize;
             const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
             const u_int32_t flashWord = wordAt(flashBuffer.data(), imageOffset);
-            if (fileWord == flashWord)
-                continue;
             qDebug() << dashLine;
             qDebug() << hexLine("Mismatch between buffers at 0x", imageOffset);
             qDebug() << (hexNumber(fileWord) + QStringLiteral(" != ") + hexNumber(flashWord));
             qDebug() << "Trying to repair things...";
             // A write only clears bits, so the word alone can be mended only
             // where the flash still holds every 1 the file wants.
-            if ((flashWord & fileWord) == fileWord) {
-                emit updateStatusText(hexLine(writingText, imageOffset));
-                ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
-                ::write(fd, &fileWord, sizeof fileWord);
-                ::usleep(wordSettleUs);
-                ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
-                u_int32_t check = ~fileWord;
-                ::read(fd, &check, sizeof check);
-                qDebug() << hexLine("Check: ", check);
-                if (check == fileWord)
-                    continue;
-            }
-            break;
+            if ((flashWord & fileWord) != fileWord)
+                break;
+            emit updateStatusText(hexLine(writingText, imageOffset));
+            ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
+            ::write(fd, &fileWord, sizeof fileWord);
+            ::usleep(wordSettleUs);
+            ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
+            u_int32_t check = ~fileWord; // a failed read must not pass for the right value
+            ::read(fd, &check, sizeof check);
+            qDebug() << hexLine("Check: ", check);
+            if (check != fileWord)
+                break;
+            ++w;
         }
         if (w >= words)
             return 0;

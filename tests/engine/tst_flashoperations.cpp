@@ -40,9 +40,6 @@ class TestFlashOperations : public QObject
 private slots:
     void init();
     void cleanup();
-    void freshWorkerReportsZero();
-    void unlock_data();
-    void unlock();
     void erase_data();
     void erase();
     void write_data();
@@ -93,36 +90,6 @@ void TestFlashOperations::openImage(const QByteArray &data)
     QVERIFY(worker->unlockFlash(fd) >= 0);
     zarnsim::clearRecord();
     recorder->events.clear();
-}
-
-void TestFlashOperations::freshWorkerReportsZero()
-{
-    worker->reportProgress(0, 0.0f);
-    QCOMPARE(recorder->events, QStringList({"C:0", "T:0"}));
-}
-
-void TestFlashOperations::unlock_data()
-{
-    QTest::addColumn<bool>("refused");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("granted") << false << QStringList();
-    QTest::newRow("refused") << true << QStringList{"Error unlocking Flash memory."};
-}
-
-void TestFlashOperations::unlock()
-{
-    QFETCH(bool, refused);
-    QFETCH(QStringList, lines);
-    zarnsim::setUnlockRefused(refused);
-    testsupport::MessageLog log;
-    QCOMPARE(worker->unlockFlash(fd) < 0, refused);
-    QCOMPARE(statusLines(recorder->events), lines);
-    QCOMPARE(log.messages(), QStringList{"int UpdaterThread::unlockFlash(int)"});
-    const std::vector<zarnsim::Call> calls = flashCalls(zarnsim::Op::Ioctl);
-    QCOMPARE(int(calls.size()), 1);
-    QCOMPARE(calls.front().request, zarnsim::flashIocUnlock);
-    QCOMPARE(calls.front().phrase, std::string("heedful!!"));
-    QCOMPARE(zarnsim::unlocked(), !refused);
 }
 
 void TestFlashOperations::erase_data()
