@@ -901,8 +901,12 @@ bool setBackingFile(const std::string &path, std::string *error)
     std::string message;
     const bool ok = s.flash.load(path, &message);
     detail::applyStuckBits(s, 0, detail::addressSpace);
-    if (!ok && error)
-        *error = message;
+    if (!ok) {
+        // Never overwrite a file that is not ours.
+        s.backingFile.clear();
+        if (error)
+            *error = message;
+    }
     return ok;
 }
 

@@ -152,7 +152,8 @@ std::vector<std::string> configureFromEnvironment()
     reader.take("ZARNSIM_FLASH_FILE", "a readable flash image", [&](const std::string &text) {
         std::string error;
         if (!setBackingFile(text, &error))
-            reader.problems.push_back("ZARNSIM_FLASH_FILE: " + error + "; starting from an erased flash");
+            reader.problems.push_back("ZARNSIM_FLASH_FILE: " + error +
+                                      "; the flash starts erased and is not saved");
         return true;
     });
     reader.take("ZARNSIM_MISSING", "flash, mailbox or both", [](const std::string &text) {

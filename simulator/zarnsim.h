@@ -87,8 +87,8 @@ void setSleeping(bool on);
 
 // Persistence. The flash is loaded from path now (an absent file is an erased
 // flash) and saved there whenever a flash descriptor closes after a change, on
-// flushBackingFile() and at exit. An empty path detaches. On failure the
-// message says why.
+// flushBackingFile() and at exit. An empty path detaches. A file that is not
+// a flash image is left alone and not used; the message says why.
 bool setBackingFile(const std::string &path, std::string *error = nullptr);
 bool flushBackingFile(std::string *error = nullptr);
 

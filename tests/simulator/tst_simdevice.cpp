@@ -595,6 +595,13 @@ void tst_SimDevice::backingFileKeepsTheFlash()
     QVERIFY(!zarnsim::setBackingFile(junk.fileName().toStdString(), &error));
     QVERIFY(!error.empty());
     QCOMPARE(flash(0xABCDE0, 4), word(0xFFFFFFFF));
+    const int again = openFlash();
+    unlock(again);
+    writeAt(again, 0, word(0));
+    ::close(again);
+    QVERIFY(zarnsim::flushBackingFile());
+    QVERIFY(junk.open(QIODevice::ReadOnly));
+    QCOMPARE(junk.readAll(), QByteArray("not a flash image"));
 }
 
 void tst_SimDevice::mailboxAnswers_data()
