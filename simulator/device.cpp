@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <set>
 #include <string>
 #include <thread>
@@ -682,6 +683,12 @@ void settle(uint64_t busyNs)
     std::this_thread::sleep_for(std::chrono::nanoseconds(debtNs));
     debtNs -= std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
                   .count();
+}
+
+void installForkHandlers()
+{
+    pthread_atfork([] { state().mutex.lock(); }, [] { state().mutex.unlock(); },
+                   [] { state().mutex.unlock(); });
 }
 
 std::string &recordFile()

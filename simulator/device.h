@@ -51,6 +51,10 @@ void settle(uint64_t busyNs);
 // Where shutdown() writes the record, one describe() line per call; empty: nowhere.
 std::string &recordFile();
 
+// Holds the device lock across fork(), so that a child never inherits it
+// held by a thread that does not exist there.
+void installForkHandlers();
+
 // Saves the backing file and writes the record file, if any (process exit).
 void shutdown();
 

@@ -247,6 +247,7 @@ namespace {
 
 __attribute__((constructor)) void configureOnLoad()
 {
+    detail::installForkHandlers();
     for (const auto &problem : configureFromEnvironment())
         std::fprintf(stderr, "zarnsim: %s\n", problem.c_str());
 }

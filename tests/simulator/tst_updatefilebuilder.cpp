@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QTest>
 
 namespace {
@@ -47,6 +48,7 @@ private slots:
     void commandLine();
     void commandLineRefuses_data();
     void commandLineRefuses();
+    void sampleFile();
 };
 
 void tst_UpdateFileBuilder::layout_data()
@@ -220,6 +222,28 @@ void tst_UpdateFileBuilder::commandLineRefuses()
     QVERIFY(builder.exitCode() != 0);
     QVERIFY(builder.readAllStandardError().startsWith("zarnru-build: "));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.zarnru"))));
+}
+
+void tst_UpdateFileBuilder::sampleFile()
+{
+    // The demo's file: a chain of three images, one of them off a page boundary.
+    const QByteArray file = readFile(QStringLiteral(ZARN_SAMPLE_FILE));
+    QStringList images;
+    qint64 position = 0;
+    for (;;) {
+        QVERIFY(position + updatefile::headerSize <= file.size());
+        const char *header = file.constData() + position;
+        const quint32 next = qFromLittleEndian<quint32>(header + 28);
+        images << QStringLiteral("%1@%2")
+                      .arg(QString::fromLatin1(QByteArray(header + 12, 4)).remove(QChar(0)))
+                      .arg(qFromLittleEndian<quint32>(header + 4), 0, 16);
+        if (next == 0)
+            break;
+        position += next;
+    }
+    QCOMPARE(images, QStringList({QStringLiteral("BOOT@0"), QStringLiteral("KERN@80400"),
+                                  QStringLiteral("APP@200000")}));
+    QVERIFY(file.size() > 1024 * 1024 && file.size() < 2 * 1024 * 1024);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateFileBuilder)
