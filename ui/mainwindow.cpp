@@ -113,10 +113,13 @@ void MainWindow::startUpdateButton_released()
     const QStringList parts = filename.split(QLatin1Char('.'), Qt::SkipEmptyParts);
     const QString extension = parts.isEmpty() ? QString() : parts.last();
     if (extension != QLatin1String(updateFileExtension)) {
-        QMessageBox::warning(
-            this, tr("Invalid filename"),
-            tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") +
-                extension);
+        // Built by hand rather than through QMessageBox::warning, which would
+        // make OK the box's default button.
+        QMessageBox box(
+            QMessageBox::Warning, tr("Invalid filename"),
+            tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") + extension,
+            QMessageBox::Ok, this);
+        box.exec();
         return;
     }
 

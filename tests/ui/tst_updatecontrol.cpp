@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -229,6 +230,9 @@ void TestUpdateControl::informationViewGivesWayToConfirmation()
         nameConfirmed = modal->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->text();
         testsupport::rejectModal(modal);
     });
+    // A confirmation that never turns modal would leave exec() waiting forever:
+    // end it, so that the test fails instead of hanging.
+    QTimer::singleShot(15000, dialog, [dialog] { dialog->reject(); });
     QTest::mouseClick(child<QPushButton>(window, "startUpdateButton"), Qt::LeftButton);
 
     QVERIFY(seen->seen);

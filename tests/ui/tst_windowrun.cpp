@@ -47,7 +47,7 @@ bool flashHolds(const updatefile::Image &image)
 
 } // namespace
 
-class TestUpdateRun : public QObject
+class TestWindowRun : public QObject
 {
     Q_OBJECT
 
@@ -69,24 +69,24 @@ private:
     QTemporaryDir dir;
 };
 
-void TestUpdateRun::initTestCase()
+void TestWindowRun::initTestCase()
 {
     QApplication::setQuitOnLastWindowClosed(false);
     QVERIFY(dir.isValid());
 }
 
-void TestUpdateRun::init()
+void TestWindowRun::init()
 {
     zarnsim::reset();
 }
 
-QString TestUpdateRun::writeUpdateFile(const QList<updatefile::Image> &images)
+QString TestWindowRun::writeUpdateFile(const QList<updatefile::Image> &images)
 {
     const QString path = dir.filePath(QStringLiteral("update.zarnru"));
     return updatefile::writeFile(path, images) ? path : QString();
 }
 
-void TestUpdateRun::startRun(MainWindow &window, const QString &path)
+void TestWindowRun::startRun(MainWindow &window, const QString &path)
 {
     auto *filename = child<QLineEdit>(window, "filenameLineEdit");
     filename->clear();
@@ -100,7 +100,7 @@ void TestUpdateRun::startRun(MainWindow &window, const QString &path)
     QVERIFY(!child<QPushButton>(window, "startUpdateButton")->isEnabled());
 }
 
-bool TestUpdateRun::waitForRunsToEnd(MainWindow &window, const RunSpy &runs, int count)
+bool TestWindowRun::waitForRunsToEnd(MainWindow &window, const RunSpy &runs, int count)
 {
     auto *update = child<QPushButton>(window, "startUpdateButton");
     return testsupport::waitFor(
@@ -110,7 +110,7 @@ bool TestUpdateRun::waitForRunsToEnd(MainWindow &window, const RunSpy &runs, int
         runTimeoutMs);
 }
 
-void TestUpdateRun::runsToTheEndAndCleansUp()
+void TestWindowRun::runsToTheEndAndCleansUp()
 {
     const QList<updatefile::Image> images = threeImages();
     const QString path = writeUpdateFile(images);
@@ -145,7 +145,7 @@ void TestUpdateRun::runsToTheEndAndCleansUp()
     }
 }
 
-void TestUpdateRun::failingRunEndsWithItsError_data()
+void TestWindowRun::failingRunEndsWithItsError_data()
 {
     QTest::addColumn<int>("fault");
     QTest::addColumn<QString>("lastLine");
@@ -156,7 +156,7 @@ void TestUpdateRun::failingRunEndsWithItsError_data()
     QTest::newRow("no flash device") << 2 << "Error opening /dev/zarn_flash";
 }
 
-void TestUpdateRun::failingRunEndsWithItsError()
+void TestWindowRun::failingRunEndsWithItsError()
 {
     QFETCH(int, fault);
     QFETCH(QString, lastLine);
@@ -194,7 +194,7 @@ void TestUpdateRun::failingRunEndsWithItsError()
     QVERIFY(child<QPushButton>(window, "startUpdateButton")->isEnabled());
 }
 
-void TestUpdateRun::closeWaitsForTheRun()
+void TestWindowRun::closeWaitsForTheRun()
 {
     const QList<updatefile::Image> images = threeImages();
     const QString path = writeUpdateFile(images);
@@ -230,5 +230,5 @@ void TestUpdateRun::closeWaitsForTheRun()
     QVERIFY(!window.isVisible());
 }
 
-QTEST_MAIN(TestUpdateRun)
-#include "tst_updaterun.moc"
+QTEST_MAIN(TestWindowRun)
+#include "tst_windowrun.moc"
