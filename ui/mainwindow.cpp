@@ -45,11 +45,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     QString swVersion;
     QString pidVersion;
     if (ZARNsystem::getSystemVersion(&hwTimestamp, &swVersion, &pidVersion) < 0) {
-        // The window is not shown yet, so the box has no parent.
-        QMessageBox::critical(nullptr, tr("Cannot open file"),
-                              tr("System file ") + QLatin1String(mailboxPath) +
-                                  tr(" could not be opened.\n\nPlease check if ZARN driver is loaded.\n"
-                                     "Application will now quit.\n"));
+        // The window is not shown yet, so the box has no parent; built by hand
+        // so that OK is not made its default button.
+        QMessageBox box(QMessageBox::Critical, tr("Cannot open file"),
+                        tr("System file ") + QLatin1String(mailboxPath) +
+                            tr(" could not be opened.\n\nPlease check if ZARN driver is loaded.\n"
+                               "Application will now quit.\n"),
+                        QMessageBox::Ok);
+        box.exec();
         if (!openWithoutDriver)
             QTimer::singleShot(0, this, &QWidget::close);
     }
@@ -113,8 +116,7 @@ void MainWindow::startUpdateButton_released()
     const QStringList parts = filename.split(QLatin1Char('.'), Qt::SkipEmptyParts);
     const QString extension = parts.isEmpty() ? QString() : parts.last();
     if (extension != QLatin1String(updateFileExtension)) {
-        // Built by hand rather than through QMessageBox::warning, which would
-        // make OK the box's default button.
+        // Built by hand, as above.
         QMessageBox box(
             QMessageBox::Warning, tr("Invalid filename"),
             tr("The filename is not valid.\n\nExpecting file extenison: .zarnru, instead got: .") + extension,
