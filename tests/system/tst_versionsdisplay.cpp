@@ -1,0 +1,194 @@
+#include "forcemode.h"
+#include "mainwindow.h"
+#include "testsupport.h"
+#include "zarnsim.h"
+
+#include <cerrno>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QList>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using zarnsim::Node;
+
+namespace {
+
+const QString boxTitle = QStringLiteral("Cannot open file");
+const QString boxText =
+    QStringLiteral("System file /dev/zarn_mailbox could not be opened.\n\n"
+                   "Please check if ZARN driver is loaded.\nApplication will now quit.\n");
+
+struct BoxSeen
+{
+    QString className;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    int buttonCount = 0;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    bool hadParent = false;
+};
+
+// Answers every modal widget for as long as it lives and keeps what it saw,
+// so that a second box is counted instead of blocking the test.
+class ModalWatcher final : public QObject
+{
+public:
+    ModalWatcher()
+    {
+        connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
+        timer.start(10);
+    }
+
+    QList<BoxSeen> seen;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        BoxSeen box;
+        box.className = QString::fromLatin1(modal->metaObject()->className());
+        box.title = modal->windowTitle();
+        box.hadParent = modal->parentWidget() != nullptr;
+        if (auto *messageBox = qobject_cast<QMessageBox *>(modal)) {
+            box.icon = messageBox->icon();
+            box.text = messageBox->text();
+            box.buttons = messageBox->standardButtons();
+            box.buttonCount = int(messageBox->buttons().size());
+            box.defaultButton = messageBox->standardButton(messageBox->defaultButton());
+        }
+        seen.append(box);
+        testsupport::acceptModal(modal);
+    }
+
+    QTimer timer;
+};
+
+// Lets the event loop run until everything queued so far has been handled,
+// a zero-delay timer of the window's constructor included.
+bool settle()
+{
+    bool reached = false;
+    QTimer::singleShot(0, [&reached] { reached = true; });
+    return testsupport::waitFor([&reached] { return reached; });
+}
+
+} // namespace
+
+class VersionsDisplayTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        zarnsim::reset();
+        openWithoutDriver = false;
+    }
+    void cleanupTestCase() { openWithoutDriver = false; }
+
+    void driverPresent_data();
+    void driverPresent();
+    void driverMissing_data();
+    void driverMissing();
+};
+
+void VersionsDisplayTest::driverPresent_data()
+{
+    QTest::addColumn<quint32>("flags");
+    QTest::addColumn<QString>("timestamp");
+    QTest::addColumn<QString>("sw");
+    QTest::addColumn<QString>("pid");
+
+    QTest::newRow("answers") << 0u << "4294967295"
+                             << "1.2.34"
+                             << "13.12.1110";
+    QTest::newRow("flagged first answer") << 0xFu << "1406615411"
+                                          << "0.0.90"
+                                          << "0.0.90";
+}
+
+void VersionsDisplayTest::driverPresent()
+{
+    QFETCH(quint32, flags);
+    QFETCH(QString, timestamp);
+    QFETCH(QString, sw);
+    QFETCH(QString, pid);
+    zarnsim::setMailboxAnswers(0x04030201, 0xFFFFFFFF, 0x0A0B0C0D);
+    zarnsim::setMailboxFlags(flags);
+
+    ModalWatcher watcher;
+    MainWindow window;
+    window.show();
+    QVERIFY(settle());
+
+    QCOMPARE(window.findChild<QLineEdit *>("curVerTSLineEdit")->text(), timestamp);
+    QCOMPARE(window.findChild<QLineEdit *>("curVerSWLineEdit")->text(), sw);
+    QCOMPARE(window.findChild<QLineEdit *>("curPIDverLineEdit")->text(), pid);
+    QCOMPARE(watcher.seen.size(), 0);
+    QVERIFY(window.isVisible());
+}
+
+void VersionsDisplayTest::driverMissing_data()
+{
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<int>("openError");
+    QTest::addColumn<unsigned>("failingRequest");
+
+    QTest::newRow("no node") << false << ENOENT << 0u;
+    QTest::newRow("no node, force mode") << true << ENOENT << 0u;
+    QTest::newRow("no permission") << false << EACCES << 0u;
+    // The box names the device whichever step of the query failed.
+    QTest::newRow("second request fails") << false << 0 << 2u;
+    QTest::newRow("third request fails, force mode") << true << 0 << 3u;
+}
+
+void VersionsDisplayTest::driverMissing()
+{
+    QFETCH(bool, force);
+    QFETCH(int, openError);
+    QFETCH(unsigned, failingRequest);
+    if (openError)
+        zarnsim::setNodeError(Node::Mailbox, openError);
+    if (failingRequest)
+        zarnsim::failMailboxRequest(failingRequest, EIO);
+    openWithoutDriver = force;
+
+    ModalWatcher watcher;
+    MainWindow window;
+
+    QCOMPARE(watcher.seen.size(), 1);
+    const BoxSeen box = watcher.seen.first();
+    QCOMPARE(box.className, QStringLiteral("QMessageBox"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, boxTitle);
+    QCOMPARE(box.text, boxText);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.buttonCount, 1);
+    // Asked for no default button, the toolkit makes the box's one accepting
+    // button the default; none other may be.
+    QVERIFY(box.defaultButton == QMessageBox::NoButton || box.defaultButton == QMessageBox::Ok);
+    QVERIFY(!box.hadParent);
+
+    // The fields keep the empty texts the failed query left.
+    QCOMPARE(window.findChild<QLineEdit *>("curVerTSLineEdit")->text(), QString());
+    QCOMPARE(window.findChild<QLineEdit *>("curVerSWLineEdit")->text(), QString());
+    QCOMPARE(window.findChild<QLineEdit *>("curPIDverLineEdit")->text(), QString());
+
+    // Not closed before the event loop runs, and at once when it does.
+    window.show();
+    QVERIFY(window.isVisible());
+    QVERIFY(settle());
+    QCOMPARE(window.isVisible(), force);
+    QCOMPARE(watcher.seen.size(), 1);
+}
+
+QTEST_MAIN(VersionsDisplayTest)
+#include "tst_versionsdisplay.moc"
