@@ -1,15 +1,19 @@
 #include "forcemode.h"
 #include "mainwindow.h"
+#include "runspy.h"
 #include "testsupport.h"
+#include "updatefilebuilder.h"
 #include "zarnsim.h"
 
 #include <cerrno>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -18,6 +22,10 @@ using zarnsim::Node;
 namespace {
 
 const QString boxTitle = QStringLiteral("Cannot open file");
+const QString flashMissingLine = QStringLiteral("Error opening /dev/zarn_flash");
+const QString doneLine = QStringLiteral("Done updating. It is now safe to restart the computer.");
+const int runTimeoutMs = 60000;
+
 const QString boxText =
     QStringLiteral("System file /dev/zarn_mailbox could not be opened.\n\n"
                    "Please check if ZARN driver is loaded.\nApplication will now quit.\n");
@@ -98,6 +106,7 @@ private slots:
     void driverPresent();
     void driverMissing_data();
     void driverMissing();
+    void forceModeUpdateWithoutFlash();
 };
 
 void VersionsDisplayTest::driverPresent_data()
@@ -186,6 +195,49 @@ void VersionsDisplayTest::driverMissing()
     QVERIFY(settle());
     QCOMPARE(window.isVisible(), force);
     QCOMPARE(watcher.seen.size(), 1);
+}
+
+void VersionsDisplayTest::forceModeUpdateWithoutFlash()
+{
+    zarnsim::setNodeError(Node::Mailbox, ENOENT);
+    zarnsim::setNodeError(Node::Flash, ENOENT);
+    openWithoutDriver = true;
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("update.zarnru"));
+    updatefile::Image image;
+    image.name = "BOOT";
+    image.address = 0x40000;
+    image.data = updatefile::pattern(1, 4096);
+    QVERIFY(updatefile::writeFile(path, {image}));
+
+    ModalWatcher watcher;
+    RunSpy runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(settle());
+    QVERIFY(window.isVisible());
+
+    auto *update = window.findChild<QPushButton *>("startUpdateButton");
+    window.findChild<QLineEdit *>("filenameLineEdit")->setText(path);
+    QTest::mouseClick(update, Qt::LeftButton);
+    QVERIFY(testsupport::waitFor(
+        [&] { return update->isEnabled() && runs.workersDestroyed == 1 && runs.threadsDestroyed == 1; },
+        runTimeoutMs));
+
+    // The driver box, then the confirmation of the images.
+    QCOMPARE(watcher.seen.size(), 2);
+    QCOMPARE(watcher.seen.at(0).title, boxTitle);
+    QCOMPARE(watcher.seen.at(1).className, QStringLiteral("ImageInfoDialog"));
+
+    QCOMPARE(runs.statusLines(),
+             QStringList({QStringLiteral("Updater initialization..."), flashMissingLine}));
+    QCOMPARE(window.findChild<QLabel *>("statusLabel")->text(), flashMissingLine);
+    QVERIFY(!runs.statusLines().contains(doneLine));
+    for (const zarnsim::Call &call : zarnsim::record())
+        QVERIFY2(call.node != Node::Flash || (call.op == zarnsim::Op::Open && call.result < 0),
+                 "the flash was reached");
 }
 
 QTEST_MAIN(VersionsDisplayTest)
