@@ -252,6 +252,8 @@ void ZarnSystemTest::missingDevice()
     QCOMPARE(log.messages(), QStringList{QStringLiteral("Could not open file")});
     QCOMPARE(log.lines().first().type, QtDebugMsg);
     QCOMPARE(log.lines().first().category, QStringLiteral("default"));
+    QVERIFY(log.lines().first().file.endsWith(QLatin1String("zarnsystem.cpp")));
+    QVERIFY(!log.lines().first().function.isEmpty());
 
     const QList<Call> calls = mailboxCalls();
     QCOMPARE(calls.size(), 1);
