@@ -75,8 +75,13 @@ MainWindow::~MainWindow()
 void MainWindow::updateFinished()
 {
     ui->startUpdateButton->setEnabled(true);
-    ui->currentProgressBar->setValue(100);
-    ui->totalProgressBar->setValue(100);
+    // Full bars tell the operator that the flash is programmed: only a run that
+    // ended with its done line has earned them. After a failure the bars stay
+    // where the run stopped, beside its error line.
+    if (ui->statusLabel->text() == QLatin1String(updateDoneText)) {
+        ui->currentProgressBar->setValue(100);
+        ui->totalProgressBar->setValue(100);
+    }
     ui->timeRemain->setText(formatSeconds(0));
     qDebug() << "void MainWindow::updateFinished()";
 }

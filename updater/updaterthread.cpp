@@ -375,7 +375,7 @@ void UpdaterThread::runUpdate()
     }
 
     file.close();
-    emit updateStatusText(QStringLiteral("Done updating. It is now safe to restart the computer."));
+    emit updateStatusText(QLatin1String(updateDoneText));
     emit updateCurrentProgress(100);
     emit updateTotalProgress(100);
 }

@@ -6,6 +6,10 @@
 #include <QString>
 #include <sys/types.h>
 
+// The last status line of a run that programmed and verified every image, and
+// of no other run.
+inline constexpr char updateDoneText[] = "Done updating. It is now safe to restart the computer.";
+
 // The worker of one update run. Despite its name it is a plain QObject that the
 // main window moves to a thread of its own; process() then runs the whole
 // update there and reports through the four signals.

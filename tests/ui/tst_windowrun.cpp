@@ -192,6 +192,10 @@ void TestWindowRun::failingRunEndsWithItsError()
     QVERIFY(!lines.contains(doneLine));
     QCOMPARE(child<QLabel>(window, "statusLabel")->text(), lastLine);
     QVERIFY(child<QPushButton>(window, "startUpdateButton")->isEnabled());
+    // Nothing on screen may look like success.
+    QVERIFY(child<QProgressBar>(window, "currentProgressBar")->value() < 100);
+    QVERIFY(child<QProgressBar>(window, "totalProgressBar")->value() < 100);
+    QCOMPARE(child<QLabel>(window, "timeRemain")->text(), QStringLiteral("00:00:00"));
 }
 
 void TestWindowRun::closeWaitsForTheRun()
