@@ -1,7 +1,9 @@
 #include "updatefilereader.h"
 
+#include <map>
 #include <QIODevice>
 #include <QtEndian>
+#include <utility>
 
 namespace updatefilereader {
 
@@ -9,6 +11,48 @@ namespace {
 
 constexpr quint64 addressRangeEnd = quint64(1) << 32;
 constexpr qint64 fileSizeLimit = qint64(1) << 32;
+constexpr quint64 pageSize = 0x20000;
+
+// The flash an image's two erase passes and any page repair may clear: whole
+// pages counted from its own address, so up to a page less one byte past its end.
+quint64 erasedEnd(const UpdaterThread::imgHeader &image)
+{
+    const quint64 pages = (quint64(image.size) + pageSize - 1) / pageSize;
+    return quint64(image.address) + pages * pageSize;
+}
+
+// The image's own bytes once programmed. The block length counts the header,
+// so the last 32 bytes programmed are the next image's header (or erased
+// filler), which nothing needs to keep.
+quint64 dataEnd(const UpdaterThread::imgHeader &image)
+{
+    return quint64(image.address) + image.size - headerSize;
+}
+
+// Images are programmed in file order, and each one's erasing can reach past
+// its end. The first image whose pages would clear the data of an image already
+// programmed and verified, or -1.
+std::pair<int, int> firstErasingOfEarlierImage(const QList<UpdaterThread::imgHeader> &list)
+{
+    // Start of each earlier image's data -> its end and its index. The ranges
+    // are disjoint: an overlap would have been found when the later one came.
+    std::map<quint64, std::pair<quint64, int>> programmed;
+    for (int i = 0; i < list.size(); ++i) {
+        const quint64 start = list.at(i).address;
+        const quint64 end = erasedEnd(list.at(i));
+        auto next = programmed.lower_bound(start);
+        if (next != programmed.end() && next->first < end)
+            return {i, next->second.second};
+        if (next != programmed.begin()) {
+            const auto previous = std::prev(next);
+            if (previous->second.first > start)
+                return {i, previous->second.second};
+        }
+        if (dataEnd(list.at(i)) > start)
+            programmed.emplace(start, std::make_pair(dataEnd(list.at(i)), i));
+    }
+    return {-1, -1};
+}
 
 bool readField(QIODevice &device, u_int32_t *value)
 {
@@ -78,10 +122,18 @@ Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint
                 finding.fault = Fault::ImageTooLarge;
             else if (quint64(image.address) + image.size > addressRangeEnd)
                 finding.fault = Fault::AddressWraps;
+            else if (image.size < u_int32_t(headerSize))
+                finding.fault = Fault::ShorterThanHeader;
             if (finding.fault != Fault::None) {
                 finding.image = i;
-                break;
+                return finding;
             }
+        }
+        const std::pair<int, int> overlap = firstErasingOfEarlierImage(list);
+        if (overlap.first >= 0) {
+            finding.fault = Fault::ErasesEarlierImage;
+            finding.image = overlap.first;
+            finding.earlierImage = overlap.second;
         }
     }
     return finding;
@@ -107,6 +159,15 @@ QString describe(const Finding &finding, const QString &filename, const QList<Up
         return prefix + imageLabel(list, finding.image) + QStringLiteral(" at 0x") +
                QString::number(list.at(finding.image).address, 16) +
                QStringLiteral(" runs past the last flash address 0xffffffff");
+    case Fault::ShorterThanHeader:
+        return prefix + imageLabel(list, finding.image) +
+               QStringLiteral(" is shorter than its header, size 0x") +
+               QString::number(list.at(finding.image).size, 16);
+    case Fault::ErasesEarlierImage:
+        return prefix + imageLabel(list, finding.image) + QStringLiteral(" at 0x") +
+               QString::number(list.at(finding.image).address, 16) + QStringLiteral(" would erase ") +
+               imageLabel(list, finding.earlierImage) + QStringLiteral(" at 0x") +
+               QString::number(list.at(finding.earlierImage).address, 16);
     }
     return QString();
 }

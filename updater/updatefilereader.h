@@ -36,13 +36,16 @@ enum class Fault {
     NoImage,
     CutShort,
     ImageTooLarge,
-    AddressWraps, // address + size runs past 0xffffffff
+    AddressWraps,       // address + size runs past 0xffffffff
+    ShorterThanHeader,  // nextOffset below 32: the next header starts inside this one
+    ErasesEarlierImage, // its pages reach into an image programmed before it
 };
 
 struct Finding
 {
     Fault fault = Fault::None;
     int image = -1;          // index into the list, for the image faults
+    int earlierImage = -1;   // ErasesEarlierImage: the image it would destroy
     quint64 cutPosition = 0; // CutShort: where the header that is not whole starts
 };
 

@@ -199,6 +199,22 @@ void TestUpdateFileReader::check_data()
     QTest::newRow("wraps") << QList<uint>{0, 0, 0xFFFFF000} << QList<uint>{0x100, 0x100, 0x1001} << 0 << small
                            << QStringLiteral("Error in f.zarnru: image 3 at 0xfffff000 runs past the last "
                                              "flash address 0xffffffff");
+    QTest::newRow("next header inside this one")
+        << QList<uint>{0, 0x100000} << QList<uint>{0x10, 0x100} << 0 << small
+        << QStringLiteral("Error in f.zarnru: image 1 (BOOT) is shorter than its header, size 0x10");
+    QTest::newRow("pages reach an earlier image")
+        << QList<uint>{0x30000, 0} << QList<uint>{0x1020, 0x30020} << 0 << small
+        << QStringLiteral("Error in f.zarnru: image 2 (FS) at 0x0 would erase image 1 (BOOT) at 0x30000");
+    QTest::newRow("same address twice")
+        << QList<uint>{0x40000, 0x40000} << QList<uint>{0x120, 0x120} << 0 << small
+        << QStringLiteral("Error in f.zarnru: image 2 (FS) at 0x40000 would erase image 1 (BOOT) at 0x40000");
+    QTest::newRow("an empty image still erases a page")
+        << QList<uint>{0x20000, 0x10000} << QList<uint>{0x1020, 0x20} << 0 << small
+        << QStringLiteral("Error in f.zarnru: image 2 (FS) at 0x10000 would erase image 1 (BOOT) at 0x20000");
+    QTest::newRow("later image inside an earlier one's last page")
+        << QList<uint>{0, 0x10000} << QList<uint>{0x8020, 0x1020} << 0 << small << QString();
+    QTest::newRow("packed back to back")
+        << QList<uint>{0, 0x1000, 0x2000} << QList<uint>{0x1020, 0x1020, 0x1020} << 0 << small << QString();
     QTest::newRow("4 GiB file") << QList<uint>{0} << QList<uint>{0x100} << 0 << (qint64(1) << 32)
                                 << QStringLiteral("Error in f.zarnru: the file is 4 GiB or larger");
 }

@@ -23,7 +23,7 @@ const QString startVerify = QStringLiteral("Verifying Flash memory...");
 const QString content = QStringLiteral("Verifying Flash memory content.");
 const QString done = QStringLiteral("Done updating. It is now safe to restart the computer.");
 
-enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping };
+enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping, Overlapping };
 
 } // namespace
 
@@ -83,6 +83,11 @@ QString TestUpdateRun::makeFile(FileKind kind)
         bytes = updatefile::build(
             {image("A", 0, QByteArray(10, 'a')), image("WRAP", 0xFFFFFF00, QByteArray(0xE1, 'w'))});
         break;
+    case Overlapping:
+        // The second image's page from 0x10000 reaches the first image's data.
+        bytes = updatefile::build(
+            {image("CFG", 0x20000, QByteArray(64, 'c')), image("BOOT", 0x10000, QByteArray(64, 'b'))});
+        break;
     }
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
@@ -117,6 +122,9 @@ void TestUpdateRun::refused_data()
                                     << QStringLiteral(
                                            "Error in %1: image 2 (WRAP) at 0xffffff00 runs past the "
                                            "last flash address 0xffffffff");
+    QTest::newRow("image erasing an earlier one")
+        << int(Overlapping) << false
+        << QStringLiteral("Error in %1: image 2 (BOOT) at 0x10000 would erase image 1 (CFG) at 0x20000");
 }
 
 // Whatever is wrong, the run says so in one line and the flash is never touched.
