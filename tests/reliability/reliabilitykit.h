@@ -1,0 +1,257 @@
+#pragma once
+
+#include "mainwindow.h"
+#include "testsupport.h"
+#include "updatefilebuilder.h"
+#include "updaterthread.h"
+#include "zarnsim.h"
+
+#include <atomic>
+#include <dirent.h>
+#include <memory>
+#include <QApplication>
+#include <QByteArray>
+#include <QEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+#include <QThread>
+#include <vector>
+
+// Shared by the reliability tests: update runs followed from outside the
+// window, the window driven as the operator drives it, and the process's own
+// resources as the kernel counts them.
+namespace reliability {
+
+inline const QString doneLine = QStringLiteral("Done updating. It is now safe to restart the computer.");
+inline const QString initLine = QStringLiteral("Updater initialization...");
+inline constexpr int runTimeoutMs = 60000;
+
+// Everything one worker reported, seen on its own thread as it was sent.
+struct RunRecord
+{
+    QStringList status;
+    QList<int> current;
+    QList<int> total;
+    int finished = 0;
+    bool workerDestroyed = false;
+    bool threadDestroyed = false;
+};
+
+// Catches every worker as the window moves it to its thread (the ThreadChange
+// event is sent while it still lives in the GUI thread) and records its run.
+class RunWatcher final : public QObject
+{
+public:
+    RunWatcher() { qApp->installEventFilter(this); }
+    ~RunWatcher() override { qApp->removeEventFilter(this); }
+
+    int runCount() const
+    {
+        QMutexLocker lock(&mutex);
+        return int(runs.size());
+    }
+
+    // A copy of run index (0 for the first run seen).
+    RunRecord run(int index) const
+    {
+        QMutexLocker lock(&mutex);
+        return *runs.at(size_t(index));
+    }
+
+    // The run has ended and both its objects are gone.
+    bool over(int index) const
+    {
+        QMutexLocker lock(&mutex);
+        if (size_t(index) >= runs.size())
+            return false;
+        const RunRecord &record = *runs.at(size_t(index));
+        return record.finished > 0 && record.workerDestroyed && record.threadDestroyed;
+    }
+
+    // Drops the records of ended runs, so that a long soak keeps no history.
+    void forget()
+    {
+        QMutexLocker lock(&mutex);
+        runs.clear();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ThreadChange) {
+            if (auto *worker = qobject_cast<UpdaterThread *>(watched))
+                follow(worker);
+        }
+        return false;
+    }
+
+private:
+    void follow(UpdaterThread *worker)
+    {
+        auto record = std::make_shared<RunRecord>();
+        {
+            QMutexLocker lock(&mutex);
+            runs.push_back(record);
+        }
+        // Direct connections: they run where the worker sends, before any queue.
+        const auto direct = Qt::DirectConnection;
+        connect(
+            worker, &UpdaterThread::updateStatusText, this,
+            [this, record](const QString &text) { update([&] { record->status << text; }); }, direct);
+        connect(
+            worker, &UpdaterThread::updateCurrentProgress, this,
+            [this, record](int value) { update([&] { record->current << value; }); }, direct);
+        connect(
+            worker, &UpdaterThread::updateTotalProgress, this,
+            [this, record](int value) { update([&] { record->total << value; }); }, direct);
+        connect(
+            worker, &QObject::destroyed, this,
+            [this, record] { update([&] { record->workerDestroyed = true; }); }, direct);
+        connect(
+            worker, &UpdaterThread::finished, this,
+            [this, record] {
+                update([&] { ++record->finished; });
+                connect(
+                    QThread::currentThread(), &QObject::destroyed, this,
+                    [this, record] { update([&] { record->threadDestroyed = true; }); },
+                    Qt::DirectConnection);
+            },
+            direct);
+    }
+
+    template <typename Change> void update(Change change)
+    {
+        QMutexLocker lock(&mutex);
+        change();
+    }
+
+    mutable QMutex mutex;
+    std::vector<std::shared_ptr<RunRecord>> runs;
+};
+
+template <typename T> T *child(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+// The window as the operator meets it: a name in the field, Update released,
+// the box or dialog that comes up answered with its first button.
+class WindowUnderTest
+{
+public:
+    WindowUnderTest()
+    {
+        window.show();
+        exposed = QTest::qWaitForWindowExposed(&window);
+    }
+
+    bool exposed = false;
+    MainWindow window;
+
+    QPushButton *updateButton() { return child<QPushButton>(window, "startUpdateButton"); }
+    QProgressBar *currentBar() { return child<QProgressBar>(window, "currentProgressBar"); }
+    QProgressBar *totalBar() { return child<QProgressBar>(window, "totalProgressBar"); }
+    QString statusText() { return child<QLabel>(window, "statusLabel")->text(); }
+    QString timeRemaining() { return child<QLabel>(window, "timeRemain")->text(); }
+
+    // What came up after Update: the confirmation (accepted) or a warning (closed).
+    std::shared_ptr<testsupport::ModalSeen> pressUpdate(const QString &path)
+    {
+        child<QLineEdit>(window, "filenameLineEdit")->setText(path);
+        const auto seen = testsupport::answerNextModal(testsupport::acceptModal);
+        QTest::mouseClick(updateButton(), Qt::LeftButton);
+        return seen;
+    }
+
+    // Bounded: the run with this index has ended and the window is idle again.
+    bool waitForRun(const RunWatcher &watcher, int index, int timeoutMs = runTimeoutMs)
+    {
+        return testsupport::waitFor([&] { return watcher.over(index) && updateButton()->isEnabled(); },
+                                    timeoutMs);
+    }
+};
+
+inline QByteArray flash(quint32 address, quint32 length)
+{
+    const std::vector<uint8_t> bytes = zarnsim::flashBytes(address, length);
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+inline void setFlash(quint32 address, const QByteArray &bytes)
+{
+    zarnsim::setFlashBytes(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+inline std::vector<zarnsim::Call> flashCalls()
+{
+    std::vector<zarnsim::Call> calls;
+    for (const zarnsim::Call &call : zarnsim::record())
+        if (call.node == zarnsim::Node::Flash)
+            calls.push_back(call);
+    return calls;
+}
+
+inline updatefile::Image image(const char *name, quint32 address, QByteArray data)
+{
+    updatefile::Image result;
+    result.name = QByteArray(name);
+    result.version = 0x01020304;
+    result.address = address;
+    result.data = std::move(data);
+    return result;
+}
+
+// The process as the kernel sees it.
+struct Resources
+{
+    int descriptors = 0;
+    int threads = 0;
+    qint64 residentKiB = 0;
+};
+
+inline int entriesIn(const char *directory)
+{
+    DIR *listing = opendir(directory);
+    if (!listing)
+        return -1;
+    int count = 0;
+    while (const dirent *entry = readdir(listing)) {
+        if (entry->d_name[0] != '.')
+            ++count;
+    }
+    closedir(listing);
+    return count;
+}
+
+inline qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+inline Resources measure()
+{
+    Resources now;
+    // The listing's own descriptor is open while it is counted: one more, every time alike.
+    now.descriptors = entriesIn("/proc/self/fd");
+    now.threads = entriesIn("/proc/self/task");
+    now.residentKiB = residentKiB();
+    return now;
+}
+
+} // namespace reliability
