@@ -151,7 +151,24 @@ void checkRecords(const uint8_t *data, size_t size, const Expected &expected, in
         FUZZ_REQUIRE(quint64(list.last().offset) + list.last().size == expected.cutPosition);
 }
 
-// What the check must say, judged from the records alone.
+quint64 erasedEnd(const UpdaterThread::imgHeader &image)
+{
+    const quint64 pages = (quint64(image.size) + flashPageSize - 1) / flashPageSize;
+    return quint64(image.address) + pages * flashPageSize;
+}
+
+// Whether the pages that image later erases (twice, and again on a page
+// repair) reach the data of image earlier, programmed before it. The last 32
+// bytes of a block are the next header or filler, which nothing needs to keep.
+bool erasesDataOf(const UpdaterThread::imgHeader &later, const UpdaterThread::imgHeader &earlier)
+{
+    const quint64 dataStart = earlier.address;
+    const quint64 dataEnd = quint64(earlier.address) + earlier.size - updatefilereader::headerSize;
+    return dataEnd > dataStart && later.address < dataEnd && dataStart < erasedEnd(later);
+}
+
+// What the check must say, judged from the records alone; every pair of
+// images is compared, independently of how the check finds an overlap.
 updatefilereader::Fault expectedFault(const QList<UpdaterThread::imgHeader> &list, int result, int *image)
 {
     *image = -1;
@@ -165,6 +182,14 @@ updatefilereader::Fault expectedFault(const QList<UpdaterThread::imgHeader> &lis
             return updatefilereader::Fault::ImageTooLarge;
         if (quint64(list.at(i).address) + list.at(i).size > addressRangeEnd)
             return updatefilereader::Fault::AddressWraps;
+        if (list.at(i).size < quint32(updatefilereader::headerSize))
+            return updatefilereader::Fault::ShorterThanHeader;
+    }
+    for (int i = 0; i < list.size(); ++i) {
+        *image = i;
+        for (int j = 0; j < i; ++j)
+            if (erasesDataOf(list.at(i), list.at(j)))
+                return updatefilereader::Fault::ErasesEarlierImage;
     }
     *image = -1;
     return updatefilereader::Fault::None;
@@ -175,6 +200,7 @@ updatefilereader::Fault expectedFault(const QList<UpdaterThread::imgHeader> &lis
 void checkSafeForFlash(const UpdaterThread::imgHeader &image, size_t fileSize)
 {
     FUZZ_REQUIRE(image.size <= updatefilereader::imageBufferLimit);
+    FUZZ_REQUIRE(image.size >= quint32(updatefilereader::headerSize));
     FUZZ_REQUIRE(quint64(image.address) + image.size <= addressRangeEnd);
     FUZZ_REQUIRE(quint64(image.offset) + image.size <= fileSize);
     FUZZ_REQUIRE(quint64(image.offset) + updatefilereader::headerSize <= fileSize);
@@ -198,13 +224,22 @@ void checkVerdict(size_t size, int result, const QList<UpdaterThread::imgHeader>
     if (finding.fault == updatefilereader::Fault::None) {
         FUZZ_REQUIRE(line.isEmpty());
         FUZZ_REQUIRE(result == updatefilereader::chainComplete && !list.isEmpty());
-        for (const UpdaterThread::imgHeader &record : list)
-            checkSafeForFlash(record, size);
+        for (int i = 0; i < list.size(); ++i) {
+            checkSafeForFlash(list.at(i), size);
+            for (int j = 0; j < i; ++j)
+                FUZZ_REQUIRE(!erasesDataOf(list.at(i), list.at(j)));
+        }
     } else {
         FUZZ_REQUIRE(line.contains(fuzzFilename));
         if (finding.fault == updatefilereader::Fault::ImageTooLarge ||
-            finding.fault == updatefilereader::Fault::AddressWraps)
+            finding.fault == updatefilereader::Fault::AddressWraps ||
+            finding.fault == updatefilereader::Fault::ShorterThanHeader)
             FUZZ_REQUIRE(finding.image == image);
+        if (finding.fault == updatefilereader::Fault::ErasesEarlierImage) {
+            FUZZ_REQUIRE(finding.image == image);
+            FUZZ_REQUIRE(finding.earlierImage >= 0 && finding.earlierImage < finding.image);
+            FUZZ_REQUIRE(erasesDataOf(list.at(finding.image), list.at(finding.earlierImage)));
+        }
         if (finding.fault == updatefilereader::Fault::CutShort)
             FUZZ_REQUIRE(finding.cutPosition + updatefilereader::headerSize > size);
     }

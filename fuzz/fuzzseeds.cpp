@@ -60,6 +60,10 @@ QList<std::pair<const char *, QByteArray>> seeds()
         {"next-offset-one", withNextOffset(updatefile::build({image("ONE", 0, 64, 11)}), 0, 1)},
         {"huge-image-claimed", withNextOffset(three, 0, 0x2000020)},
         {"empty", QByteArray()},
+        {"same-address-twice",
+         updatefile::build({image("ONE", 0x40000, 64, 12), image("TWO", 0x40000, 64, 13)})},
+        {"erases-into-earlier",
+         updatefile::build({image("HIGH", 0x60000, 64, 14), image("LOW", 0x40400, 64, 15)})},
     };
 }
 
