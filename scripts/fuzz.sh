@@ -26,5 +26,5 @@ mkdir -p "$corpus" "$artifacts"
 # New inputs go to the first directory; the seeds are only read. Inputs stay
 # small: the reader only ever looks at headers, and a larger file only adds
 # image bytes it never reads.
-"$build/fuzz/fuzz_updatefile" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+"$build/fuzz/fuzz_updatefile" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
   -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$corpus" "$seeds"
