@@ -49,7 +49,7 @@ if(ZARN_DPKG_SHLIBDEPS)
 else()
   # Without dpkg-dev the library packages are named by hand, without versions.
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-         ", libc6, libstdc++6, libqt5core5a, libqt5gui5 | libqt5gui5-gles, libqt5widgets5")
+         ", libc6, libstdc++6, libqt5core5a, libqt5dbus5, libqt5gui5 | libqt5gui5-gles, libqt5widgets5")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZARN_PACKAGING_DIR}/debian/postinst ${ZARN_PACKAGING_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

@@ -1,7 +1,12 @@
 #include "runguard.h"
 
+#include "quitsignalguard.h"
+#include "runinhibitor.h"
+#include "runwatch.h"
+
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QEvent>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -10,6 +15,10 @@ RunGuard::RunGuard(QMainWindow *window, QAbstractButton *updateButton)
     : QObject(window), window(window), updateButton(updateButton)
 {
     window->installEventFilter(this);
+
+    auto *watch = new RunWatch(updateButton, this);
+    new RunInhibitor(watch, QDBusConnection::systemBus(), this);
+    new QuitSignalGuard(watch, this);
 }
 
 bool RunGuard::runUnderWay() const

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <QObject>
+
+class QSocketNotifier;
+class RunWatch;
+
+// Keeps SIGINT, SIGTERM and SIGHUP (Ctrl+C, a session ending, a terminal
+// closing) from ending the process in the middle of an update: during a run
+// they are noted and the application quits once the run has ended; outside a
+// run they quit it at once. Either way the event loop ends and main returns,
+// with 128 plus the signal's number as the exit status, as a shell reports a
+// process that a signal ended.
+//
+// The handler only writes the signal's number to a socket pair; the rest runs
+// on the GUI thread when the socket notifier fires. One guard acts per
+// process: while one lives, others stay idle.
+class QuitSignalGuard final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QuitSignalGuard(RunWatch *watch, QObject *parent);
+    ~QuitSignalGuard() override;
+
+    bool active() const;
+
+private:
+    bool install();
+    void readSignals();
+    void signalArrived(int number);
+    void runEnded();
+    void quitFor(int number);
+    void keepSignalsFromTheRunThread();
+
+    RunWatch *watch;
+    QSocketNotifier *notifier = nullptr;
+    int deferredSignal = 0;
+    std::array<struct sigaction, 3> previousActions{};
+};
