@@ -1,0 +1,182 @@
+#include "devicefloor.h"
+
+#include "benchclock.h"
+#include "zarnsim.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <QFile>
+#include <QtEndian>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+constexpr char unlockPhrase[] = "heedful!!";
+constexpr int headerSize = 32;
+constexpr int addressPosition = 4;
+constexpr int nextOffsetPosition = 28;
+constexpr size_t blockSize = 1024;
+constexpr uchar erasedByte = 0xFF;
+
+struct Image
+{
+    quint32 address = 0;
+    quint32 size = 0; // counted from the header's first byte, as the engine counts it
+};
+
+// The engine's buffers hold whole pages; so do these, so that both touch the
+// same amount of memory.
+size_t bufferCapacity(quint32 size)
+{
+    const size_t pages =
+        std::max<size_t>(1, (size_t(size) + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize);
+    return pages * zarnsim::flashPageSize;
+}
+
+bool fill(int file, uchar *buffer, size_t capacity, quint32 size)
+{
+    const ssize_t got = ::pread(file, buffer, size, headerSize);
+    if (got < 0)
+        return false;
+    std::memset(buffer + got, erasedByte, capacity - size_t(got));
+    return true;
+}
+
+void update(int file, const Image &image)
+{
+    const int fd = ::open(zarnsim::flashPath, O_RDWR);
+    ::ioctl(fd, zarnsim::flashIocUnlock, unlockPhrase);
+    const quint32 pages = (image.size + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (quint32 k = 0; k < pages; ++k)
+            ::ioctl(fd, zarnsim::flashIocErasePage,
+                    static_cast<unsigned long>(image.address + k * zarnsim::flashPageSize));
+    }
+
+    const size_t capacity = bufferCapacity(image.size);
+    const size_t blocks = image.size / blockSize;
+    const size_t rest = image.size - blocks * blockSize;
+    auto *written = static_cast<uchar *>(std::malloc(capacity));
+    fill(file, written, capacity, image.size);
+    ::lseek(fd, off_t(image.address), SEEK_SET);
+    for (size_t k = 0; k < blocks; ++k)
+        ::write(fd, written + k * blockSize, blockSize);
+    ::write(fd, written + blocks * blockSize, rest);
+    std::free(written);
+
+    auto *expected = static_cast<uchar *>(std::malloc(capacity));
+    auto *readBack = static_cast<uchar *>(std::malloc(capacity));
+    fill(file, expected, capacity, image.size);
+    ::lseek(fd, off_t(image.address), SEEK_SET);
+    for (size_t k = 0; k < blocks; ++k)
+        ::read(fd, readBack + k * blockSize, blockSize);
+    ::read(fd, readBack + blocks * blockSize, rest);
+    const size_t compared = image.size / 4 * 4;
+    volatile bool same = std::memcmp(expected, readBack, compared) == 0;
+    (void)same;
+    std::free(readBack);
+    std::free(expected);
+    ::close(fd);
+}
+
+bool readImage(int file, Image *image)
+{
+    uchar header[headerSize];
+    struct stat status;
+    if (::pread(file, header, headerSize, 0) != headerSize || ::fstat(file, &status) != 0)
+        return false;
+    image->address = qFromLittleEndian<quint32>(header + addressPosition);
+    const quint32 next = qFromLittleEndian<quint32>(header + nextOffsetPosition);
+    image->size = next != 0 ? next : quint32(status.st_size);
+    return true;
+}
+
+// What matters of a call for the comparison: the unlock argument is a pointer
+// and an open's result a descriptor number, both of which differ from program
+// to program; the phrase and the success do not.
+bool sameCall(const zarnsim::Call &a, const zarnsim::Call &b)
+{
+    const bool unlock = a.op == zarnsim::Op::Ioctl && a.request == zarnsim::flashIocUnlock;
+    const bool open = a.op == zarnsim::Op::Open;
+    return a.node == b.node && a.op == b.op && a.flags == b.flags && a.address == b.address &&
+           a.size == b.size && a.request == b.request && (unlock || a.argument == b.argument) &&
+           a.phrase == b.phrase && (open ? (a.result < 0) == (b.result < 0) : a.result == b.result) &&
+           a.error == b.error;
+}
+
+std::vector<zarnsim::Call> flashCalls()
+{
+    std::vector<zarnsim::Call> calls = zarnsim::record();
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [](const zarnsim::Call &call) { return call.node != zarnsim::Node::Flash; }),
+                calls.end());
+    return calls;
+}
+
+} // namespace
+
+qint64 updateWithoutEngine(const QString &updateFile)
+{
+    qint64 elapsed = -1;
+    const QByteArray path = QFile::encodeName(updateFile);
+    // On a thread of its own, like the engine's worker.
+    std::thread runner([&] {
+        const qint64 start = nowNs();
+        const int file = ::open(path.constData(), O_RDONLY);
+        Image image;
+        if (file < 0 || !readImage(file, &image)) {
+            if (file >= 0)
+                ::close(file);
+            return;
+        }
+        update(file, image);
+        ::close(file);
+        elapsed = nowNs() - start;
+    });
+    runner.join();
+    return elapsed;
+}
+
+bool sameDeviceCalls(const QString &updateFile, const std::function<bool()> &engineRun, QString *why)
+{
+    zarnsim::setRecording(true);
+    zarnsim::clearRecord();
+    const bool engineDone = engineRun();
+    const std::vector<zarnsim::Call> engine = flashCalls();
+    zarnsim::clearRecord();
+    const bool floorDone = updateWithoutEngine(updateFile) >= 0;
+    const std::vector<zarnsim::Call> floor = flashCalls();
+    zarnsim::clearRecord();
+    zarnsim::setRecording(false);
+
+    if (!engineDone || !floorDone) {
+        *why = QStringLiteral("a run did not complete");
+        return false;
+    }
+    const size_t common = std::min(engine.size(), floor.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (!sameCall(engine[i], floor[i])) {
+            *why = QStringLiteral("call %1: engine %2, floor %3")
+                       .arg(i)
+                       .arg(QString::fromStdString(zarnsim::describe(engine[i])),
+                            QString::fromStdString(zarnsim::describe(floor[i])));
+            return false;
+        }
+    }
+    if (engine.size() != floor.size()) {
+        *why = QStringLiteral("engine %1 calls, floor %2").arg(engine.size()).arg(floor.size());
+        return false;
+    }
+    *why = QStringLiteral("%1 flash calls, identical").arg(engine.size());
+    return true;
+}
+
+} // namespace bench

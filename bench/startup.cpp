@@ -1,0 +1,107 @@
+#include "startup.h"
+
+#include "benchclock.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <QByteArray>
+#include <QFile>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace bench {
+
+namespace {
+
+const char shownFdVariable[] = "ZARN_BENCH_SHOWN_FD";
+// A program that never shows its window is ended after this long.
+constexpr int shownTimeoutMs = 30000;
+
+// The parent's environment with the preloads, the offscreen platform and the
+// probe's descriptor set, and no leftover settings of the simulated device.
+std::vector<QByteArray> childEnvironment(const QStringList &preloads, int shownFd)
+{
+    std::vector<QByteArray> variables;
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray variable(*entry);
+        if (variable.startsWith("LD_PRELOAD=") || variable.startsWith("QT_QPA_PLATFORM=") ||
+            variable.startsWith(shownFdVariable) || variable.startsWith("ZARNSIM_"))
+            continue;
+        variables.push_back(variable);
+    }
+    variables.push_back("LD_PRELOAD=" + QFile::encodeName(preloads.join(QLatin1Char(':'))));
+    variables.push_back("QT_QPA_PLATFORM=offscreen");
+    variables.push_back(QByteArray(shownFdVariable) + '=' + QByteArray::number(shownFd));
+    return variables;
+}
+
+} // namespace
+
+qint64 timeToShown(const QString &program, const QStringList &preloads)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    const int readEnd = pipeFds[0];
+    const int writeEnd = pipeFds[1];
+    ::fcntl(readEnd, F_SETFD, FD_CLOEXEC);
+
+    std::vector<QByteArray> variables = childEnvironment(preloads, writeEnd);
+    std::vector<char *> envp;
+    for (QByteArray &variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    QByteArray path = QFile::encodeName(program);
+    char *argv[] = {path.data(), nullptr};
+
+    // The product writes its diagnostics to stderr; the terminal is no part of its start.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+    pid_t child = 0;
+    const qint64 spawned = nowNs();
+    const int error = ::posix_spawn(&child, path.constData(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(writeEnd);
+    if (error != 0) {
+        ::close(readEnd);
+        return -1;
+    }
+
+    QByteArray report;
+    char chunk[64];
+    for (;;) {
+        pollfd ready{readEnd, POLLIN, 0};
+        if (::poll(&ready, 1, shownTimeoutMs) == 0) {
+            ::kill(child, SIGKILL);
+            report.clear();
+            break;
+        }
+        const ssize_t got = ::read(readEnd, chunk, sizeof chunk);
+        if (got > 0)
+            report.append(chunk, int(got));
+        else if (got == 0 || errno != EINTR)
+            break;
+    }
+    ::close(readEnd);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    const QByteArray prefix("shown ");
+    if (!report.startsWith(prefix))
+        return -1;
+    bool ok = false;
+    const qint64 shown = report.mid(prefix.size()).trimmed().toLongLong(&ok);
+    return ok ? shown - spawned : -1;
+}
+
+} // namespace bench

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace bench {
+
+// Starts program with the given preloads, offscreen, and returns the
+// nanoseconds from just before the process was spawned to its first window
+// painted (reported by the preloaded shown probe), or -1 on failure.
+qint64 timeToShown(const QString &program, const QStringList &preloads);
+
+} // namespace bench

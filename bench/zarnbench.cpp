@@ -1,0 +1,496 @@
+// Benchmarks of the update utility on the simulated device. Prints one table:
+// each figure beside its floor, measured in the same run. Never fails on a
+// figure: the exit status says only whether the benchmarks could run.
+//
+//   zarn-bench                 all five parts
+//   ZARN_BENCH_QUICK=1         leaves out the slowest case (8 MiB at NOR speed, about 30 s)
+//   zarn-bench --engine-only MIB RUNS
+//                              only updates of MIB MiB through the window on a
+//                              zero-delay device, for a profiler
+
+#include "benchclock.h"
+#include "benchtable.h"
+#include "devicefloor.h"
+#include "startup.h"
+#include "updatefilebuilder.h"
+#include "windowdriver.h"
+#include "zarnsim.h"
+
+#include <cstdio>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+#include <thread>
+
+namespace {
+
+using bench::Row;
+using bench::RunTimes;
+using bench::Table;
+using bench::WindowDriver;
+
+constexpr quint32 mib = 1024 * 1024;
+constexpr quint32 imageAddress = 0;
+constexpr quint32 transferSize = 1024;
+// The largest block the engine takes, header included.
+constexpr quint32 largestImage = 0x2000000;
+
+constexpr double overheadTargetNor = 1.05;
+constexpr double overheadTargetFast = 1.2;
+constexpr double engineTargetUsPerBlock = 3.0;
+constexpr double lagTargetMs = 16.0;
+constexpr double finishTargetMs = 100.0;
+constexpr double memoryTargetImages = 2.1;
+constexpr double startupTarget = 1.2;
+
+constexpr int fastRepetitions = 3;
+constexpr int engineRepetitions = 5;
+constexpr int memoryRepetitions = 3;
+constexpr int startupRepetitions = 9;
+constexpr int idleSampleMs = 1000;
+constexpr int queuedCallSamples = 50;
+constexpr int settleMs = 300;
+
+const char memoryChildOption[] = "--memory-child";
+const char engineOnlyOption[] = "--engine-only";
+const char peakPrefix[] = "peak-kib ";
+
+void progress(const QString &line)
+{
+    std::fprintf(stderr, "zarn-bench: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+QString sizeName(quint32 bytes)
+{
+    return QStringLiteral("%1 MiB").arg(bytes / mib);
+}
+
+QString ms(double ns, int decimals = 1)
+{
+    return QString::number(ns / bench::nsPerMs, 'f', decimals) + QStringLiteral(" ms");
+}
+
+QString seconds(double ns)
+{
+    return QString::number(ns / bench::nsPerS, 'f', 3) + QStringLiteral(" s");
+}
+
+QString mibPerS(quint32 bytes, double ns)
+{
+    return QString::number(bytes / bench::bytesPerMiB / (ns / bench::nsPerS), 'f', 1) +
+           QStringLiteral(" MiB/s");
+}
+
+QString mibOfKib(qint64 kib)
+{
+    return QString::number(kib / 1024.0, 'f', 1) + QStringLiteral(" MiB");
+}
+
+// One image whose block, header included, is exactly blockSize bytes: the
+// engine writes and reads back blockSize bytes, all in whole 1 KiB transfers.
+QString writeUpdateFile(const QDir &dir, quint32 blockSize)
+{
+    updatefile::Image image;
+    image.name = "BNCH";
+    image.version = 0x01000000;
+    image.address = imageAddress;
+    image.minHW = 1;
+    image.data = updatefile::pattern(blockSize, int(blockSize) - updatefile::headerSize);
+    const QString path = dir.filePath(QStringLiteral("bench-%1.zarnru").arg(blockSize / mib));
+    if (!updatefile::writeFile(path, {image}))
+        return QString();
+    return path;
+}
+
+// 1. A full update against the time the device itself is busy.
+void overheadOverDevice(WindowDriver &driver, const QString &file, quint32 size, const char *profile,
+                        double target, int repetitions, Table &table)
+{
+    const QString figure =
+        QStringLiteral("Update %1, \"%2\" device: wall time / device busy time").arg(sizeName(size), profile);
+    progress(figure);
+    zarnsim::setTiming(zarnsim::timingProfile(profile));
+    zarnsim::setSleeping(true);
+    QVector<double> ratios;
+    QVector<qint64> walls;
+    QVector<qint64> busies;
+    for (int i = 0; i < repetitions; ++i) {
+        zarnsim::resetBusy();
+        const RunTimes run = driver.run(file);
+        const qint64 busy = qint64(zarnsim::busyNanoseconds());
+        if (!run.completed || busy == 0) {
+            table.add({QStringLiteral("1"),
+                       figure,
+                       QStringLiteral("run failed: ") + run.lastStatus,
+                       {},
+                       {},
+                       {},
+                       QStringLiteral("NO")});
+            return;
+        }
+        walls.append(run.windowDone - run.handedOver);
+        busies.append(busy);
+        ratios.append(double(walls.last()) / double(busy));
+    }
+    const double ratio = bench::median(ratios);
+    const int at = ratios.indexOf(ratio);
+    const QString runs = repetitions > 1 ? QStringLiteral(" (median of %1)").arg(repetitions) : QString();
+    table.add({QStringLiteral("1"), figure + runs, seconds(walls.at(at)), seconds(busies.at(at)) + " busy",
+               QString::number(ratio, 'f', 3), QStringLiteral("<= %1").arg(target),
+               bench::verdict(ratio <= target)});
+}
+
+// A queued call from another thread to an idle GUI thread: the floor of the
+// finish delay.
+QVector<qint64> queuedCallDelays()
+{
+    QVector<qint64> delays;
+    QObject receiver;
+    for (int i = 0; i < queuedCallSamples; ++i) {
+        std::atomic<qint64> sent{0};
+        qint64 received = 0;
+        std::thread sender([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            sent = bench::nowNs();
+            QMetaObject::invokeMethod(
+                &receiver, [&] { received = bench::nowNs(); }, Qt::QueuedConnection);
+        });
+        while (received == 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        sender.join();
+        delays.append(received - sent);
+    }
+    return delays;
+}
+
+// 2 and 3. The engine with the window attached against the bare device calls,
+// and how the GUI thread fares meanwhile.
+void engineCost(WindowDriver &driver, const QList<QPair<QString, quint32>> &files, Table &table)
+{
+    zarnsim::setTiming(zarnsim::timingProfile("zero"));
+
+    progress(QStringLiteral("checking that the floor makes the engine's device calls"));
+    QString why;
+    const QString &checkFile = files.first().first;
+    const bool same = bench::sameDeviceCalls(
+        checkFile, [&] { return driver.run(checkFile).completed; }, &why);
+    table.note(QStringLiteral("Engine floor, device calls compared on the %1 update: %2 (%3).")
+                   .arg(sizeName(files.first().second),
+                        same ? QStringLiteral("same") : QStringLiteral("DIFFERENT"), why));
+
+    progress(QStringLiteral("GUI thread floors: idle timer, queued call"));
+    const QVector<qint64> idleLags = driver.idleLags(idleSampleMs);
+    const QVector<qint64> queued = queuedCallDelays();
+
+    for (const auto &entry : files) {
+        const QString &file = entry.first;
+        const quint32 size = entry.second;
+        progress(QStringLiteral("engine on a zero-delay device, %1").arg(sizeName(size)));
+        // One round of each first, so that neither pays for a cold start.
+        driver.run(file);
+        bench::updateWithoutEngine(file);
+
+        QVector<qint64> engineNs;
+        QVector<qint64> floorNs;
+        QVector<qint64> lags;
+        QVector<qint64> finishDelays;
+        bool failed = false;
+        for (int i = 0; i < engineRepetitions && !failed; ++i) {
+            const RunTimes run = driver.run(file);
+            failed = !run.completed || run.started == 0;
+            engineNs.append(run.finished - run.started);
+            lags += run.lagsNs;
+            finishDelays.append(run.windowDone - run.finished);
+            floorNs.append(bench::updateWithoutEngine(file));
+        }
+        if (failed) {
+            table.add({QStringLiteral("2"),
+                       QStringLiteral("Engine, %1").arg(sizeName(size)),
+                       QStringLiteral("run failed"),
+                       {},
+                       {},
+                       {},
+                       QStringLiteral("NO")});
+            continue;
+        }
+        const double engine = bench::median(engineNs);
+        const double floor = bench::median(floorNs);
+        const double transfers = 2.0 * size / transferSize;
+        const double usPerBlock = (engine - floor) / transfers / 1000.0;
+        table.add({QStringLiteral("2"),
+                   QStringLiteral("Engine with window, %1, zero-delay device: throughput (median of %2)")
+                       .arg(sizeName(size))
+                       .arg(engineRepetitions),
+                   mibPerS(size, engine), mibPerS(size, floor) + " (bare device calls)",
+                   QStringLiteral("%1 x floor; %2 us per 1 KiB block")
+                       .arg(floor / engine, 0, 'f', 2)
+                       .arg(usPerBlock, 0, 'f', 2),
+                   QStringLiteral("<= %1 us per block").arg(engineTargetUsPerBlock),
+                   bench::verdict(usPerBlock <= engineTargetUsPerBlock)});
+
+        const double lagMax = bench::maximum(lags);
+        const double lagP99 = bench::percentile(lags, 0.99);
+        table.add(
+            {QStringLiteral("3"),
+             QStringLiteral("GUI 10 ms timer lag during the %1 runs, max / p99 (%2 ticks)")
+                 .arg(sizeName(size))
+                 .arg(lags.size()),
+             ms(lagMax) + " / " + ms(lagP99),
+             ms(bench::maximum(idleLags)) + " / " + ms(bench::percentile(idleLags, 0.99)) + " (idle window)",
+             QStringLiteral("max %1").arg(ms(lagMax)), QStringLiteral("max <= %1 ms").arg(lagTargetMs),
+             bench::verdict(lagMax / bench::nsPerMs <= lagTargetMs)});
+        const double finishMax = bench::maximum(finishDelays);
+        table.add(
+            {QStringLiteral("3"),
+             QStringLiteral("Worker finished() to updateFinished(), %1, max (median)").arg(sizeName(size)),
+             ms(finishMax) + " (" + ms(bench::median(finishDelays)) + ")",
+             ms(bench::maximum(queued), 2) + " (" + ms(bench::median(queued), 2) + ") queued call, idle GUI",
+             QStringLiteral("max %1").arg(ms(finishMax)), QStringLiteral("<= %1 ms").arg(finishTargetMs),
+             bench::verdict(finishMax / bench::nsPerMs <= finishTargetMs)});
+    }
+}
+
+qint64 peakResidentKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// 4, inside a child: a window, idle or after one update, and its peak.
+int memoryChild(const QString &mode, const QString &file)
+{
+    zarnsim::setRecording(false);
+    WindowDriver driver;
+    WindowDriver::spin(settleMs);
+    if (mode == QLatin1String("update")) {
+        const RunTimes run = driver.run(file);
+        if (!run.completed) {
+            std::printf("failed %s\n", qPrintable(run.lastStatus));
+            return 0;
+        }
+        WindowDriver::spin(settleMs);
+    }
+    std::printf("%s%lld\n", peakPrefix, static_cast<long long>(peakResidentKib()));
+    return 0;
+}
+
+// A flash backing file that already holds an old image over the range the
+// update covers, as a device in service does: the simulated device's own
+// storage then counts in the floor, not against the product.
+QString heldFlashFile(const QDir &dir, quint32 size)
+{
+    const QString path = dir.filePath(QStringLiteral("held-%1.flash").arg(size / mib));
+    zarnsim::reset();
+    std::string error;
+    if (!zarnsim::setBackingFile(path.toStdString(), &error))
+        return QString();
+    zarnsim::setFlashBytes(imageAddress, std::vector<uint8_t>(size, 0));
+    const bool saved = zarnsim::flushBackingFile(&error);
+    zarnsim::setBackingFile(std::string());
+    zarnsim::reset();
+    return saved ? path : QString();
+}
+
+qint64 childPeak(const QString &mode, const QString &file, const QString &heldFlash, const QDir &dir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QStringList keys = environment.keys();
+    for (const QString &key : keys) {
+        if (key.startsWith(QLatin1String("ZARNSIM_")))
+            environment.remove(key);
+    }
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
+    if (!heldFlash.isEmpty()) {
+        // A fresh copy each time: an update leaves the new image in the file.
+        const QString copy = dir.filePath(QStringLiteral("child.flash"));
+        QFile::remove(copy);
+        if (!QFile::copy(heldFlash, copy))
+            return -1;
+        environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), copy);
+    }
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(memoryChildOption), mode, file});
+    if (!child.waitForFinished(-1))
+        return -1;
+    const QByteArray output = child.readAllStandardOutput().trimmed();
+    if (!output.startsWith(peakPrefix))
+        return -1;
+    return output.mid(int(sizeof peakPrefix) - 1).toLongLong();
+}
+
+qint64 medianChildPeak(const QString &mode, const QString &file, const QString &heldFlash, const QDir &dir)
+{
+    QVector<qint64> peaks;
+    for (int i = 0; i < memoryRepetitions; ++i) {
+        const qint64 peak = childPeak(mode, file, heldFlash, dir);
+        if (peak < 0)
+            return -1;
+        peaks.append(peak);
+    }
+    return bench::median(peaks);
+}
+
+void memory(const QDir &dir, const QList<QPair<QString, quint32>> &files, Table &table)
+{
+    progress(QStringLiteral("memory: idle window"));
+    const qint64 idle = medianChildPeak(QStringLiteral("idle"), QString(), QString(), dir);
+    table.add(
+        {QStringLiteral("4"),
+         QStringLiteral("Peak resident memory (VmHWM), idle window (median of %1)").arg(memoryRepetitions),
+         idle < 0 ? QStringLiteral("failed") : mibOfKib(idle),
+         {},
+         {},
+         {},
+         QStringLiteral("-")});
+    for (const auto &entry : files) {
+        const quint32 size = entry.second;
+        progress(QStringLiteral("memory: update of %1").arg(sizeName(size)));
+        const QString held = heldFlashFile(dir, size);
+        const qint64 floor = medianChildPeak(QStringLiteral("idle"), QString(), held, dir);
+        const qint64 peak = medianChildPeak(QStringLiteral("update"), entry.first, held, dir);
+        const QString figure = QStringLiteral("Peak resident memory, update of %1 (median of %2)")
+                                   .arg(sizeName(size))
+                                   .arg(memoryRepetitions);
+        if (held.isEmpty() || floor < 0 || peak < 0) {
+            table.add(
+                {QStringLiteral("4"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+            continue;
+        }
+        const double images = double(peak - floor) * 1024.0 / size;
+        table.add({QStringLiteral("4"), figure, mibOfKib(peak),
+                   mibOfKib(floor) + QStringLiteral(" (idle window, device holding %1)").arg(sizeName(size)),
+                   QStringLiteral("+%1 = %2 x image").arg(mibOfKib(peak - floor)).arg(images, 0, 'f', 2),
+                   QStringLiteral("<= floor + %1 x image").arg(memoryTargetImages),
+                   bench::verdict(images <= memoryTargetImages)});
+    }
+}
+
+// 5. The real executable against a bare QMainWindow program, both started the same way.
+void startup(Table &table)
+{
+    progress(QStringLiteral("start-up"));
+    const QStringList preloads = {QStringLiteral(ZARN_BENCH_SIMULATOR), QStringLiteral(ZARN_BENCH_PROBE)};
+    const QString product = QStringLiteral(ZARN_BENCH_PRODUCT);
+    const QString bare = QStringLiteral(ZARN_BENCH_BARE_WINDOW);
+    // Warm the caches (fonts, libraries) for both before counting.
+    bench::timeToShown(product, preloads);
+    bench::timeToShown(bare, preloads);
+    QVector<qint64> productNs;
+    QVector<qint64> bareNs;
+    for (int i = 0; i < startupRepetitions; ++i) {
+        productNs.append(bench::timeToShown(product, preloads));
+        bareNs.append(bench::timeToShown(bare, preloads));
+    }
+    const QString figure = QStringLiteral("Process start to first window painted, offscreen (median of %1)")
+                               .arg(startupRepetitions);
+    if (productNs.contains(-1) || bareNs.contains(-1)) {
+        table.add({QStringLiteral("5"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+        return;
+    }
+    const double ratio = double(bench::median(productNs)) / double(bench::median(bareNs));
+    table.add({QStringLiteral("5"), figure, ms(bench::median(productNs)) + " (the utility)",
+               ms(bench::median(bareNs)) + " (bare QMainWindow)", QString::number(ratio, 'f', 2) + " x",
+               QStringLiteral("<= %1 x").arg(startupTarget), bench::verdict(ratio <= startupTarget)});
+}
+
+int engineOnly(const QDir &dir, quint32 sizeMiB, int runs)
+{
+    const QString file = writeUpdateFile(dir, sizeMiB * mib);
+    if (file.isEmpty() || sizeMiB == 0 || sizeMiB * mib > largestImage)
+        return 1;
+    zarnsim::reset();
+    zarnsim::setRecording(false);
+    WindowDriver driver;
+    for (int i = 0; i < runs; ++i) {
+        const RunTimes run = driver.run(file);
+        progress(QStringLiteral("run %1: engine %2, finish delay %3, worst timer lag %4")
+                     .arg(i + 1)
+                     .arg(ms(run.finished - run.started), ms(run.windowDone - run.finished),
+                          ms(bench::maximum(run.lagsNs))));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::installMessageHandler();
+    QApplication application(argc, argv);
+
+    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(memoryChildOption))
+        return memoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        progress(QStringLiteral("cannot make a temporary directory"));
+        return 1;
+    }
+    const QDir workDir(dir.path());
+    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(engineOnlyOption))
+        return engineOnly(workDir, QString::fromLocal8Bit(argv[2]).toUInt(),
+                          QString::fromLocal8Bit(argv[3]).toInt());
+
+    const bool quick = qEnvironmentVariableIntValue("ZARN_BENCH_QUICK") != 0;
+    const QString start = bench::loadAverage();
+    const qint64 began = bench::nowNs();
+
+    const QString oneMiB = writeUpdateFile(workDir, mib);
+    const QString eightMiB = writeUpdateFile(workDir, 8 * mib);
+    const QString largest = writeUpdateFile(workDir, largestImage);
+    if (oneMiB.isEmpty() || eightMiB.isEmpty() || largest.isEmpty()) {
+        progress(QStringLiteral("cannot write the update files"));
+        return 1;
+    }
+
+    Table table;
+    zarnsim::reset();
+    zarnsim::setRecording(false);
+    {
+        WindowDriver driver;
+        WindowDriver::spin(settleMs);
+        overheadOverDevice(driver, oneMiB, mib, "nor", overheadTargetNor, 1, table);
+        if (quick) {
+            table.add({QStringLiteral("1"),
+                       QStringLiteral("Update 8 MiB, \"nor\" device"),
+                       QStringLiteral("left out (ZARN_BENCH_QUICK)"),
+                       {},
+                       {},
+                       {},
+                       QStringLiteral("-")});
+        } else {
+            overheadOverDevice(driver, eightMiB, 8 * mib, "nor", overheadTargetNor, 1, table);
+        }
+        overheadOverDevice(driver, oneMiB, mib, "fast", overheadTargetFast, fastRepetitions, table);
+        overheadOverDevice(driver, eightMiB, 8 * mib, "fast", overheadTargetFast, fastRepetitions, table);
+        engineCost(driver, {{oneMiB, mib}, {eightMiB, 8 * mib}}, table);
+    }
+    memory(workDir, {{oneMiB, mib}, {largest, largestImage}}, table);
+    startup(table);
+
+    std::printf("## Benchmark results\n\n");
+    for (const QString &line : bench::machineDescription())
+        std::printf("- %s\n", qPrintable(line));
+    std::printf("- Load average at start / end: %s / %s\n", qPrintable(start),
+                qPrintable(bench::loadAverage()));
+    std::printf("- Whole run: %.0f s\n\n", (bench::nowNs() - began) / bench::nsPerS);
+    std::printf("%s", qPrintable(table.text()));
+    return 0;
+}
