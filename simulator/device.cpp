@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <set>
 #include <string>
@@ -41,6 +42,7 @@ constexpr uint32_t mailboxHardwareTimestamp = 0x201;
 constexpr uint32_t mailboxPidVersion = 0x301;
 constexpr int mailboxCommandWord = 0;
 constexpr int mailboxValueWord = 1;
+constexpr int mailboxFirstReservedWord = 2;
 
 // Plausible answers of an installed system: software 1.2.34, hardware built
 // 2014-03-12 09:00:00 UTC, PID 1.3.20. None of them equals the values that the
@@ -253,6 +255,7 @@ struct State
     unsigned eraseRequests = 0;
     uint32_t answers[3] = {defaultSoftwareVersion, defaultHardwareTimestamp, defaultPidVersion};
     uint32_t mailboxFlags = 0;
+    std::optional<uint32_t> mailboxLaterFlags;
     unsigned mailboxRequests = 0;
     bool recording = true;
     std::vector<Call> calls;
@@ -407,6 +410,7 @@ Outcome mailboxIoctl(State &s, OpenFile &file, Call &call, uint32_t request, uns
     if (argument == 0)
         return failure(EFAULT);
     auto *words = reinterpret_cast<uint32_t *>(argument);
+    std::copy(words, words + call.mailboxWords.size(), call.mailboxWords.begin());
     call.command = words[mailboxCommandWord];
     if (++s.mailboxRequests == s.faults.failingMailboxRequest)
         return failure(s.faults.mailboxError);
@@ -425,8 +429,13 @@ Outcome mailboxIoctl(State &s, OpenFile &file, Call &call, uint32_t request, uns
         return failure(EINVAL);
     }
     words[mailboxValueWord] = value;
+    // The driver is free to scribble on the reserved words; this one does, so
+    // that a caller who reuses an answered record without clearing it shows.
+    std::fill(words + mailboxFirstReservedWord, words + call.mailboxWords.size(), mailboxReservedAnswer);
     if (++file.mailboxAnswers == 1)
         words[mailboxCommandWord] = s.mailboxFlags;
+    else if (s.mailboxLaterFlags)
+        words[mailboxCommandWord] = *s.mailboxLaterFlags;
     return {};
 }
 
@@ -734,6 +743,7 @@ void reset()
     s.answers[1] = detail::defaultHardwareTimestamp;
     s.answers[2] = detail::defaultPidVersion;
     s.mailboxFlags = 0;
+    s.mailboxLaterFlags.reset();
     s.mailboxRequests = 0;
     s.recording = true;
     s.calls.clear();
@@ -853,6 +863,13 @@ void setMailboxFlags(uint32_t flags)
     s.mailboxFlags = flags;
 }
 
+void setMailboxLaterFlags(uint32_t flags)
+{
+    auto &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.mailboxLaterFlags = flags;
+}
+
 void failMailboxRequest(unsigned n, int error)
 {
     auto &s = state();
@@ -947,10 +964,16 @@ std::string describe(const Call &call)
         n = std::snprintf(text, sizeof text, "%s %s", node, op);
         break;
     case Op::Ioctl:
-        if (call.node == Node::Mailbox)
+        if (call.node == Node::Mailbox) {
             n = std::snprintf(text, sizeof text, "%s %s request=0x%x command=0x%x", node, op, call.request,
                               call.command);
-        else if (call.request == flashIocUnlock)
+            // A record that arrived with more than its command says so.
+            const auto &w = call.mailboxWords;
+            if (n > 0 && std::any_of(w.begin() + 1, w.end(), [](uint32_t word) { return word != 0; }))
+                n += std::snprintf(text + n, sizeof text - size_t(n),
+                                   " value=0x%x reserved=0x%x,0x%x,0x%x,0x%x,0x%x,0x%x", w[1], w[2], w[3],
+                                   w[4], w[5], w[6], w[7]);
+        } else if (call.request == flashIocUnlock)
             n = std::snprintf(text, sizeof text, "%s %s request=0x%x phrase=\"%.200s\"", node, op,
                               call.request, call.phrase.c_str());
         else

@@ -228,6 +228,12 @@ std::vector<std::string> configureFromEnvironment()
             setMailboxFlags(uint32_t(*flags));
         return flags.has_value();
     });
+    reader.take("ZARNSIM_MAILBOX_LATER_FLAGS", "a 32-bit number", [](const std::string &text) {
+        const auto flags = number(text, UINT32_MAX);
+        if (flags)
+            setMailboxLaterFlags(uint32_t(*flags));
+        return flags.has_value();
+    });
     reader.take("ZARNSIM_MAILBOX_FAIL", "n or n:errno, the request counted from 1",
                 [](const std::string &text) {
                     const auto parts = split(text, ':');

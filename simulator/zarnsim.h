@@ -8,6 +8,7 @@
 //
 // Every function here is safe to call from any thread.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ inline constexpr uint32_t flashIocUnlock = 0x40084232;
 inline constexpr uint32_t flashIocErasePage = 0x4004423C;
 inline constexpr uint32_t mailboxIocRequest = 0xC008420A;
 inline constexpr uint32_t flashPageSize = 0x20000;
+// What the mailbox leaves in each of the six reserved words of every answer.
+inline constexpr uint32_t mailboxReservedAnswer = 0xA5A5A5A5;
 
 enum class Node { Flash, Mailbox };
 enum class Op { Open, Close, Ioctl, Lseek, Read, Write };
@@ -36,9 +39,12 @@ struct Call
     uint32_t request = 0;  // Ioctl: the request code, low 32 bits
     uint64_t argument = 0; // Ioctl: the argument value itself (erase: the flash address)
     uint32_t command = 0;  // Ioctl on the mailbox: the command word the caller put in the record
-    std::string phrase;    // Ioctl unlock: the NUL-terminated text the argument points to
-    long result = 0;       // what the call returned (-1 with errno on failure)
-    int error = 0;         // the errno of a failed call
+    // Ioctl on the mailbox: the whole record as the caller passed it (command,
+    // value, six reserved words), before the device answered into it.
+    std::array<uint32_t, 8> mailboxWords{};
+    std::string phrase; // Ioctl unlock: the NUL-terminated text the argument points to
+    long result = 0;    // what the call returned (-1 with errno on failure)
+    int error = 0;      // the errno of a failed call
 };
 
 // A fresh device: flash all 0xFF and locked, both nodes present, the default
@@ -67,7 +73,11 @@ void addLosingWord(uint32_t address, uint32_t lostBits);
 
 // Mailbox.
 void setMailboxAnswers(uint32_t swVersion, uint32_t hwTimestamp, uint32_t pidVersion);
-void setMailboxFlags(uint32_t flags);           // bits left in command after the first answer
+void setMailboxFlags(uint32_t flags); // bits left in command after the first answer
+// Bits left in command after every later answer on the same descriptor. Until
+// this is called, later answers leave command as the caller put it; pass the
+// same bits to both to have them after every answer.
+void setMailboxLaterFlags(uint32_t flags);
 void failMailboxRequest(unsigned n, int error); // the n-th request (counted from 1) fails
 
 // Timing: how long the device itself is busy per operation. All zero by default.

@@ -2,6 +2,7 @@
 
 #include "zarnsim.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -142,6 +143,8 @@ private slots:
     void mailboxAnswers_data();
     void mailboxAnswers();
     void mailboxFlagsFollowOnlyTheFirstAnswer();
+    void mailboxLaterFlags();
+    void mailboxRecordsTheWordsAsSent();
     void mailboxFailsAtNthRequest();
 
     void qtCoreCallsReachTheDevice();
@@ -659,6 +662,49 @@ void tst_SimDevice::mailboxFlagsFollowOnlyTheFirstAnswer()
     ::close(fd);
 }
 
+void tst_SimDevice::mailboxLaterFlags()
+{
+    zarnsim::setMailboxFlags(0x1);
+    zarnsim::setMailboxLaterFlags(0xF);
+    MailboxRequest request;
+    QStringList commands;
+    for (int round = 0; round < 2; ++round) { // counted afresh on each descriptor
+        const int fd = ::open(zarnsim::mailboxPath, O_RDWR);
+        for (uint32_t command : {0x101u, 0x201u, 0x301u}) {
+            QCOMPARE(ask(fd, request, command), 0);
+            commands << QString::number(request.command, 16);
+        }
+        ::close(fd);
+    }
+    QCOMPARE(commands.join(QLatin1Char(' ')), QStringLiteral("1 f f 1 f f"));
+}
+
+void tst_SimDevice::mailboxRecordsTheWordsAsSent()
+{
+    const int fd = ::open(zarnsim::mailboxPath, O_RDWR);
+    MailboxRequest request;
+    QCOMPARE(ask(fd, request, 0x101), 0);
+    for (uint32_t word : request.reserved)
+        QCOMPARE(word, zarnsim::mailboxReservedAnswer);
+    // The answered record sent again with only its command changed.
+    request.command = 0x201;
+    QCOMPARE(::ioctl(fd, zarnsim::mailboxIocRequest, &request), 0);
+    ::close(fd);
+
+    const auto calls = zarnsim::record();
+    QCOMPARE(int(calls.size()), 4);
+    const std::array<uint32_t, 8> clean{0x101};
+    QVERIFY(calls[1].mailboxWords == clean);
+    const uint32_t r = zarnsim::mailboxReservedAnswer;
+    const std::array<uint32_t, 8> reused{0x201, 0x04030201, r, r, r, r, r, r};
+    QVERIFY(calls[2].mailboxWords == reused);
+    QCOMPARE(recorded().mid(1, 2),
+             QStringList({QStringLiteral("mailbox ioctl request=0xc008420a command=0x101 result=0"),
+                          QStringLiteral("mailbox ioctl request=0xc008420a command=0x201 value=0x4030201 "
+                                         "reserved=0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,"
+                                         "0xa5a5a5a5 result=0")}));
+}
+
 void tst_SimDevice::mailboxFailsAtNthRequest()
 {
     zarnsim::failMailboxRequest(2, EIO);
@@ -755,6 +801,7 @@ void tst_SimDevice::environment_data()
         "flash ok, mailbox ok, unlock 0, erase 0, answers 10 14 ffffffff flags 0");
     row("flags", "ZARNSIM_MAILBOX_FLAGS", "0xF", "state",
         "flash ok, mailbox ok, unlock 0, erase 0, answers 4030201 53202210 20301 flags f");
+    row("later flags", "ZARNSIM_MAILBOX_LATER_FLAGS", "0xF", "commands", "0 f f");
     row("mailbox fails", "ZARNSIM_MAILBOX_FAIL", "2:EACCES", "state",
         "flash ok, mailbox ok, unlock 0, erase 0, answers 4030201 - 20301 flags 0");
     row("no fault", "ZARNSIM_UNUSED", "1", "word", "ffffff01");
@@ -765,6 +812,7 @@ void tst_SimDevice::environment_data()
     row("own timing", "ZARNSIM_TIMING", "5,0,0,0", "busy", "5000");
     row("bad profile", "ZARNSIM_TIMING", "slow", "problems", "1");
     row("bad answers", "ZARNSIM_MAILBOX_ANSWERS", "1,2", "problems", "1");
+    row("bad later flags", "ZARNSIM_MAILBOX_LATER_FLAGS", "0x100000000", "problems", "1");
     row("bad pair", "ZARNSIM_WEAK_WORDS", "0x20000", "problems", "1");
     row("bad errno", "ZARNSIM_FLASH_ERROR", "ENOPE", "problems", "1");
 }
@@ -795,6 +843,16 @@ void tst_SimDevice::environment()
             seen = QString::number(zarnsim::busyNanoseconds());
         }
         ::close(fd);
+    } else if (probe == QLatin1String("commands")) {
+        const int mailbox = ::open(zarnsim::mailboxPath, O_RDWR);
+        QStringList commands;
+        for (uint32_t command : {0x101u, 0x201u, 0x301u}) {
+            MailboxRequest request;
+            commands << (ask(mailbox, request, command) == 0 ? QString::number(request.command, 16)
+                                                             : QStringLiteral("-"));
+        }
+        ::close(mailbox);
+        seen = commands.join(QLatin1Char(' '));
     } else {
         const int fd = openFlash();
         QStringList parts{QStringLiteral("flash ") +

@@ -23,6 +23,9 @@ const quint32 commandHwTimestamp = 0x201;
 const quint32 commandPidVersion = 0x301;
 const QList<quint32> allCommands{commandSwVersion, commandHwTimestamp, commandPidVersion};
 
+// Later answers leave command as the caller put it.
+const qint64 commandAsSent = -1;
+
 const QString earlierTimestamp = QStringLiteral("earlier timestamp");
 const QString earlierSw = QStringLiteral("earlier sw");
 const QString earlierPid = QStringLiteral("earlier pid");
@@ -45,7 +48,8 @@ bool touchedFlash()
 }
 
 // The mailbox must have seen one open for read and write, exactly these
-// requests, and a close; returns what differed.
+// requests, each in a record cleared but for its command, and a close;
+// returns what differed.
 QString checkExchange(const QList<quint32> &commands)
 {
     const QList<Call> calls = mailboxCalls();
@@ -59,6 +63,14 @@ QString checkExchange(const QList<quint32> &commands)
             return QStringLiteral("call %1 is not the mailbox request").arg(i + 1);
         if (call.command != commands.at(i))
             return QStringLiteral("request %1 carried command 0x%2").arg(i + 1).arg(call.command, 0, 16);
+        // The device answers into the value and reserved words; a record
+        // reused without clearing would carry them into the next request.
+        for (size_t word = 1; word < call.mailboxWords.size(); ++word)
+            if (call.mailboxWords[word] != 0)
+                return QStringLiteral("request %1 arrived with word %2 = 0x%3")
+                    .arg(i + 1)
+                    .arg(word)
+                    .arg(call.mailboxWords[word], 0, 16);
     }
     if (calls.last().op != Op::Close || calls.last().result != 0)
         return QStringLiteral("the device was not closed last");
@@ -90,36 +102,52 @@ void ZarnSystemTest::answers_data()
     QTest::addColumn<quint32>("timestamp");
     QTest::addColumn<quint32>("pid");
     QTest::addColumn<quint32>("flags");
+    QTest::addColumn<qint64>("laterFlags");
     QTest::addColumn<QString>("swText");
     QTest::addColumn<QString>("timestampText");
     QTest::addColumn<QString>("pidText");
     QTest::addColumn<QList<quint32>>("commands");
 
     // Least significant byte first; the last two run together.
-    QTest::newRow("1.2.34") << 0x04030201u << 1406615411u << 0x00090000u << 0u << "1.2.34"
+    QTest::newRow("1.2.34") << 0x04030201u << 1406615411u << 0x00090000u << 0u << commandAsSent << "1.2.34"
                             << "1406615411"
                             << "0.0.90" << allCommands;
-    QTest::newRow("all zero") << 0u << 0u << 0u << 0u << "0.0.00"
+    QTest::newRow("all zero") << 0u << 0u << 0u << 0u << commandAsSent << "0.0.00"
                               << "0"
                               << "0.0.00" << allCommands;
-    QTest::newRow("all ones") << 0xFFFFFFFFu << 0xFFFFFFFFu << 0xFFFFFFFFu << 0u << "255.255.255255"
+    QTest::newRow("all ones") << 0xFFFFFFFFu << 0xFFFFFFFFu << 0xFFFFFFFFu << 0u << commandAsSent
+                              << "255.255.255255"
                               << "4294967295"
                               << "255.255.255255" << allCommands;
-    QTest::newRow("byte order") << 0x0A0B0C0Du << 0x80000000u << 0x00000100u << 0u << "13.12.1110"
+    QTest::newRow("byte order") << 0x0A0B0C0Du << 0x80000000u << 0x00000100u << 0u << commandAsSent
+                                << "13.12.1110"
                                 << "2147483648"
                                 << "0.1.00" << allCommands;
-    QTest::newRow("flags 0x7 ignored") << 0x04030201u << 7u << 0x00020301u << 0x7u << "1.2.34"
-                                       << "7"
-                                       << "1.3.20" << allCommands;
-    QTest::newRow("flags 0xE ignored") << 0x04030201u << 7u << 0x00020301u << 0xEu << "1.2.34"
-                                       << "7"
-                                       << "1.3.20" << allCommands;
-    QTest::newRow("flags 0xF: fixed values") << 0x04030201u << 7u << 0x00020301u << 0xFu << "0.0.90"
-                                             << "1406615411"
-                                             << "0.0.90" << QList<quint32>{commandSwVersion};
-    QTest::newRow("flags 0xFF: fixed values") << 0x04030201u << 7u << 0x00020301u << 0xFFu << "0.0.90"
-                                              << "1406615411"
-                                              << "0.0.90" << QList<quint32>{commandSwVersion};
+    QTest::newRow("flags 0x7 ignored")
+        << 0x04030201u << 7u << 0x00020301u << 0x7u << commandAsSent << "1.2.34"
+        << "7"
+        << "1.3.20" << allCommands;
+    QTest::newRow("flags 0xE ignored")
+        << 0x04030201u << 7u << 0x00020301u << 0xEu << commandAsSent << "1.2.34"
+        << "7"
+        << "1.3.20" << allCommands;
+    QTest::newRow("flags 0xF: fixed values")
+        << 0x04030201u << 7u << 0x00020301u << 0xFu << commandAsSent << "0.0.90"
+        << "1406615411"
+        << "0.0.90" << QList<quint32>{commandSwVersion};
+    QTest::newRow("flags 0xFF: fixed values")
+        << 0x04030201u << 7u << 0x00020301u << 0xFFu << commandAsSent << "0.0.90"
+        << "1406615411"
+        << "0.0.90" << QList<quint32>{commandSwVersion};
+    // Only the first answer's flags count; the later ones are not looked at.
+    QTest::newRow("flags 0xF after later answers ignored")
+        << 0x04030201u << 7u << 0x00020301u << 0u << qint64(0xF) << "1.2.34"
+        << "7"
+        << "1.3.20" << allCommands;
+    QTest::newRow("flags 0xF after every answer")
+        << 0x04030201u << 7u << 0x00020301u << 0xFu << qint64(0xF) << "0.0.90"
+        << "1406615411"
+        << "0.0.90" << QList<quint32>{commandSwVersion};
 }
 
 void ZarnSystemTest::answers()
@@ -128,6 +156,7 @@ void ZarnSystemTest::answers()
     QFETCH(quint32, timestamp);
     QFETCH(quint32, pid);
     QFETCH(quint32, flags);
+    QFETCH(qint64, laterFlags);
     QFETCH(QString, swText);
     QFETCH(QString, timestampText);
     QFETCH(QString, pidText);
@@ -135,6 +164,8 @@ void ZarnSystemTest::answers()
 
     zarnsim::setMailboxAnswers(sw, timestamp, pid);
     zarnsim::setMailboxFlags(flags);
+    if (laterFlags != commandAsSent)
+        zarnsim::setMailboxLaterFlags(quint32(laterFlags));
 
     MessageLog log;
     QString timestampOut = earlierTimestamp;
