@@ -77,11 +77,6 @@ QuitSignalGuard::~QuitSignalGuard()
     activeGuard = nullptr;
 }
 
-bool QuitSignalGuard::active() const
-{
-    return activeGuard == this;
-}
-
 bool QuitSignalGuard::install()
 {
     if (wakeSockets[0] < 0 &&

@@ -25,8 +25,6 @@ public:
     QuitSignalGuard(RunWatch *watch, QObject *parent);
     ~QuitSignalGuard() override;
 
-    bool active() const;
-
 private:
     bool install();
     void readSignals();
