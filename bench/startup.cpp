@@ -45,7 +45,7 @@ std::vector<QByteArray> childEnvironment(const QStringList &preloads, int shownF
 
 } // namespace
 
-qint64 timeToShown(const QString &program, const QStringList &preloads)
+qint64 timeToShown(const QString &program, const QStringList &arguments, const QStringList &preloads)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -59,8 +59,13 @@ qint64 timeToShown(const QString &program, const QStringList &preloads)
     for (QByteArray &variable : variables)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
-    QByteArray path = QFile::encodeName(program);
-    char *argv[] = {path.data(), nullptr};
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString &argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     // The product writes its diagnostics to stderr; the terminal is no part of its start.
     posix_spawn_file_actions_t actions;
@@ -69,7 +74,7 @@ qint64 timeToShown(const QString &program, const QStringList &preloads)
 
     pid_t child = 0;
     const qint64 spawned = nowNs();
-    const int error = ::posix_spawn(&child, path.constData(), &actions, nullptr, argv, envp.data());
+    const int error = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(writeEnd);
     if (error != 0) {

@@ -6,9 +6,9 @@
 
 namespace bench {
 
-// Starts program with the given preloads, offscreen, and returns the
+// Starts program with its arguments and the given preloads, offscreen, and returns the
 // nanoseconds from just before the process was spawned to its first window
 // painted (reported by the preloaded shown probe), or -1 on failure.
-qint64 timeToShown(const QString &program, const QStringList &preloads);
+qint64 timeToShown(const QString &program, const QStringList &arguments, const QStringList &preloads);
 
 } // namespace bench

@@ -268,7 +268,8 @@ qint64 peakResidentKib()
     return -1;
 }
 
-// 4, inside a child: a window, idle or after one update, and its peak.
+// 4, inside a child: a window, idle, with the device alone programmed, or
+// after one update; and the process's peak.
 int memoryChild(const QString &mode, const QString &file)
 {
     zarnsim::setRecording(false);
@@ -280,30 +281,18 @@ int memoryChild(const QString &mode, const QString &file)
             std::printf("failed %s\n", qPrintable(run.lastStatus));
             return 0;
         }
-        WindowDriver::spin(settleMs);
+    } else if (mode == QLatin1String("device")) {
+        if (bench::updateWithoutEngine(file, bench::FloorBuffers::OneBlock) < 0) {
+            std::printf("failed\n");
+            return 0;
+        }
     }
+    WindowDriver::spin(settleMs);
     std::printf("%s%lld\n", peakPrefix, static_cast<long long>(peakResidentKib()));
     return 0;
 }
 
-// A flash backing file that already holds an old image over the range the
-// update covers, as a device in service does: the simulated device's own
-// storage then counts in the floor, not against the product.
-QString heldFlashFile(const QDir &dir, quint32 size)
-{
-    const QString path = dir.filePath(QStringLiteral("held-%1.flash").arg(size / mib));
-    zarnsim::reset();
-    std::string error;
-    if (!zarnsim::setBackingFile(path.toStdString(), &error))
-        return QString();
-    zarnsim::setFlashBytes(imageAddress, std::vector<uint8_t>(size, 0));
-    const bool saved = zarnsim::flushBackingFile(&error);
-    zarnsim::setBackingFile(std::string());
-    zarnsim::reset();
-    return saved ? path : QString();
-}
-
-qint64 childPeak(const QString &mode, const QString &file, const QString &heldFlash, const QDir &dir)
+qint64 childPeak(const QString &mode, const QString &file)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QStringList keys = environment.keys();
@@ -313,14 +302,6 @@ qint64 childPeak(const QString &mode, const QString &file, const QString &heldFl
     }
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
-    if (!heldFlash.isEmpty()) {
-        // A fresh copy each time: an update leaves the new image in the file.
-        const QString copy = dir.filePath(QStringLiteral("child.flash"));
-        QFile::remove(copy);
-        if (!QFile::copy(heldFlash, copy))
-            return -1;
-        environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), copy);
-    }
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -333,11 +314,11 @@ qint64 childPeak(const QString &mode, const QString &file, const QString &heldFl
     return output.mid(int(sizeof peakPrefix) - 1).toLongLong();
 }
 
-qint64 medianChildPeak(const QString &mode, const QString &file, const QString &heldFlash, const QDir &dir)
+qint64 medianChildPeak(const QString &mode, const QString &file)
 {
     QVector<qint64> peaks;
     for (int i = 0; i < memoryRepetitions; ++i) {
-        const qint64 peak = childPeak(mode, file, heldFlash, dir);
+        const qint64 peak = childPeak(mode, file);
         if (peak < 0)
             return -1;
         peaks.append(peak);
@@ -345,10 +326,12 @@ qint64 medianChildPeak(const QString &mode, const QString &file, const QString &
     return bench::median(peaks);
 }
 
-void memory(const QDir &dir, const QList<QPair<QString, quint32>> &files, Table &table)
+// The simulated device keeps the flash in the process, so its storage counts
+// in the floor: the same device calls made from a thread with 1 KiB of buffer.
+void memory(const QList<QPair<QString, quint32>> &files, Table &table)
 {
     progress(QStringLiteral("memory: idle window"));
-    const qint64 idle = medianChildPeak(QStringLiteral("idle"), QString(), QString(), dir);
+    const qint64 idle = medianChildPeak(QStringLiteral("idle"), QStringLiteral("-"));
     table.add(
         {QStringLiteral("4"),
          QStringLiteral("Peak resident memory (VmHWM), idle window (median of %1)").arg(memoryRepetitions),
@@ -360,52 +343,62 @@ void memory(const QDir &dir, const QList<QPair<QString, quint32>> &files, Table 
     for (const auto &entry : files) {
         const quint32 size = entry.second;
         progress(QStringLiteral("memory: update of %1").arg(sizeName(size)));
-        const QString held = heldFlashFile(dir, size);
-        const qint64 floor = medianChildPeak(QStringLiteral("idle"), QString(), held, dir);
-        const qint64 peak = medianChildPeak(QStringLiteral("update"), entry.first, held, dir);
+        const qint64 floor = medianChildPeak(QStringLiteral("device"), entry.first);
+        const qint64 peak = medianChildPeak(QStringLiteral("update"), entry.first);
         const QString figure = QStringLiteral("Peak resident memory, update of %1 (median of %2)")
                                    .arg(sizeName(size))
                                    .arg(memoryRepetitions);
-        if (held.isEmpty() || floor < 0 || peak < 0) {
+        if (floor < 0 || peak < 0) {
             table.add(
                 {QStringLiteral("4"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
             continue;
         }
         const double images = double(peak - floor) * 1024.0 / size;
         table.add({QStringLiteral("4"), figure, mibOfKib(peak),
-                   mibOfKib(floor) + QStringLiteral(" (idle window, device holding %1)").arg(sizeName(size)),
+                   mibOfKib(floor) + QStringLiteral(" (idle window + simulated flash holding the image)"),
                    QStringLiteral("+%1 = %2 x image").arg(mibOfKib(peak - floor)).arg(images, 0, 'f', 2),
                    QStringLiteral("<= floor + %1 x image").arg(memoryTargetImages),
                    bench::verdict(images <= memoryTargetImages)});
     }
 }
 
-// 5. The real executable against a bare QMainWindow program, both started the same way.
+// 5. The real executable against a bare QMainWindow program, both started the
+// same way; and, to tell the font system's share, a bare window with text.
 void startup(Table &table)
 {
     progress(QStringLiteral("start-up"));
     const QStringList preloads = {QStringLiteral(ZARN_BENCH_SIMULATOR), QStringLiteral(ZARN_BENCH_PROBE)};
     const QString product = QStringLiteral(ZARN_BENCH_PRODUCT);
     const QString bare = QStringLiteral(ZARN_BENCH_BARE_WINDOW);
-    // Warm the caches (fonts, libraries) for both before counting.
-    bench::timeToShown(product, preloads);
-    bench::timeToShown(bare, preloads);
+    const QStringList withText = {QStringLiteral("--text")};
+    // Warm the caches (fonts, libraries) for all three before counting.
+    bench::timeToShown(product, {}, preloads);
+    bench::timeToShown(bare, {}, preloads);
+    bench::timeToShown(bare, withText, preloads);
     QVector<qint64> productNs;
     QVector<qint64> bareNs;
+    QVector<qint64> textNs;
     for (int i = 0; i < startupRepetitions; ++i) {
-        productNs.append(bench::timeToShown(product, preloads));
-        bareNs.append(bench::timeToShown(bare, preloads));
+        productNs.append(bench::timeToShown(product, {}, preloads));
+        bareNs.append(bench::timeToShown(bare, {}, preloads));
+        textNs.append(bench::timeToShown(bare, withText, preloads));
     }
     const QString figure = QStringLiteral("Process start to first window painted, offscreen (median of %1)")
                                .arg(startupRepetitions);
-    if (productNs.contains(-1) || bareNs.contains(-1)) {
+    if (productNs.contains(-1) || bareNs.contains(-1) || textNs.contains(-1)) {
         table.add({QStringLiteral("5"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
         return;
     }
-    const double ratio = double(bench::median(productNs)) / double(bench::median(bareNs));
-    table.add({QStringLiteral("5"), figure, ms(bench::median(productNs)) + " (the utility)",
+    const double productMedian = bench::median(productNs);
+    const double ratio = productMedian / double(bench::median(bareNs));
+    table.add({QStringLiteral("5"), figure, ms(productMedian) + " (the utility)",
                ms(bench::median(bareNs)) + " (bare QMainWindow)", QString::number(ratio, 'f', 2) + " x",
                QStringLiteral("<= %1 x").arg(startupTarget), bench::verdict(ratio <= startupTarget)});
+    const double textRatio = productMedian / double(bench::median(textNs));
+    table.add({QStringLiteral("5"),
+               QStringLiteral("The same, against a bare QMainWindow showing one line of text"),
+               ms(productMedian) + " (the utility)", ms(bench::median(textNs)) + " (QMainWindow + QLabel)",
+               QString::number(textRatio, 'f', 2) + " x", QStringLiteral("-"), QStringLiteral("-")});
 }
 
 int engineOnly(const QDir &dir, quint32 sizeMiB, int runs)
@@ -482,7 +475,7 @@ int main(int argc, char *argv[])
         overheadOverDevice(driver, eightMiB, 8 * mib, "fast", overheadTargetFast, fastRepetitions, table);
         engineCost(driver, {{oneMiB, mib}, {eightMiB, 8 * mib}}, table);
     }
-    memory(workDir, {{oneMiB, mib}, {largest, largestImage}}, table);
+    memory({{oneMiB, mib}, {largest, largestImage}}, table);
     startup(table);
 
     std::printf("## Benchmark results\n\n");
