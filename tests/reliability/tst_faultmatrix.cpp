@@ -76,6 +76,12 @@ QString hex(quint64 value)
     return QStringLiteral("0x") + QString::number(value, 16);
 }
 
+// The flash page a device fault strikes; file faults strike no page.
+quint32 faultPage(int image, int page)
+{
+    return image == noImage || page == AnyPage ? 0 : addresses[image] + pageStart[page];
+}
+
 quint32 blockOffset(int index)
 {
     return quint32(index) * blockLength;
@@ -278,7 +284,7 @@ QString TestFaultMatrix::writeFile(Fault fault, int image, const QList<updatefil
 
 void TestFaultMatrix::injectDeviceFault(Fault fault, int image, int page)
 {
-    const quint32 word = image == noImage ? 0 : addresses[image] + pageStart[page] + faultWordInPage;
+    const quint32 word = faultPage(image, page) + faultWordInPage;
     switch (fault) {
     case MissingNode:
         zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
@@ -287,7 +293,7 @@ void TestFaultMatrix::injectDeviceFault(Fault fault, int image, int page)
         zarnsim::setUnlockRefused(true);
         break;
     case EraseFailure:
-        zarnsim::failEraseAt(addresses[image] + pageStart[page]);
+        zarnsim::failEraseAt(faultPage(image, page));
         break;
     case StuckBits:
         zarnsim::addStuckBits(word, faultBit);
@@ -333,7 +339,7 @@ void TestFaultMatrix::checkFlash(Fault fault, int image, int page, const QByteAr
         }
     }
 
-    const quint32 page0 = image == noImage ? 0 : addresses[image] + pageStart[page];
+    const quint32 page0 = faultPage(image, page);
     const quint32 word = page0 + faultWordInPage;
     switch (fault) {
     case StuckBits: {
@@ -443,7 +449,7 @@ void TestFaultMatrix::matrix()
         QVERIFY2(ui.currentBar()->value() < 100, "the window shows 100 % after a failed run");
         QVERIFY2(last.startsWith(QLatin1String("Error")), qPrintable(last));
 
-        const quint32 page0 = image == noImage ? 0 : addresses[image] + pageStart[page];
+        const quint32 page0 = faultPage(image, page);
         switch (kind) {
         case MissingNode:
             QCOMPARE(run.status, QStringList({initLine, QStringLiteral("Error opening /dev/zarn_flash")}));

@@ -17,6 +17,7 @@ constexpr int warmUpRuns = 10; // Qt loads and caches lazily during the first ru
 constexpr int soakRuns = 200;
 constexpr qint64 residentToleranceKiB = 4096;
 constexpr int threadsGoneTimeoutMs = 10000;
+constexpr int settleMs = 100;
 constexpr quint32 stuckAddress = 0x80100;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -55,6 +56,15 @@ QString describe(const Resources &resources)
         .arg(resources.descriptors)
         .arg(resources.threads)
         .arg(resources.residentKiB);
+}
+
+// The last run's thread object is gone, but its system thread, and the event
+// descriptor its loop held, may still be on their way out.
+Resources settled(const Resources &idle)
+{
+    testsupport::waitFor([&] { return measure().threads <= idle.threads; }, threadsGoneTimeoutMs);
+    QTest::qWait(settleMs);
+    return measure();
 }
 
 } // namespace
@@ -153,22 +163,21 @@ void TestSoak::backToBackRuns()
         if (QTest::currentTestFailed())
             return;
     }
-    const Resources before = measure();
+    const Resources before = settled(atStart);
     for (int number = warmUpRuns; number < warmUpRuns + soakRuns; ++number) {
         runOnce(number, ui, watcher);
         if (QTest::currentTestFailed())
             return;
     }
-    // The last run's thread object is gone; its system thread may still be on its way out.
-    testsupport::waitFor([&] { return measure().threads <= before.threads; }, threadsGoneTimeoutMs);
-    const Resources after = measure();
+    const Resources after = settled(atStart);
 
     qInfo().noquote() << QStringLiteral("at start:                %1").arg(describe(atStart));
     qInfo().noquote() << QStringLiteral("after %1 warm-up runs:   %2").arg(warmUpRuns).arg(describe(before));
     qInfo().noquote() << QStringLiteral("after %1 more runs:     %2").arg(soakRuns).arg(describe(after));
 
-    QCOMPARE(after.descriptors, before.descriptors);
-    QCOMPARE(after.threads, before.threads);
+    // Fewer is no fault: Qt's pool threads expire after half a minute idle.
+    QVERIFY2(after.descriptors <= before.descriptors, "descriptors leaked");
+    QVERIFY2(after.threads <= before.threads, "threads left behind");
     if (sanitized) {
         // The sanitizer's own bookkeeping (quarantine, shadow memory) grows with
         // every allocation; there the leak check at exit speaks for memory.
