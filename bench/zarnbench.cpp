@@ -4,6 +4,7 @@
 //
 //   zarn-bench                 all five parts
 //   ZARN_BENCH_QUICK=1         leaves out the slowest case (8 MiB at NOR speed, about 30 s)
+//   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --engine-only MIB RUNS
 //                              only updates of MIB MiB through the window on a
 //                              zero-delay device, for a profiler
@@ -58,6 +59,7 @@ constexpr int settleMs = 300;
 
 const char memoryChildOption[] = "--memory-child";
 const char engineOnlyOption[] = "--engine-only";
+const char startupOnlyOption[] = "--startup-only";
 const char peakPrefix[] = "peak-kib ";
 
 void progress(const QString &line)
@@ -441,6 +443,12 @@ int main(int argc, char *argv[])
         return engineOnly(workDir, QString::fromLocal8Bit(argv[2]).toUInt(),
                           QString::fromLocal8Bit(argv[3]).toInt());
 
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(startupOnlyOption)) {
+        Table table;
+        startup(table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
     const bool quick = qEnvironmentVariableIntValue("ZARN_BENCH_QUICK") != 0;
     const QString start = bench::loadAverage();
     const qint64 began = bench::nowNs();
