@@ -17,6 +17,8 @@
 #include "windowdriver.h"
 #include "zarnsim.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <QApplication>
 #include <QDir>
@@ -25,7 +27,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QThread>
 #include <thread>
 
 namespace {
