@@ -1,8 +1,12 @@
 #include "updatefilereader.h"
 
+#include <fcntl.h>
 #include <map>
+#include <QFile>
 #include <QIODevice>
 #include <QtEndian>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace updatefilereader {
@@ -79,6 +83,25 @@ QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index)
 }
 
 } // namespace
+
+bool openRegularFile(QFile &file)
+{
+    const QByteArray path = QFile::encodeName(file.fileName());
+    if (path.isEmpty())
+        return false;
+    // Non-blocking only for the open itself, so that a FIFO cannot hold it.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (!regular || ::fcntl(fd, F_SETFL, 0) != 0 ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
 
 int readHeaders(QIODevice &device, QList<UpdaterThread::imgHeader> *list)
 {

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 #include <sys/types.h>
 
+class QFile;
 class QIODevice;
 
 // Reading the header chain of an update file and judging it before the flash is
@@ -24,6 +25,11 @@ inline constexpr u_int32_t imageBufferLimit = 0x2000000;
 inline constexpr int chainComplete = 0;
 inline constexpr int fileUnreadable = -1;
 inline constexpr int chainCutShort = -2; // a header the file does not hold whole ended the reading
+
+// Opens file (named, not yet open) for reading, but only when it names a
+// regular file: a FIFO would hold the open until a writer came, and a device
+// could hand out bytes without end. Never blocks.
+bool openRegularFile(QFile &file);
 
 // Appends one record per whole header, following nextOffset from position 0
 // until a header holds 0 there (chainComplete) or a header is not wholly in

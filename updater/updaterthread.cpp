@@ -150,7 +150,7 @@ void UpdaterThread::setFilename(QString filename)
 int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list)
 {
     QFile file(filename);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!updatefilereader::openRegularFile(file)) {
         qDebug() << "Failed opening file: " << filename;
         return updatefilereader::fileUnreadable;
     }
@@ -326,7 +326,7 @@ void UpdaterThread::runUpdate()
     QList<imgHeader> images;
     const int chain = getHeaderInfo(filename, &images);
     QFile file(filename);
-    if (chain == updatefilereader::fileUnreadable || !file.open(QIODevice::ReadOnly)) {
+    if (chain == updatefilereader::fileUnreadable || !updatefilereader::openRegularFile(file)) {
         emit updateStatusText(QStringLiteral("Error opening ") + filename);
         return;
     }

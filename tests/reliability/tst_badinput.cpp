@@ -249,10 +249,6 @@ void TestBadInput::badInput()
                                       "appeared: it would never end, and the window could not be closed");
         if (watchdog.longestStallMs >= guiStallLimitMs)
             blocked << QStringLiteral("the GUI thread stalled for %1 ms").arg(watchdog.longestStallMs);
-        // Known fault, kept visible: QFile::open on a FIFO waits for a writer, on the GUI
-        // thread in the dialog and on the worker thread in the run. Once the reader refuses
-        // anything but a regular file this row passes, and the line below must go.
-        QEXPECT_FAIL("FIFO with no writer", "the reader opens a FIFO and waits for a writer", Continue);
         QVERIFY2(blocked.isEmpty(), qPrintable(blocked.join(QStringLiteral("; "))));
     }
     if (outcome == InvalidNameWarning)
