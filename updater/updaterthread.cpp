@@ -79,6 +79,7 @@ QString hexNumber(u_int32_t value)
 class ImageBuffer
 {
 public:
+    ImageBuffer() = default;
     explicit ImageBuffer(u_int32_t size)
     {
         if (size > updatefilereader::imageBufferLimit)
@@ -222,13 +223,16 @@ int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int3
 {
     qDebug() << "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, u_int32_t)";
     ImageBuffer fileBuffer(size);
-    ImageBuffer flashBuffer(size);
-    if (!fileBuffer || !flashBuffer) {
+    if (!fileBuffer) {
         emit updateStatusText(hexLine(allocationErrorText, address));
         return -1;
     }
+    // The flash's copy of the image is kept only from its first difference on:
+    // up to there it equals the file's, so a clean image costs one buffer, not two.
+    ImageBuffer flashBuffer;
     const u_int32_t blocks = size / blockSize;
     const u_int32_t words = size / wordSize;
+    const size_t comparedBytes = size_t(words) * wordSize;
     std::vector<int> pageRepairs(size / pageSize + 1, 0);
 
     for (;;) {
@@ -237,13 +241,41 @@ int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int3
             emit updateStatusText(QStringLiteral("Error reading ") + file.fileName());
             return -1;
         }
+        const uchar *flash = fileBuffer.data();
+        uchar block[blockSize];
+        // Reads the flash at image offset at; false when the heap refuses the copy.
+        const auto readBack = [&](size_t at, size_t length) {
+            uchar *target = flash != fileBuffer.data() ? flashBuffer.data() + at : block;
+            const ssize_t got = ::read(fd, target, length);
+            // Bytes the device did not deliver must never pass for the right ones.
+            for (size_t i = size_t(std::max<ssize_t>(got, 0)); i < length; ++i)
+                target[i] = uchar(~fileBuffer.data()[at + i]);
+            if (target != block)
+                return true;
+            const size_t compared = at < comparedBytes ? std::min(length, comparedBytes - at) : 0;
+            if (std::memcmp(block, fileBuffer.data() + at, compared) == 0)
+                return true;
+            if (!flashBuffer)
+                flashBuffer = ImageBuffer(size);
+            if (!flashBuffer)
+                return false;
+            std::memcpy(flashBuffer.data(), fileBuffer.data(), at);
+            std::memcpy(flashBuffer.data() + at, block, length);
+            flash = flashBuffer.data();
+            return true;
+        };
+        bool copied = true;
         ::lseek(fd, off_t(address), SEEK_SET);
         for (u_int32_t k = 0; k < blocks; ++k) {
             reportProgress(ReadBackPhase, float(k) / float(blocks));
-            ::read(fd, flashBuffer.data() + size_t(k) * blockSize, blockSize);
+            copied = readBack(size_t(k) * blockSize, blockSize) && copied;
             emit updateStatusText(hexLine(readingText, address + k * blockSize));
         }
-        ::read(fd, flashBuffer.data() + size_t(blocks) * blockSize, size - blocks * blockSize);
+        copied = readBack(size_t(blocks) * blockSize, size - blocks * blockSize) && copied;
+        if (!copied) {
+            emit updateStatusText(hexLine(allocationErrorText, address));
+            return -1;
+        }
         emit updateStatusText(QStringLiteral("Verifying Flash memory content."));
 
         u_int32_t w = 0;
@@ -253,17 +285,16 @@ int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int3
             // Equal stretches up to the next report are passed over in one comparison.
             const u_int32_t stretchEnd =
                 std::min(words, w - w % compareReportInterval + compareReportInterval);
-            if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize,
-                            flashBuffer.data() + size_t(w) * wordSize,
+            if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize, flash + size_t(w) * wordSize,
                             size_t(stretchEnd - w) * wordSize) == 0) {
                 w = stretchEnd;
                 continue;
             }
-            while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flashBuffer.data(), w * wordSize))
+            while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flash, w * wordSize))
                 ++w;
             const u_int32_t imageOffset = w * wordSize;
             const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
-            const u_int32_t flashWord = wordAt(flashBuffer.data(), imageOffset);
+            const u_int32_t flashWord = wordAt(flash, imageOffset);
             qDebug() << dashLine;
             qDebug() << hexLine("Mismatch between buffers at 0x", imageOffset);
             qDebug() << (hexNumber(fileWord) + QStringLiteral(" != ") + hexNumber(flashWord));
