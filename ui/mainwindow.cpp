@@ -8,10 +8,10 @@
 #include "updaterthread.h"
 #include "zarnsystem.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
@@ -24,10 +24,23 @@ const int buildNumber = 88;
 const char *const mailboxPath = "/dev/zarn_mailbox";
 const char *const updateFileExtension = "zarnru";
 
-// A count of seconds as a time of day in UTC: whole days drop out.
+// A count of seconds as a time of day in UTC, "hh:mm:ss": whole days drop out.
+// Plain arithmetic: it runs twice for every total-progress value, where a
+// QDateTime with a format pattern would cost more than the label it feeds.
 QString formatSeconds(quint32 seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("hh:mm:ss"));
+    const quint32 ofDay = seconds % 86400;
+    return QString::asprintf("%02u:%02u:%02u", ofDay / 3600, ofDay / 60 % 60, ofDay % 60);
+}
+
+// QProgressBar::setValue() repaints at once whenever the shown percentage
+// changes, and the worker sends values for every KiB it moves; an ordinary
+// update lets the next paint show the latest value instead.
+void setBarValue(QProgressBar *bar, int value)
+{
+    bar->setUpdatesEnabled(false);
+    bar->setValue(value);
+    bar->setUpdatesEnabled(true);
 }
 
 } // namespace
@@ -88,12 +101,12 @@ void MainWindow::updateFinished()
 
 void MainWindow::updateCurrentProgress(int progress)
 {
-    ui->currentProgressBar->setValue(progress);
+    setBarValue(ui->currentProgressBar, progress);
 }
 
 void MainWindow::updateTotalProgress(int progress)
 {
-    ui->totalProgressBar->setValue(progress);
+    setBarValue(ui->totalProgressBar, progress);
     updateTimeLabels();
 }
 
