@@ -43,7 +43,6 @@ private slots:
     void layout_data();
     void layout();
     void patternIsDeterministicAndVaried();
-    void writeFileWritesTheLayout();
     void commandLine_data();
     void commandLine();
     void commandLineRefuses_data();
@@ -54,95 +53,35 @@ private slots:
 void tst_UpdateFileBuilder::layout_data()
 {
     QTest::addColumn<QList<Image>>("images");
-    QTest::addColumn<QByteArray>("expected"); // in hexadecimal
+    QTest::addColumn<QByteArray>("expected"); // version, address, minHW, name, bytes 16-27, nextOffset, data
 
-    QTest::newRow("one image, fields little-endian")
+    QTest::newRow("fields little-endian")
         << QList<Image>{image("BOOT", 0x01020304, 0x00080400, 0xA0B0C0D0, "xyz")}
-        << QByteArray("04030201"
-                      "00040800"
-                      "d0c0b0a0"
-                      "424f4f54"
-                      "000000000000000000000000"
-                      "00000000"
-                      "78797a");
-    QTest::newRow("short name padded, reserved bytes kept")
-        << QList<Image>{image("AB", 0, 0xFFFFFFFF, 0, "", "\x01\x02\x03")}
-        << QByteArray("00000000"
-                      "ffffffff"
-                      "00000000"
-                      "41420000"
-                      "010203000000000000000000"
-                      "00000000");
-    QTest::newRow("reserved bytes cut at twelve")
-        << QList<Image>{image("A", 1, 2, 3, "", QByteArray(14, '\x77'))}
-        << QByteArray("01000000"
-                      "02000000"
-                      "03000000"
-                      "41000000"
-                      "777777777777777777777777"
-                      "00000000");
-    QTest::newRow("chain of three") << QList<Image>{image("ONE", 1, 0x20000, 1, "a"),
-                                                    image("TWO", 2, 0x40000, 2, "bb"),
-                                                    image("THRE", 3, 0x60000, 3, "ccc")}
-                                    << QByteArray("01000000"
-                                                  "00000200"
-                                                  "01000000"
-                                                  "4f4e4500"
-                                                  "000000000000000000000000"
-                                                  "21000000"
-                                                  "61"
-                                                  "02000000"
-                                                  "00000400"
-                                                  "02000000"
-                                                  "54574f00"
-                                                  "000000000000000000000000"
-                                                  "22000000"
-                                                  "6262"
-                                                  "03000000"
-                                                  "00000600"
-                                                  "03000000"
-                                                  "54485245"
-                                                  "000000000000000000000000"
-                                                  "00000000"
-                                                  "636363");
+        << QByteArray("04030201 00040800 d0c0b0a0 424f4f54 000000000000000000000000 00000000 78797a");
+    QTest::newRow("short name padded, reserved bytes cut at twelve")
+        << QList<Image>{image("AB", 0, 0xFFFFFFFF, 0, "", QByteArray(14, '\x77'))}
+        << QByteArray("00000000 ffffffff 00000000 41420000 777777777777777777777777 00000000");
+    QTest::newRow("chain of two")
+        << QList<Image>{image("ONE", 1, 0x20000, 1, "a"), image("TWO", 2, 0x40000, 2, "bb")}
+        << QByteArray("01000000 00000200 01000000 4f4e4500 000000000000000000000000 21000000 61"
+                      "02000000 00000400 02000000 54574f00 000000000000000000000000 00000000 6262");
 }
 
 void tst_UpdateFileBuilder::layout()
 {
     QFETCH(QList<Image>, images);
     QFETCH(QByteArray, expected);
-    QCOMPARE(updatefile::build(images).toHex(), expected);
+    QCOMPARE(updatefile::build(images).toHex(), expected.replace(' ', ""));
 }
 
 void tst_UpdateFileBuilder::patternIsDeterministicAndVaried()
 {
     const QByteArray a = updatefile::pattern(7, 4099);
     QCOMPARE(a.size(), 4099);
-    QCOMPARE(updatefile::pattern(7, 4099), a);
     QCOMPARE(updatefile::pattern(7, 100), a.left(100));
     QVERIFY(updatefile::pattern(8, 4099) != a);
-    QVERIFY(updatefile::pattern(0, 16) != QByteArray(16, '\0'));
-    // No short period, and every bit both set and clear somewhere.
+    // The engine tests find a block written to the wrong place only if blocks differ.
     QVERIFY(a.mid(0, 1024) != a.mid(1024, 1024));
-    char all = 0;
-    char none = char(0xFF);
-    for (char c : a) {
-        all = char(all | c);
-        none = char(none & c);
-    }
-    QCOMPARE(all, char(0xFF));
-    QCOMPARE(none, char(0));
-}
-
-void tst_UpdateFileBuilder::writeFileWritesTheLayout()
-{
-    QTemporaryDir dir;
-    const QList<Image> images{image("KERN", 0x02010007, 0x80400, 2, updatefile::pattern(1, 3000)),
-                              image("APP", 0x03040100, 0x200000, 2, updatefile::pattern(2, 123))};
-    const QString path = dir.filePath(QStringLiteral("x.zarnru"));
-    QVERIFY(updatefile::writeFile(path, images));
-    QCOMPARE(readFile(path), updatefile::build(images));
-    QVERIFY(!updatefile::writeFile(dir.filePath(QStringLiteral("missing/x.zarnru")), images));
 }
 
 void tst_UpdateFileBuilder::commandLine_data()
@@ -167,17 +106,15 @@ void tst_UpdateFileBuilder::commandLine()
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source.bin"));
     QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("sixteen bytes!!!");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("sixteen bytes!!!") == 16);
     file.close();
 
     QStringList arguments;
     for (const QString &spec : specs)
         arguments << QStringLiteral("--image") << QString(spec).replace(QStringLiteral("@source"), source);
     const QString output = dir.filePath(QStringLiteral("out.zarnru"));
-    arguments << output;
     QProcess builder;
-    builder.start(QStringLiteral(ZARNRU_BUILD), arguments);
+    builder.start(QStringLiteral(ZARNRU_BUILD), arguments << output);
     QVERIFY(builder.waitForFinished());
     QVERIFY2(builder.exitCode() == 0, builder.readAllStandardError().constData());
     QCOMPARE(readFile(output).toHex(), updatefile::build(images).toHex());
@@ -185,61 +122,42 @@ void tst_UpdateFileBuilder::commandLine()
 
 void tst_UpdateFileBuilder::commandLineRefuses_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("spec"); // of the one image; empty: no image at all
 
-    const QString out = QStringLiteral("out.zarnru");
-    QTest::newRow("no image") << QStringList{out};
-    QTest::newRow("no output") << QStringList{QStringLiteral("-i"),
-                                              QStringLiteral("name=A,address=0,pattern=1")};
-    QTest::newRow("name too long") << QStringList{QStringLiteral("-i"),
-                                                  QStringLiteral("name=ABCDE,address=0,pattern=1"), out};
-    QTest::newRow("no address") << QStringList{QStringLiteral("-i"), QStringLiteral("name=A,pattern=1"), out};
-    QTest::newRow("file and pattern")
-        << QStringList{QStringLiteral("-i"), QStringLiteral("name=A,address=0,pattern=1,file=x"), out};
-    QTest::newRow("no data") << QStringList{QStringLiteral("-i"), QStringLiteral("name=A,address=0"), out};
-    QTest::newRow("missing file") << QStringList{QStringLiteral("-i"),
-                                                 QStringLiteral("name=A,address=0,file=/nonexistent/x"), out};
-    QTest::newRow("unknown key") << QStringList{QStringLiteral("-i"),
-                                                QStringLiteral("name=A,address=0,pattern=1,colour=red"), out};
-    QTest::newRow("version byte too big") << QStringList{
-        QStringLiteral("-i"), QStringLiteral("name=A,address=0,pattern=1,version=256.0.0.1"), out};
-    QTest::newRow("address too big") << QStringList{
-        QStringLiteral("-i"), QStringLiteral("name=A,address=0x100000000,pattern=1"), out};
-    QTest::newRow("past the end of the flash")
-        << QStringList{QStringLiteral("-i"), QStringLiteral("name=A,address=0xFFFFFFFF,pattern=2"), out};
-    QTest::newRow("bad reserved") << QStringList{
-        QStringLiteral("-i"), QStringLiteral("name=A,address=0,pattern=1,reserved=xyz"), out};
+    QTest::newRow("no image") << QString();
+    QTest::newRow("name too long") << "name=ABCDE,address=0,pattern=1";
+    QTest::newRow("no address") << "name=A,pattern=1";
+    QTest::newRow("file and pattern") << "name=A,address=0,pattern=1,file=x";
+    QTest::newRow("missing file") << "name=A,address=0,file=/nonexistent/x";
+    QTest::newRow("address too big") << "name=A,address=0x100000000,pattern=1";
+    QTest::newRow("past the end of the flash") << "name=A,address=0xFFFFFFFF,pattern=2";
 }
 
 void tst_UpdateFileBuilder::commandLineRefuses()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, spec);
     QTemporaryDir dir;
     QProcess builder;
     builder.setWorkingDirectory(dir.path());
-    builder.start(QStringLiteral(ZARNRU_BUILD), arguments);
+    const QStringList image = spec.isEmpty() ? QStringList() : QStringList{QStringLiteral("-i"), spec};
+    builder.start(QStringLiteral(ZARNRU_BUILD), image + QStringList{QStringLiteral("out.zarnru")});
     QVERIFY(builder.waitForFinished());
     QVERIFY(builder.exitCode() != 0);
     QVERIFY(builder.readAllStandardError().startsWith("zarnru-build: "));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.zarnru"))));
 }
 
+// The demo's file: a chain of three images, one of them off a page boundary.
 void tst_UpdateFileBuilder::sampleFile()
 {
-    // The demo's file: a chain of three images, one of them off a page boundary.
     const QByteArray file = readFile(QStringLiteral(ZARN_SAMPLE_FILE));
     QStringList images;
-    qint64 position = 0;
-    for (;;) {
+    for (qint64 position = 0, next = 1; next != 0; position += next) {
         QVERIFY(position + updatefile::headerSize <= file.size());
         const char *header = file.constData() + position;
-        const quint32 next = qFromLittleEndian<quint32>(header + 28);
-        images << QStringLiteral("%1@%2")
-                      .arg(QString::fromLatin1(QByteArray(header + 12, 4)).remove(QChar(0)))
-                      .arg(qFromLittleEndian<quint32>(header + 4), 0, 16);
-        if (next == 0)
-            break;
-        position += next;
+        next = qFromLittleEndian<quint32>(header + 28);
+        images << QString::fromLatin1(QByteArray(header + 12, 4)).remove(QChar(0)) + QLatin1Char('@') +
+                      QString::number(qFromLittleEndian<quint32>(header + 4), 16);
     }
     QCOMPARE(images, QStringList({QStringLiteral("BOOT@0"), QStringLiteral("KERN@80400"),
                                   QStringLiteral("APP@200000")}));
