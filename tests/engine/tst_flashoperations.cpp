@@ -44,8 +44,6 @@ private slots:
     void erase();
     void write_data();
     void write();
-    void refusals_data();
-    void refusals();
     void compare_data();
     void compare();
     void repairs_data();
@@ -163,39 +161,6 @@ void TestFlashOperations::write()
     QCOMPARE(statusLines(recorder->events), blockLines(writing, address, size));
     QCOMPARE(flash(address, size), data);
     QCOMPARE(recorder->events.mid(0, 2), QStringList({"C:0", "T:0"}));
-}
-
-void TestFlashOperations::refusals_data()
-{
-    QTest::addColumn<bool>("verify");
-    QTest::addColumn<bool>("openFile");
-    QTest::addColumn<quint32>("size");
-    QTest::addColumn<QString>("line");
-
-    const QString tooLarge = QStringLiteral("Error allocating memory for the image at 0x40000");
-    QTest::newRow("write, unreadable file") << false << false << 100u << QString();
-    QTest::newRow("verify, unreadable file") << true << false << 100u << QString();
-    QTest::newRow("write, over 32 MiB") << false << true << 0x2000001u << tooLarge;
-    QTest::newRow("verify, over 32 MiB") << true << true << 0x2000001u << tooLarge;
-}
-
-void TestFlashOperations::refusals()
-{
-    QFETCH(bool, verify);
-    QFETCH(bool, openFile);
-    QFETCH(quint32, size);
-    QFETCH(QString, line);
-    openImage(QByteArray(100, 'x'));
-    if (!openFile) {
-        file.close();
-        line = QStringLiteral("Error reading ") + file.fileName();
-    }
-
-    const int result = verify ? worker->verifyAndRepair(fd, file, 0, 0x40000, size)
-                              : worker->writeToFlash(fd, file, 0, 0x40000, size);
-    QVERIFY(result < 0);
-    QCOMPARE(statusLines(recorder->events), QStringList{line});
-    QVERIFY(zarnsim::record().empty());
 }
 
 void TestFlashOperations::compare_data()

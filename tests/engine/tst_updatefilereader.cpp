@@ -3,12 +3,13 @@
 #include "updatefilereader.h"
 #include "updaterthread.h"
 
-#include <algorithm>
 #include <cstring>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+#include <sys/stat.h>
 
 using Header = UpdaterThread::imgHeader;
 
@@ -50,8 +51,7 @@ class TestUpdateFileReader : public QObject
 private slots:
     void chain_data();
     void chain();
-    void fields();
-    void appends();
+    void fieldsAppended();
     void unopenable_data();
     void unopenable();
     void check_data();
@@ -75,7 +75,6 @@ void TestUpdateFileReader::chain_data()
     const QByteArray three = updatefile::build(
         {image("A", 0, pattern(4, 10)), image("B", 0, pattern(5, 20)), image("C", 0, pattern(6, 30))});
 
-    QTest::newRow("one block") << one << 0 << QList<uint>{0} << QList<uint>{132};
     QTest::newRow("three blocks") << three << 0 << QList<uint>{0, 42, 94} << QList<uint>{42, 52, 62};
     QTest::newRow("header alone") << updatefile::build({image("H", 0, {})}) << 0 << QList<uint>{0}
                                   << QList<uint>{32};
@@ -113,7 +112,8 @@ void TestUpdateFileReader::chain()
     QCOMPARE(gotSizes, sizes);
 }
 
-void TestUpdateFileReader::fields()
+// Records are appended to what the list holds; bytes 16 to 27 of a header reach no field.
+void TestUpdateFileReader::fieldsAppended()
 {
     updatefile::Image a = enginetest::image("AB", 0x100000, updatefile::pattern(7, 8));
     a.version = 0x01020304;
@@ -124,39 +124,23 @@ void TestUpdateFileReader::fields()
     b.minHW = 0xFFFFFFFF;
     b.reserved = QByteArray::fromHex("00ff00ff00ff00ff00ff00ff");
 
-    QList<Header> withReserved, withoutReserved;
-    const QString path = enginetest::writeUpdateFile(dir, {a, b});
-    QCOMPARE(UpdaterThread::getHeaderInfo(path, &withReserved), 0);
-    a.reserved.clear();
-    b.reserved.clear();
-    QCOMPARE(UpdaterThread::getHeaderInfo(enginetest::writeUpdateFile(dir, {a, b}), &withoutReserved), 0);
-
-    QCOMPARE(withReserved.size(), 2);
-    QCOMPARE(::fields(withReserved.at(0)), QStringLiteral("1020304 100000 7 40 0 41420000"));
-    QCOMPARE(::fields(withReserved.at(1)), QStringLiteral("ffeeddcc 20000 ffffffff 36 40 41424344"));
-    QCOMPARE(::fields(withoutReserved.at(0)), ::fields(withReserved.at(0)));
-    QCOMPARE(::fields(withoutReserved.at(1)), ::fields(withReserved.at(1)));
-}
-
-void TestUpdateFileReader::appends()
-{
-    using enginetest::image;
-    QList<Header> list{record(0x111, 1, "OLD1"), record(0x222, 2, "OLD2")};
-    const QString path = enginetest::writeUpdateFile(
-        dir, {image("A", 0, QByteArray(4, 'a')), image("B", 0, QByteArray(4, 'b')), image("C", 0, {})});
-    QCOMPARE(UpdaterThread::getHeaderInfo(path, &list), 0);
-    QCOMPARE(list.size(), 5);
-    QCOMPARE(list.at(0).address, 0x111u);
-    QCOMPARE(list.at(1).address, 0x222u);
-    QCOMPARE(list.at(4).offset, 72u);
+    QList<Header> list{record(0x111, 1, "OLD1")};
+    QCOMPARE(UpdaterThread::getHeaderInfo(enginetest::writeUpdateFile(dir, {a, b}), &list), 0);
+    QCOMPARE(list.size(), 3);
+    QCOMPARE(::fields(list.at(0)), QStringLiteral("0 111 0 1 0 4f4c4431"));
+    QCOMPARE(::fields(list.at(1)), QStringLiteral("1020304 100000 7 40 0 41420000"));
+    QCOMPARE(::fields(list.at(2)), QStringLiteral("ffeeddcc 20000 ffffffff 36 40 41424344"));
 }
 
 void TestUpdateFileReader::unopenable_data()
 {
     QTest::addColumn<QString>("path");
     QTest::newRow("missing") << dir.filePath(QStringLiteral("missing.zarnru"));
-    QTest::newRow("empty path") << QString();
     QTest::newRow("directory") << dir.path();
+    // Opened as a regular file would be, it would wait for a writer that never comes.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.zarnru"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 || QFileInfo(fifo).exists());
+    QTest::newRow("FIFO") << fifo;
 }
 
 void TestUpdateFileReader::unopenable()
@@ -166,15 +150,8 @@ void TestUpdateFileReader::unopenable()
     testsupport::MessageLog log;
     QCOMPARE(UpdaterThread::getHeaderInfo(path, &list), -1);
     QCOMPARE(list.size(), 1);
-    QList<testsupport::LogLine> lines = log.lines();
-    // Qt itself warns about an empty name; only the debug line is ours.
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [](const testsupport::LogLine &line) { return line.type != QtDebugMsg; }),
-                lines.end());
-    QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.at(0).type, QtDebugMsg);
-    QCOMPARE(lines.at(0).category, QStringLiteral("default"));
-    QCOMPARE(lines.at(0).message, QStringLiteral("Failed opening file:  \"%1\"").arg(path));
+    QCOMPARE(log.messages(), QStringList{QStringLiteral("Failed opening file:  \"%1\"").arg(path)});
+    QCOMPARE(log.lines().first().type, QtDebugMsg);
 }
 
 void TestUpdateFileReader::check_data()
@@ -189,22 +166,9 @@ void TestUpdateFileReader::check_data()
     QTest::newRow("32 MiB image") << QList<uint>{0} << QList<uint>{0x2000000} << 0 << small << QString();
     QTest::newRow("ends at the last address")
         << QList<uint>{0xFFFFF000} << QList<uint>{0x1000} << 0 << small << QString();
-    QTest::newRow("no image") << QList<uint>{} << QList<uint>{} << -2 << qint64(10)
-                              << QStringLiteral("Error in f.zarnru: no image found");
-    QTest::newRow("cut short") << QList<uint>{0} << QList<uint>{0x40} << -2 << qint64(0x50)
-                               << QStringLiteral("Error in f.zarnru: image header cut short at 0x40");
-    QTest::newRow("too large") << QList<uint>{0, 0x4000000} << QList<uint>{0x100, 0x2000001} << 0 << small
-                               << QStringLiteral("Error in f.zarnru: image 2 (FS) is larger than 32 MiB, "
-                                                 "size 0x2000001");
-    QTest::newRow("wraps") << QList<uint>{0, 0, 0xFFFFF000} << QList<uint>{0x100, 0x100, 0x1001} << 0 << small
-                           << QStringLiteral("Error in f.zarnru: image 3 at 0xfffff000 runs past the last "
-                                             "flash address 0xffffffff");
     QTest::newRow("next header inside this one")
         << QList<uint>{0, 0x100000} << QList<uint>{0x10, 0x100} << 0 << small
         << QStringLiteral("Error in f.zarnru: image 1 (BOOT) is shorter than its header, size 0x10");
-    QTest::newRow("pages reach an earlier image")
-        << QList<uint>{0x30000, 0} << QList<uint>{0x1020, 0x30020} << 0 << small
-        << QStringLiteral("Error in f.zarnru: image 2 (FS) at 0x0 would erase image 1 (BOOT) at 0x30000");
     QTest::newRow("same address twice")
         << QList<uint>{0x40000, 0x40000} << QList<uint>{0x120, 0x120} << 0 << small
         << QStringLiteral("Error in f.zarnru: image 2 (FS) at 0x40000 would erase image 1 (BOOT) at 0x40000");

@@ -24,6 +24,7 @@ const QString content = QStringLiteral("Verifying Flash memory content.");
 const QString done = QStringLiteral("Done updating. It is now safe to restart the computer.");
 
 enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping, Overlapping };
+enum DeviceFault { EraseFault, StuckFault, UnlockFault };
 
 } // namespace
 
@@ -39,9 +40,8 @@ private slots:
     void progress_data();
     void progress();
     void pageRepairRestartsReadBack();
-    void eraseFailureOnFirstOfThree();
-    void failedVerificationEndsRun();
-    void refusedUnlock();
+    void failures_data();
+    void failures();
     void onWorkerThread_data();
     void onWorkerThread();
 
@@ -235,69 +235,71 @@ void TestUpdateRun::pageRepairRestartsReadBack()
     QCOMPARE(flash(0x40000, 3000), data);
 }
 
-void TestUpdateRun::eraseFailureOnFirstOfThree()
+void TestUpdateRun::failures_data()
 {
-    const QByteArray data = updatefile::pattern(3, 500);
-    zarnsim::failEraseAt(0x0);
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QStringList>("lastLines");
+    QTest::addColumn<QList<uint>>("erased");
+
+    // The other two images are never touched.
+    QTest::newRow("erase fails on the first of three")
+        << int(EraseFault)
+        << QStringList{initLine, startErase, "Erasing page at 0x0", "Error erasing page at 0x0"}
+        << QList<uint>{0x0};
+    // Three page repairs, then the run ends with the address it could not program.
+    QTest::newRow("stuck bits end verification")
+        << int(StuckFault) << QStringList{content, "Error verifying Flash memory at 0x10"}
+        << QList<uint>{0x0, 0x0, 0x0, 0x0, 0x0};
+    // A refused unlock alone does not end the run; the locked device then refuses the erase.
+    QTest::newRow("refused unlock") << int(UnlockFault)
+                                    << QStringList{initLine, "Error unlocking Flash memory.", startErase,
+                                                   "Erasing page at 0x0", "Error erasing page at 0x0"}
+                                    << QList<uint>{0x0};
+}
+
+// Every failure after the flash was touched ends the run with its error line:
+// no success line, no 100 %, finished() once, the device closed.
+void TestUpdateRun::failures()
+{
+    QFETCH(int, fault);
+    QFETCH(QStringList, lastLines);
+    QFETCH(QList<uint>, erased);
+    QByteArray data = updatefile::pattern(3, 500);
+    data[0x10] = char(0xFF);
+    if (fault == EraseFault)
+        zarnsim::failEraseAt(0x0);
+    else if (fault == StuckFault)
+        zarnsim::addStuckBits(0x10, 0x80);
+    else
+        zarnsim::setUnlockRefused(true);
     const QStringList events = run(writeUpdateFile(
         dir, {image("ONE", 0x0, data), image("TWO", 0x100000, data), image("THRE", 0x200000, data)}));
 
-    QCOMPARE(statusLines(events),
-             QStringList({initLine, startErase, "Erasing page at 0x0", "Error erasing page at 0x0"}));
+    const QStringList lines = statusLines(events);
+    QCOMPARE(lines.mid(lines.size() - lastLines.size()), lastLines);
     QCOMPARE(events.last(), QStringLiteral("finished"));
     QCOMPARE(events.count("finished"), 1);
-    QVERIFY(!events.contains("T:100"));
-    QCOMPARE(eraseAddresses(), QList<uint>{0x0});
-    QVERIFY(flashCalls(zarnsim::Op::Write).empty());
+    QVERIFY(!events.contains("T:100") && !lines.contains(done));
+    QCOMPARE(eraseAddresses(), erased);
+    QCOMPARE(flashCalls(zarnsim::Op::Write).empty(), fault != StuckFault);
     QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
-}
-
-void TestUpdateRun::failedVerificationEndsRun()
-{
-    QByteArray data = updatefile::pattern(4, 500);
-    data[0x10] = char(0xFF);
-    zarnsim::addStuckBits(0x40010, 0x80);
-    const QStringList events =
-        run(writeUpdateFile(dir, {image("ONE", 0x40000, data), image("TWO", 0x100000, data)}));
-
-    QCOMPARE(events.mid(events.size() - 2),
-             QStringList({"S:Error verifying Flash memory at 0x40010", "finished"}));
-    QVERIFY(!events.contains("S:" + done));
-    QVERIFY(!events.contains("T:100"));
-    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000, 0x40000, 0x40000, 0x40000}));
-    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
-}
-
-void TestUpdateRun::refusedUnlock()
-{
-    zarnsim::setUnlockRefused(true);
-    const QStringList events = run(makeFile(Valid));
-    QCOMPARE(statusLines(events), QStringList({initLine, "Error unlocking Flash memory.", startErase,
-                                               "Erasing page at 0x40000", "Error erasing page at 0x40000"}));
-    QCOMPARE(events.last(), QStringLiteral("finished"));
-    QVERIFY(flashCalls(zarnsim::Op::Write).empty());
 }
 
 void TestUpdateRun::onWorkerThread_data()
 {
-    QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("deviceMissing");
     QTest::addColumn<QString>("lastLine");
-    QTest::newRow("success") << int(Valid) << false << done;
-    QTest::newRow("missing device") << int(Valid) << true << QStringLiteral("Error opening /dev/zarn_flash");
-    QTest::newRow("unreadable file") << int(Missing) << false << QString();
+    QTest::newRow("success") << false << done;
+    QTest::newRow("missing device") << true << QStringLiteral("Error opening /dev/zarn_flash");
 }
 
 // Wired as the main window wires it: the run reports to the GUI thread, ends
 // once, and both objects delete themselves.
 void TestUpdateRun::onWorkerThread()
 {
-    QFETCH(int, kind);
     QFETCH(bool, deviceMissing);
     QFETCH(QString, lastLine);
-    const QString path = makeFile(FileKind(kind));
-    if (lastLine.isEmpty())
-        lastLine = QStringLiteral("Error opening ") + path;
+    const QString path = makeFile(Valid);
     if (deviceMissing)
         zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
 
