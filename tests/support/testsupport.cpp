@@ -63,6 +63,43 @@ void MessageLog::clear()
     captured.clear();
 }
 
+namespace {
+
+ModalSeen inspect(QWidget *modal)
+{
+    ModalSeen seen;
+    seen.seen = true;
+    seen.className = QString::fromLatin1(modal->metaObject()->className());
+    seen.title = modal->windowTitle();
+    seen.hadParent = modal->parentWidget() != nullptr;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        seen.text = box->text();
+        seen.icon = int(box->icon());
+        seen.buttons = int(box->standardButtons());
+        seen.buttonCount = int(box->buttons().size());
+        seen.hasDefaultButton = box->defaultButton() != nullptr;
+    }
+    return seen;
+}
+
+} // namespace
+
+ModalWatcher::ModalWatcher() : timer(new QTimer)
+{
+    QObject::connect(timer, &QTimer::timeout, [this] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            seen.append(inspect(modal));
+            acceptModal(modal);
+        }
+    });
+    timer->start(10);
+}
+
+ModalWatcher::~ModalWatcher()
+{
+    delete timer;
+}
+
 std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
     auto seen = std::make_shared<ModalSeen>();
@@ -77,15 +114,7 @@ std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget *)> action
         }
         timer->stop();
         timer->deleteLater();
-        seen->seen = true;
-        seen->className = QString::fromLatin1(modal->metaObject()->className());
-        seen->title = modal->windowTitle();
-        seen->hadParent = modal->parentWidget() != nullptr;
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen->text = box->text();
-            seen->buttonCount = int(box->buttons().size());
-            seen->hasDefaultButton = box->defaultButton() != nullptr;
-        }
+        *seen = inspect(modal);
         action(modal);
     });
     timer->start(10);

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <QList>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-#include <functional>
-#include <memory>
 
+class QTimer;
 class QWidget;
 
 namespace testsupport {
@@ -51,7 +52,10 @@ struct ModalSeen
     bool seen = false;
     QString className;
     QString title;
-    QString text; // a message box's text
+    // A message box's text, QMessageBox::Icon and QMessageBox::StandardButtons.
+    QString text;
+    int icon = 0;
+    int buttons = 0;
     int buttonCount = 0;
     bool hasDefaultButton = false;
     bool hadParent = false;
@@ -61,6 +65,22 @@ struct ModalSeen
 // must close it). Gives up after timeoutMs without a modal widget; the result
 // then says seen == false.
 std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget *)> action, int timeoutMs = 10000);
+
+// Answers every modal widget with acceptModal for as long as it lives and
+// keeps what it saw, so that a second box is counted instead of blocking.
+class ModalWatcher
+{
+public:
+    ModalWatcher();
+    ~ModalWatcher();
+    ModalWatcher(const ModalWatcher &) = delete;
+    ModalWatcher &operator=(const ModalWatcher &) = delete;
+
+    QList<ModalSeen> seen;
+
+private:
+    QTimer *timer;
+};
 
 // Actions for answerNextModal.
 void acceptModal(QWidget *modal); // OK / accept()
