@@ -92,7 +92,6 @@ private slots:
     void failingRequest();
     void outputsThroughGivenPointersOnly_data();
     void outputsThroughGivenPointersOnly();
-    void missingDevice_data();
     void missingDevice();
 };
 
@@ -119,24 +118,12 @@ void ZarnSystemTest::answers_data()
                               << "255.255.255255"
                               << "4294967295"
                               << "255.255.255255" << allCommands;
-    QTest::newRow("byte order") << 0x0A0B0C0Du << 0x80000000u << 0x00000100u << 0u << commandAsSent
-                                << "13.12.1110"
-                                << "2147483648"
-                                << "0.1.00" << allCommands;
     QTest::newRow("flags 0x7 ignored")
         << 0x04030201u << 7u << 0x00020301u << 0x7u << commandAsSent << "1.2.34"
         << "7"
         << "1.3.20" << allCommands;
-    QTest::newRow("flags 0xE ignored")
-        << 0x04030201u << 7u << 0x00020301u << 0xEu << commandAsSent << "1.2.34"
-        << "7"
-        << "1.3.20" << allCommands;
     QTest::newRow("flags 0xF: fixed values")
         << 0x04030201u << 7u << 0x00020301u << 0xFu << commandAsSent << "0.0.90"
-        << "1406615411"
-        << "0.0.90" << QList<quint32>{commandSwVersion};
-    QTest::newRow("flags 0xFF: fixed values")
-        << 0x04030201u << 7u << 0x00020301u << 0xFFu << commandAsSent << "0.0.90"
         << "1406615411"
         << "0.0.90" << QList<quint32>{commandSwVersion};
     // Only the first answer's flags count; the later ones are not looked at.
@@ -144,10 +131,6 @@ void ZarnSystemTest::answers_data()
         << 0x04030201u << 7u << 0x00020301u << 0u << qint64(0xF) << "1.2.34"
         << "7"
         << "1.3.20" << allCommands;
-    QTest::newRow("flags 0xF after every answer")
-        << 0x04030201u << 7u << 0x00020301u << 0xFu << qint64(0xF) << "0.0.90"
-        << "1406615411"
-        << "0.0.90" << QList<quint32>{commandSwVersion};
 }
 
 void ZarnSystemTest::answers()
@@ -173,9 +156,7 @@ void ZarnSystemTest::answers()
     QString pidOut = earlierPid;
     QCOMPARE(ZARNsystem::getSystemVersion(&timestampOut, &swOut, &pidOut), 0);
 
-    QCOMPARE(swOut, swText);
-    QCOMPARE(timestampOut, timestampText);
-    QCOMPARE(pidOut, pidText);
+    QCOMPARE(QStringList({swOut, timestampOut, pidOut}), QStringList({swText, timestampText, pidText}));
     const QString exchange = checkExchange(commands);
     QVERIFY2(exchange.isEmpty(), qPrintable(exchange));
     QCOMPARE(log.messages(), QStringList());
@@ -188,10 +169,8 @@ void ZarnSystemTest::failingRequest_data()
     QTest::addColumn<int>("expected");
     QTest::addColumn<QList<quint32>>("commands");
 
-    QTest::newRow("first") << 1u << 0u << -1 << QList<quint32>{commandSwVersion};
     QTest::newRow("second, software version already read")
         << 2u << 0u << -1 << QList<quint32>{commandSwVersion, commandHwTimestamp};
-    QTest::newRow("third") << 3u << 0u << -1 << allCommands;
     // The flagged first answer ends the exchange before the failing request.
     QTest::newRow("second, after flags 0xF") << 2u << 0xFu << 0 << QList<quint32>{commandSwVersion};
 }
@@ -217,9 +196,8 @@ void ZarnSystemTest::failingRequest()
     QVERIFY2(exchange.isEmpty(), qPrintable(exchange));
     if (expected < 0) {
         QCOMPARE(mailboxCalls().at(commands.size()).result, long(result));
-        QCOMPARE(timestampOut, earlierTimestamp);
-        QCOMPARE(swOut, earlierSw);
-        QCOMPARE(pidOut, earlierPid);
+        QCOMPARE(QStringList({timestampOut, swOut, pidOut}),
+                 QStringList({earlierTimestamp, earlierSw, earlierPid}));
         QCOMPARE(log.messages(), QStringList());
     } else {
         QCOMPARE(swOut, QStringLiteral("0.0.90"));
@@ -232,11 +210,8 @@ void ZarnSystemTest::outputsThroughGivenPointersOnly_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("none") << QStringList() << QString();
-    QTest::newRow("timestamp only") << QStringList{"timestamp"} << "1394614800";
-    QTest::newRow("pid only") << QStringList{"pid"} << "1.3.20";
     // Aliased outputs show the order of assignment: software, timestamp, PID.
     QTest::newRow("software then timestamp") << QStringList{"sw", "timestamp"} << "1394614800";
-    QTest::newRow("timestamp then pid") << QStringList{"timestamp", "pid"} << "1.3.20";
     QTest::newRow("all three") << QStringList{"sw", "timestamp", "pid"} << "1.3.20";
 }
 
@@ -258,39 +233,23 @@ void ZarnSystemTest::outputsThroughGivenPointersOnly()
     QVERIFY2(exchange.isEmpty(), qPrintable(exchange));
 }
 
-void ZarnSystemTest::missingDevice_data()
-{
-    QTest::addColumn<int>("error");
-    QTest::newRow("no node") << ENOENT;
-    QTest::newRow("no permission") << EACCES;
-    QTest::newRow("no driver behind the node") << ENXIO;
-}
-
 void ZarnSystemTest::missingDevice()
 {
-    QFETCH(int, error);
-    zarnsim::setNodeError(Node::Mailbox, error);
-
+    zarnsim::setNodeError(Node::Mailbox, ENOENT);
     MessageLog log;
     QString timestampOut = earlierTimestamp;
     QString swOut = earlierSw;
     QString pidOut = earlierPid;
     QCOMPARE(ZARNsystem::getSystemVersion(&timestampOut, &swOut, &pidOut), -1);
 
-    QCOMPARE(timestampOut, earlierTimestamp);
-    QCOMPARE(swOut, earlierSw);
-    QCOMPARE(pidOut, earlierPid);
+    QCOMPARE(QStringList({timestampOut, swOut, pidOut}),
+             QStringList({earlierTimestamp, earlierSw, earlierPid}));
     QCOMPARE(log.messages(), QStringList{QStringLiteral("Could not open file")});
-    QCOMPARE(log.lines().first().type, QtDebugMsg);
-    QCOMPARE(log.lines().first().category, QStringLiteral("default"));
     QVERIFY(log.lines().first().file.endsWith(QLatin1String("zarnsystem.cpp")));
-    QVERIFY(!log.lines().first().function.isEmpty());
-
     const QList<Call> calls = mailboxCalls();
     QCOMPARE(calls.size(), 1);
-    QCOMPARE(calls.first().op, Op::Open);
     QCOMPARE(calls.first().flags, O_RDWR);
-    QVERIFY(calls.first().result < 0);
+    QVERIFY(calls.first().op == Op::Open && calls.first().result < 0);
 }
 
 QTEST_GUILESS_MAIN(ZarnSystemTest)
