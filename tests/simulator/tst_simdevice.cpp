@@ -116,15 +116,11 @@ private slots:
     void transfersAdvanceAndStopAtTheEnd();
 
     void missingNodeLeavesNoFile();
-    void eraseFailures();
-    void stuckBitsSurviveErase();
     void weakWordHoldsOnItsNthWrite();
     void losingWordHealsAfterPageRewrite();
 
     void recordListsEveryCallInOrder();
-    void busyTimeIsAccounted();
     void mailboxAnswersAndFlags();
-    void mailboxRecordsTheWordsAsSent();
     void deviceThreadBesideQFileThread();
 };
 
@@ -239,35 +235,6 @@ void tst_SimDevice::missingNodeLeavesNoFile()
     ::close(mailbox);
 }
 
-void tst_SimDevice::eraseFailures()
-{
-    zarnsim::failEraseAt(0x20000);
-    zarnsim::failEraseRequest(4);
-    setFlash(0x20000, QByteArray(4, '\0'));
-    const int fd = openFlash();
-    QCOMPARE(unlock(fd), 0);
-    QList<int> results;
-    for (uint32_t address : {0x20000u, 0x20000u, 0x20004u, 0x40000u, 0x60000u})
-        results << erase(fd, address);
-    // Each request for the failing address, and the fourth request whatever its address.
-    QCOMPARE(results, QList<int>({-1, -1, 0, -1, 0}));
-    QCOMPARE(errno, EIO);
-    QCOMPARE(flash(0x20000, 4), QByteArray(4, '\0'));
-    ::close(fd);
-}
-
-void tst_SimDevice::stuckBitsSurviveErase()
-{
-    zarnsim::addStuckBits(0x30001, 0x81);
-    const int fd = openFlash();
-    QCOMPARE(unlock(fd), 0);
-    QCOMPARE(readAt(fd, 0x30000, 3), QByteArray("\xFF\x7E\xFF"));
-    QCOMPARE(erase(fd, 0x30000), 0);
-    QCOMPARE(writeAt(fd, 0x30000, word(0xFFFFFFFF)), ssize_t(4));
-    QCOMPARE(readAt(fd, 0x30001, 1), QByteArray("\x7E"));
-    ::close(fd);
-}
-
 void tst_SimDevice::weakWordHoldsOnItsNthWrite()
 {
     zarnsim::addWeakWord(0x40400, 3);
@@ -311,8 +278,16 @@ void tst_SimDevice::recordListsEveryCallInOrder()
     const int mailbox = ::open(zarnsim::mailboxPath, O_RDWR);
     MailboxRequest request;
     ask(mailbox, request, 0x201);
+    // The answered record sent again with only its command changed: the
+    // record keeps the words as the caller sent them.
+    request.command = 0x301;
+    ::ioctl(mailbox, zarnsim::mailboxIocRequest, &request);
     ::close(mailbox);
     ::close(fd);
+    const uint32_t r = zarnsim::mailboxReservedAnswer;
+    QVERIFY(zarnsim::record().at(8).mailboxWords == (std::array<uint32_t, 8>{0x201}));
+    QVERIFY(zarnsim::record().at(9).mailboxWords ==
+            (std::array<uint32_t, 8>{0x301, 1394614800, r, r, r, r, r, r}));
     QCOMPARE(recorded(),
              QStringList({
                  QStringLiteral("flash open flags=0x2 result=%1").arg(fd),
@@ -324,6 +299,9 @@ void tst_SimDevice::recordListsEveryCallInOrder()
                  QStringLiteral("flash read address=0x20800 size=4 result=4"),
                  QStringLiteral("mailbox open flags=0x2 result=%1").arg(mailbox),
                  QStringLiteral("mailbox ioctl request=0xc008420a command=0x201 result=0"),
+                 QStringLiteral(
+                     "mailbox ioctl request=0xc008420a command=0x301 value=0x53202210 "
+                     "reserved=0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5 result=0"),
                  QStringLiteral("mailbox close result=0"),
                  QStringLiteral("flash close result=0"),
              }));
@@ -331,20 +309,6 @@ void tst_SimDevice::recordListsEveryCallInOrder()
     zarnsim::setRecording(false); // as the benchmarks run
     ::close(openFlash());
     QVERIFY(zarnsim::record().empty());
-}
-
-void tst_SimDevice::busyTimeIsAccounted()
-{
-    zarnsim::setSleeping(false);
-    zarnsim::setTiming({1000, 100, 10, 7});
-    const int fd = openFlash();
-    unlock(fd);
-    erase(fd, 0);                           // 1000 us
-    writeAt(fd, 0, QByteArray(2048, '\0')); // 2 KiB programmed: 200 us
-    writeAt(fd, 0, word(0));                // a single word: 7 us
-    readAt(fd, 0, 512);                     // half a KiB read: 5 us
-    ::close(fd);
-    QCOMPARE(zarnsim::busyNanoseconds(), uint64_t((1000 + 200 + 7 + 5) * 1000));
 }
 
 void tst_SimDevice::mailboxAnswersAndFlags()
@@ -368,27 +332,6 @@ void tst_SimDevice::mailboxAnswersAndFlags()
     }
     QCOMPARE(seen.join(QLatin1Char(' ')),
              QStringLiteral("a1/f b2/201 c3/301 errno 22 a1/f b2/3 c3/3 errno 22"));
-}
-
-void tst_SimDevice::mailboxRecordsTheWordsAsSent()
-{
-    const int fd = ::open(zarnsim::mailboxPath, O_RDWR);
-    MailboxRequest request;
-    QCOMPARE(ask(fd, request, 0x101), 0);
-    // The answered record sent again with only its command changed.
-    request.command = 0x201;
-    QCOMPARE(::ioctl(fd, zarnsim::mailboxIocRequest, &request), 0);
-    ::close(fd);
-
-    const auto calls = zarnsim::record();
-    QCOMPARE(int(calls.size()), 4);
-    QVERIFY(calls[1].mailboxWords == (std::array<uint32_t, 8>{0x101}));
-    const uint32_t r = zarnsim::mailboxReservedAnswer;
-    QVERIFY(calls[2].mailboxWords == (std::array<uint32_t, 8>{0x201, 0x04030201, r, r, r, r, r, r}));
-    QCOMPARE(recorded().at(2),
-             QStringLiteral("mailbox ioctl request=0xc008420a command=0x201 value=0x4030201 "
-                            "reserved=0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,0xa5a5a5a5,"
-                            "0xa5a5a5a5 result=0"));
 }
 
 // The engine's thread uses the device while the window's thread does file I/O.

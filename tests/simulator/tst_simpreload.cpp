@@ -1,9 +1,7 @@
 // The simulator as the demo, the benchmarks and the subprocess tests use it:
 // preloaded into a process that does not link it, configured from the environment.
 
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -37,7 +35,6 @@ class tst_SimPreload : public QObject
 private slots:
     void configuredFromEnvironment_data();
     void configuredFromEnvironment();
-    void flashPersistsBetweenProcesses();
 };
 
 void tst_SimPreload::configuredFromEnvironment_data()
@@ -87,24 +84,6 @@ void tst_SimPreload::configuredFromEnvironment()
                                             (flash.isEmpty() ? defaultFlash : flash));
     const QString report = QStringLiteral("zarnsim: ") + setting + QStringLiteral(" ignored");
     QCOMPARE(errors.left(report.size()), rejected ? report : QString());
-}
-
-void tst_SimPreload::flashPersistsBetweenProcesses()
-{
-    QTemporaryDir dir;
-    const QString flash = QStringLiteral("ZARNSIM_FLASH_FILE=") + dir.filePath(QStringLiteral("flash.img"));
-    const QString recordPath = dir.filePath(QStringLiteral("record.txt"));
-    QCOMPARE(probe({flash}), defaultMailbox + QLatin1Char('\n') + defaultFlash);
-    QCOMPARE(probe({flash, QStringLiteral("ZARNSIM_RECORD_FILE=") + recordPath}),
-             defaultMailbox + QStringLiteral("\nflash was 12345678 unlock 0 erase 0 now 12345678"));
-
-    QFile record(recordPath);
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    const QStringList lines =
-        QString::fromLatin1(record.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 15);
-    QCOMPARE(lines.at(lines.size() - 4), QStringLiteral("flash write address=0x20000 size=4 result=4"));
-    QCOMPARE(lines.last(), QStringLiteral("flash close result=0"));
 }
 
 QTEST_GUILESS_MAIN(tst_SimPreload)
