@@ -19,7 +19,7 @@ const char writing[] = "Writing to Flash memory at 0x";
 const char erasing[] = "Erasing page at 0x";
 const QString verifying = QStringLiteral("Verifying Flash memory content.");
 
-enum Fault { ErasedWord, WeakWordHolds, WeakWord, ZeroWhereOne, StuckBits };
+enum Fault { WeakWordHolds, WeakWord, ZeroWhereOne, StuckBits };
 
 QStringList pass(quint32 address, quint32 size)
 {
@@ -209,8 +209,6 @@ void TestFlashOperations::repairs_data()
     const QStringList wordRepair{hexLine(writing, word)};
     const QStringList holds{"\"Check: 5a5a5aff\""};
 
-    QTest::newRow("erased word") << int(ErasedWord) << 0 << (once + wordRepair) << QList<uint>{} << 1
-                                 << holds;
     QTest::newRow("weak word, the word write holds")
         << int(WeakWordHolds) << 0 << (once + wordRepair) << QList<uint>{} << 1 << holds;
     QTest::newRow("weak word, the word write fails")
@@ -247,8 +245,6 @@ void TestFlashOperations::repairs()
     if (fault == StuckBits)
         zarnsim::addStuckBits(address + word, 0x01);
     QCOMPARE(worker->writeToFlash(fd, file, 0, address, size), 0);
-    if (fault == ErasedWord)
-        setFlash(address + word, QByteArray(4, char(0xFF)));
     if (fault == ZeroWhereOne)
         setFlash(address + word, QByteArray(4, '\0'));
     // A page rewrite must leave erased flash past the image's end.

@@ -2,14 +2,10 @@
 #include "testsupport.h"
 #include "updaterthread.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 using namespace enginetest;
@@ -42,8 +38,6 @@ private slots:
     void pageRepairRestartsReadBack();
     void failures_data();
     void failures();
-    void onWorkerThread_data();
-    void onWorkerThread();
 
 private:
     QString makeFile(FileKind kind);
@@ -283,53 +277,6 @@ void TestUpdateRun::failures()
     QCOMPARE(eraseAddresses(), erased);
     QCOMPARE(flashCalls(zarnsim::Op::Write).empty(), fault != StuckFault);
     QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
-}
-
-void TestUpdateRun::onWorkerThread_data()
-{
-    QTest::addColumn<bool>("deviceMissing");
-    QTest::addColumn<QString>("lastLine");
-    QTest::newRow("success") << false << done;
-    QTest::newRow("missing device") << true << QStringLiteral("Error opening /dev/zarn_flash");
-}
-
-// Wired as the main window wires it: the run reports to the GUI thread, ends
-// once, and both objects delete themselves.
-void TestUpdateRun::onWorkerThread()
-{
-    QFETCH(bool, deviceMissing);
-    QFETCH(QString, lastLine);
-    const QString path = makeFile(Valid);
-    if (deviceMissing)
-        zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
-
-    auto *thread = new QThread;
-    auto *worker = new UpdaterThread;
-    worker->setFilename(path);
-    worker->moveToThread(thread);
-    QObject window;
-    QStringList lines;
-    int finishedCount = 0;
-    bool allOnGuiThread = true;
-    connect(thread, &QThread::started, worker, &UpdaterThread::process);
-    connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
-    connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &UpdaterThread::finished, &window, [&] { ++finishedCount; });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(worker, &UpdaterThread::updateStatusText, &window, [&](const QString &text) {
-        allOnGuiThread = allOnGuiThread && QThread::currentThread() == window.thread();
-        lines << text;
-    });
-    const QPointer<QThread> threadAlive(thread);
-    const QPointer<UpdaterThread> workerAlive(worker);
-    thread->start();
-
-    QVERIFY(testsupport::waitFor([&] { return threadAlive.isNull() && workerAlive.isNull(); }, 30000));
-    QCOMPARE(finishedCount, 1);
-    QVERIFY(allOnGuiThread);
-    QCOMPARE(lines.first(), initLine);
-    QCOMPARE(lines.last(), lastLine);
-    QCOMPARE(lines.count(done), lastLine == done ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)
