@@ -1,4 +1,5 @@
 #include "guardtestkit.h"
+#include "mainwindow.h"
 
 #include <atomic>
 #include <csignal>
@@ -36,14 +37,14 @@ class QuitSignalsTest : public QObject
 private slots:
     void initTestCase();
 
-    void signalDuringRunWaitsForItsEnd_data();
+    void signalDuringRunWaitsForItsEnd_data() { signalRows(); }
     void signalDuringRunWaitsForItsEnd();
-    void signalWhileIdleEndsAtOnce_data();
+    void signalWhileIdleEndsAtOnce_data() { signalRows(); }
     void signalWhileIdleEndsAtOnce();
     void runThreadLeavesSignalsToTheWindow();
 
 private:
-    void addSignalRows();
+    static void signalRows();
     // Starts the driver and waits until it says "rundriver: <state>".
     bool startDriver(QProcess &driver, QString &output, const QString &state, const QStringList &arguments);
     bool endDriver(QProcess &driver, QString &output, int timeoutMs);
@@ -58,7 +59,7 @@ void QuitSignalsTest::initTestCase()
     QApplication::setQuitOnLastWindowClosed(false);
     QVERIFY(dir.isValid());
     updateFile = dir.filePath(QStringLiteral("update.zarnru"));
-    QVERIFY(updatefile::writeFile(updateFile, guardtest::threeImages()));
+    QVERIFY(updatefile::writeFile(updateFile, threeImages()));
     flashFile = dir.filePath(QStringLiteral("flash.img"));
 }
 
@@ -95,7 +96,7 @@ bool QuitSignalsTest::endDriver(QProcess &driver, QString &output, int timeoutMs
     return ended;
 }
 
-void QuitSignalsTest::addSignalRows()
+void QuitSignalsTest::signalRows()
 {
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("name");
@@ -105,11 +106,6 @@ void QuitSignalsTest::addSignalRows()
     QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT" << 1;
     QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP" << 1;
     QTest::newRow("SIGTERM twice") << int(SIGTERM) << "SIGTERM" << 2;
-}
-
-void QuitSignalsTest::signalDuringRunWaitsForItsEnd_data()
-{
-    addSignalRows();
 }
 
 void QuitSignalsTest::signalDuringRunWaitsForItsEnd()
@@ -142,14 +138,8 @@ void QuitSignalsTest::signalDuringRunWaitsForItsEnd()
 
     zarnsim::reset();
     QVERIFY(zarnsim::setBackingFile(flashFile.toStdString()));
-    for (const updatefile::Image &image : guardtest::threeImages())
-        QVERIFY2(guardtest::flashHolds(image), image.name.constData());
+    QVERIFY(flashHoldsAll(threeImages()));
     zarnsim::setBackingFile(std::string());
-}
-
-void QuitSignalsTest::signalWhileIdleEndsAtOnce_data()
-{
-    addSignalRows();
 }
 
 void QuitSignalsTest::signalWhileIdleEndsAtOnce()
@@ -180,13 +170,14 @@ void QuitSignalsTest::runThreadLeavesSignalsToTheWindow()
     guardtest::RunGate gate([&] { blockedOnRunThread = blocksGuardedSignals(); });
     MainWindow window;
     window.show();
-    QVERIFY(guardtest::startRun(window, updateFile));
+    QVERIFY(startRun(window, updateFile));
     QVERIFY(gate.waitUntilHeld());
 
     QVERIFY(blockedOnRunThread);
     QVERIFY(testsupport::waitFor([] { return !blocksGuardedSignals(); }));
     gate.release();
-    QVERIFY(testsupport::waitFor([&] { return guardtest::updateButton(window)->isEnabled(); }, runEndWaitMs));
+    QVERIFY(testsupport::waitFor([&] { return child<QPushButton>(window, "startUpdateButton")->isEnabled(); },
+                                 runEndWaitMs));
     QVERIFY(!blocksGuardedSignals());
 }
 
