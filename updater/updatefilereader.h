@@ -28,7 +28,8 @@ inline constexpr int chainCutShort = -2; // a header the file does not hold whol
 
 // Opens file (named, not yet open) for reading, but only when it names a
 // regular file: a FIFO would hold the open until a writer came, and a device
-// could hand out bytes without end. Never blocks.
+// could hand out bytes without end. Never blocks. The open file no longer
+// knows its name (QFile::fileName() is empty): callers keep it themselves.
 bool openRegularFile(QFile &file);
 
 // Appends one record per whole header, following nextOffset from position 0

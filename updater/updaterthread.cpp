@@ -204,7 +204,7 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
         return -1;
     }
     if (!buffer.fill(file, offset, size)) {
-        emit updateStatusText(QStringLiteral("Error reading ") + file.fileName());
+        emit updateStatusText(QStringLiteral("Error reading ") + filename);
         return -1;
     }
     ::lseek(fd, off_t(address), SEEK_SET);
@@ -238,7 +238,7 @@ int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int3
     for (;;) {
         reportProgress(ReadBackPhase, 0.0f);
         if (!fileBuffer.fill(file, offset, size)) {
-            emit updateStatusText(QStringLiteral("Error reading ") + file.fileName());
+            emit updateStatusText(QStringLiteral("Error reading ") + filename);
             return -1;
         }
         const uchar *flash = fileBuffer.data();
