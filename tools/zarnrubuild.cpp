@@ -67,8 +67,8 @@ std::optional<quint32> parseVersion(const QString &text)
     return version;
 }
 
-// Turns one --image spec into an image, or says what is wrong with it.
-std::optional<updatefile::Image> parseImage(const QString &spec, int position, QString *error)
+// Turns the text of one --image into an image, or says what is wrong with it.
+std::optional<updatefile::Image> parseImage(const QString &imageText, int position, QString *error)
 {
     updatefile::Image image;
     bool haveName = false;
@@ -77,10 +77,10 @@ std::optional<updatefile::Image> parseImage(const QString &spec, int position, Q
     std::optional<quint64> patternLength;
     quint32 seed = quint32(position);
     auto fail = [&](const QString &message) {
-        *error = QStringLiteral("image %1 (%2): %3").arg(position).arg(spec, message);
+        *error = QStringLiteral("image %1 (%2): %3").arg(position).arg(imageText, message);
         return std::nullopt;
     };
-    for (const QString &item : spec.split(QLatin1Char(','))) {
+    for (const QString &item : imageText.split(QLatin1Char(','))) {
         const int equals = item.indexOf(QLatin1Char('='));
         if (equals <= 0)
             return fail(QStringLiteral("'%1' is not key=value").arg(item));
