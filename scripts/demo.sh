@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --parallel "$(nproc)"
+cmake --build "$build" --parallel "$(nproc)" --target zarn-update-utility zarnsim zarn_sample
 
 state=${XDG_STATE_HOME:-$HOME/.local/state}/zarn-update-utility
 mkdir -p "$state"
