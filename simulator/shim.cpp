@@ -188,17 +188,22 @@ int fcntl(int fd, int command, void *argument)
 
 } // namespace zarnsim::real
 
+// open's third argument exists only when the flags ask for one; va_start must
+// run in the variadic function itself, hence a macro.
+#define ZARNSIM_TAKE_MODE(flags)                                                                             \
+    mode_t mode = 0;                                                                                         \
+    if (takesMode(flags)) {                                                                                  \
+        va_list arguments;                                                                                   \
+        va_start(arguments, flags);                                                                          \
+        mode = va_arg(arguments, mode_t);                                                                    \
+        va_end(arguments);                                                                                   \
+    }
+
 extern "C" {
 
 int open(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    ZARNSIM_TAKE_MODE(flags);
     if (const auto node = deviceNode(path))
         return openDevice(*node, flags);
     return ZARNSIM_NEXT(open)(path, flags, mode);
@@ -206,13 +211,7 @@ int open(const char *path, int flags, ...)
 
 int open64(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    ZARNSIM_TAKE_MODE(flags);
     if (const auto node = deviceNode(path))
         return openDevice(*node, flags);
     return ZARNSIM_NEXT(open64)(path, flags, mode);
@@ -220,13 +219,7 @@ int open64(const char *path, int flags, ...)
 
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    ZARNSIM_TAKE_MODE(flags);
     if (const auto node = deviceNode(path))
         return openDevice(*node, flags);
     return ZARNSIM_NEXT(openat)(dirfd, path, flags, mode);
@@ -234,13 +227,7 @@ int openat(int dirfd, const char *path, int flags, ...)
 
 int openat64(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    ZARNSIM_TAKE_MODE(flags);
     if (const auto node = deviceNode(path))
         return openDevice(*node, flags);
     return ZARNSIM_NEXT(openat64)(dirfd, path, flags, mode);
