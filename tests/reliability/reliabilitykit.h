@@ -4,6 +4,7 @@
 #include "testsupport.h"
 #include "updatefilebuilder.h"
 #include "updaterthread.h"
+#include "workercatcher.h"
 #include "zarnsim.h"
 
 #include <atomic>
@@ -45,13 +46,10 @@ struct RunRecord
     bool threadDestroyed = false;
 };
 
-// Catches every worker as the window moves it to its thread (the ThreadChange
-// event is sent while it still lives in the GUI thread) and records its run.
-class RunWatcher final : public QObject
+// Records every run the window starts.
+class RunWatcher final : public WorkerCatcher
 {
 public:
-    RunWatcher() { qApp->installEventFilter(this); }
-    ~RunWatcher() override { qApp->removeEventFilter(this); }
 
     int runCount() const
     {
@@ -83,18 +81,8 @@ public:
         runs.clear();
     }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::ThreadChange) {
-            if (auto *worker = qobject_cast<UpdaterThread *>(watched))
-                follow(worker);
-        }
-        return false;
-    }
-
 private:
-    void follow(UpdaterThread *worker)
+    void follow(UpdaterThread *worker) override
     {
         auto record = std::make_shared<RunRecord>();
         {

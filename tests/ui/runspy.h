@@ -3,6 +3,7 @@
 #include "testsupport.h"
 #include "updatefilebuilder.h"
 #include "updaterthread.h"
+#include "workercatcher.h"
 #include "zarnsim.h"
 
 #include <atomic>
@@ -77,16 +78,11 @@ inline bool startRun(QWidget &window, const QString &path)
            !child<QPushButton>(window, "startUpdateButton")->isEnabled();
 }
 
-// Follows the objects of update runs from outside the window, which keeps no
-// handle on them. The worker is caught as it is moved to its thread: the
-// ThreadChange event is sent while it still lives in the GUI thread, so an
-// application event filter sees it. Its thread is caught from inside the run,
-// when the worker finishes on it.
-class RunSpy final : public QObject
+// Follows the objects of update runs. Its thread is caught from inside the
+// run, when the worker finishes on it.
+class RunSpy final : public WorkerCatcher
 {
 public:
-    RunSpy() { qApp->installEventFilter(this); }
-    ~RunSpy() override { qApp->removeEventFilter(this); }
 
     std::atomic<int> workersCreated{0};
     std::atomic<int> workersDestroyed{0};
@@ -109,18 +105,8 @@ public:
             runTimeoutMs);
     }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::ThreadChange) {
-            if (auto *worker = qobject_cast<UpdaterThread *>(watched))
-                follow(worker);
-        }
-        return false;
-    }
-
 private:
-    void follow(UpdaterThread *worker)
+    void follow(UpdaterThread *worker) override
     {
         ++workersCreated;
         // Direct connections: they run on the worker's thread, where the run is.
