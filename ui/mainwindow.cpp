@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
 #include "elapsedclock.h"
+#include "flashlock.h"
 #include "forcemode.h"
 #include "imageinfodialog.h"
 #include "runguard.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
+#include "updatesnapshot.h"
 #include "zarnsystem.h"
 
 #include <QDebug>
@@ -143,13 +145,28 @@ void MainWindow::startUpdateButton_released()
         return;
     }
 
+    // A second operator learns now, not after confirming, that the flash is
+    // being updated by someone else.
+    const flashlock::Attempt lock = flashlock::probe();
+    if (lock.state == flashlock::Attempt::Busy) {
+        QMessageBox box(QMessageBox::Warning, tr("Flash memory busy"), flashlock::busyText(lock.holder),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+
     // An information view left open from "Get Image Info" must not stand in for
     // the confirmation: hiding it makes exec() read the file afresh.
     if (imageInfoDialog->isVisible())
         imageInfoDialog->hide();
+    // The bytes listed now are the bytes the run writes, whatever becomes of
+    // the file on disk once the operator has seen them.
+    confirmedupdates::pin(UpdateSnapshot::capture(filename));
     imageInfoDialog->setFilename(filename);
-    if (imageInfoDialog->exec() != QDialog::Accepted)
+    if (imageInfoDialog->exec() != QDialog::Accepted) {
+        confirmedupdates::unpin(filename);
         return;
+    }
 
     ui->startUpdateButton->setEnabled(false);
 

@@ -67,6 +67,8 @@ bool readField(QIODevice &device, u_int32_t *value)
     return true;
 }
 
+} // namespace
+
 QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index)
 {
     QString label = QStringLiteral("image ") + QString::number(index + 1);
@@ -81,8 +83,6 @@ QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index)
         label += QStringLiteral(" (") + name + QLatin1Char(')');
     return label;
 }
-
-} // namespace
 
 bool openRegularFile(QFile &file)
 {

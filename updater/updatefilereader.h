@@ -59,6 +59,10 @@ struct Finding
 // chainResult is what readHeaders returned for this list.
 Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint64 fileSize);
 
+// "image 2 (KERN)": the image's place in the file, and its name where it has
+// a printable one.
+QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index);
+
 // The operator's status line for a fault, naming the file and, where it
 // applies, the image.
 QString describe(const Finding &finding, const QString &filename,

@@ -1,124 +1,40 @@
 #include "updaterthread.h"
 
+#include "flashio.h"
+#include "flashlock.h"
+#include "imagebuffer.h"
+#include "imageverifier.h"
+#include "statuslines.h"
 #include "updatefilereader.h"
+#include "updatesnapshot.h"
+#include "zarndriver.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <QDebug>
 #include <QIODevice>
 #include <QLatin1String>
 #include <QVector>
-#include <sys/ioctl.h>
 #include <unistd.h>
-#include <vector>
+
+using statuslines::hexLine;
+using zarndriver::blockSize;
+using zarndriver::pageSize;
 
 namespace {
 
-constexpr char flashDevicePath[] = "/dev/zarn_flash";
-constexpr unsigned long flashIocUnlock = 0x40084232;
-constexpr unsigned long flashIocErasePage = 0x4004423C;
-constexpr char unlockPhrase[] = "heedful!!";
-
-constexpr u_int32_t pageSize = 0x20000;
-constexpr u_int32_t pageOffsetMask = pageSize - 1;
-constexpr u_int32_t blockSize = 1024;
-constexpr u_int32_t wordSize = 4;
-constexpr useconds_t wordSettleUs = 50000;
-constexpr u_int32_t compareReportInterval = 100;
-constexpr uchar erasedByte = 0xFF;
-
-// A page that still reads back wrong after this many rewrites is given up:
-// the run must end rather than loop forever on a dead page.
-constexpr int maxPageRepairs = 3;
-
-enum Phase { ErasePhase, WritePhase, ReadBackPhase, ComparePhase, PhaseCount };
 constexpr float phaseShare[PhaseCount] = {0.05f, 0.88f, 0.04f, 0.03f};
 // Sums of the earlier shares, added in single precision as the bars expect.
 constexpr float phaseStart[PhaseCount] = {0.0f, phaseShare[0], phaseShare[0] + phaseShare[1],
                                           phaseShare[0] + phaseShare[1] + phaseShare[2]};
 
-constexpr char dashLine[] = "-----------------------------------";
-constexpr char dashLineWithBreaks[] = "-----------------------------------\n\n";
-constexpr char asteriskLine[] = "**************************************";
-constexpr char writingText[] = "Writing to Flash memory at 0x";
-constexpr char readingText[] = "Reading from Flash memory at 0x";
-constexpr char erasingText[] = "Erasing page at 0x";
-constexpr char eraseErrorText[] = "Error erasing page at 0x";
-constexpr char verifyErrorText[] = "Error verifying Flash memory at 0x";
-constexpr char allocationErrorText[] = "Error allocating memory for the image at 0x";
-
-// One allocation per line: these are built for every 1 KiB block.
-QString hexLine(const char *text, quint64 value)
-{
-    char digits[16];
-    int count = 0;
-    do {
-        digits[count++] = "0123456789abcdef"[value & 0xF];
-        value >>= 4;
-    } while (value != 0);
-    const QLatin1String prefix(text);
-    QString line;
-    line.reserve(prefix.size() + count);
-    line += prefix;
-    while (count > 0)
-        line += QLatin1Char(digits[--count]);
-    return line;
-}
-
-QString hexNumber(u_int32_t value)
-{
-    return QString::number(value, 16);
-}
-
-// A transfer buffer for one image, rounded up to whole pages so that a page
-// rewrite never reads past it. Empty when the image is too large for the
-// engine or the heap refuses.
-class ImageBuffer
-{
-public:
-    ImageBuffer() = default;
-    explicit ImageBuffer(u_int32_t size)
-    {
-        if (size > updatefilereader::imageBufferLimit)
-            return;
-        const size_t pages = std::max<size_t>(1, (size_t(size) + pageOffsetMask) / pageSize);
-        capacity = pages * pageSize;
-        bytes.reset(static_cast<uchar *>(std::malloc(capacity)));
-    }
-
-    explicit operator bool() const { return bytes != nullptr; }
-    uchar *data() const { return bytes.get(); }
-
-    // The image's bytes from the file; where the file ends early the buffer
-    // holds erased flash, so that writing and comparing agree on it.
-    bool fill(QFile &file, u_int32_t offset, u_int32_t size)
-    {
-        const u_int32_t dataStart = offset + updatefilereader::headerSize;
-        qint64 got = -1;
-        if (file.seek(dataStart))
-            got = file.read(reinterpret_cast<char *>(bytes.get()), size);
-        if (got < 0)
-            return false;
-        std::memset(bytes.get() + got, erasedByte, capacity - size_t(got));
-        return true;
-    }
-
-private:
-    struct Free
-    {
-        void operator()(uchar *p) const { std::free(p); }
-    };
-    std::unique_ptr<uchar, Free> bytes;
-    size_t capacity = 0;
-};
+constexpr char finalCheckText[] = "Reading back the whole update...";
 
 class FlashDevice
 {
 public:
-    FlashDevice() : fd(::open(flashDevicePath, O_RDWR)) {}
+    FlashDevice() : fd(::open(zarndriver::flashPath, O_RDWR)) {}
     ~FlashDevice()
     {
         if (fd >= 0)
@@ -129,13 +45,6 @@ public:
 
     const int fd;
 };
-
-u_int32_t wordAt(const uchar *buffer, u_int32_t byteOffset)
-{
-    u_int32_t word;
-    std::memcpy(&word, buffer + byteOffset, sizeof word);
-    return word;
-}
 
 } // namespace
 
@@ -150,8 +59,11 @@ void UpdaterThread::setFilename(QString filename)
 
 int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list)
 {
+    // Once confirmed, a file is listed from the bytes that will be flashed.
     QFile file(filename);
-    if (!updatefilereader::openRegularFile(file)) {
+    const auto confirmed = confirmedupdates::pinned(filename);
+    const bool opened = confirmed ? confirmed->open(file) : updatefilereader::openRegularFile(file);
+    if (!opened) {
         qDebug() << "Failed opening file: " << filename;
         return updatefilereader::fileUnreadable;
     }
@@ -169,7 +81,7 @@ void UpdaterThread::reportProgress(int phase, float fraction)
 int UpdaterThread::unlockFlash(int fd)
 {
     qDebug() << "int UpdaterThread::unlockFlash(int)";
-    const int result = ::ioctl(fd, flashIocUnlock, unlockPhrase);
+    const int result = flashio::unlock(fd) == 0 ? 0 : -1;
     if (result < 0)
         emit updateStatusText(QStringLiteral("Error unlocking Flash memory."));
     return result;
@@ -183,11 +95,10 @@ int UpdaterThread::eraseFlash(int fd, u_int32_t address, u_int32_t size)
         // Counted from the image's own address, not aligned to a page boundary.
         const u_int32_t pageAddress = address + k * pageSize;
         reportProgress(ErasePhase, float(k) / float(pages));
-        emit updateStatusText(hexLine(erasingText, pageAddress));
-        const int result = ::ioctl(fd, flashIocErasePage, static_cast<unsigned long>(pageAddress));
-        if (result < 0) {
-            emit updateStatusText(hexLine(eraseErrorText, pageAddress));
-            return result;
+        emit updateStatusText(hexLine(statuslines::erasing, pageAddress));
+        if (flashio::erasePage(fd, pageAddress) != 0) {
+            emit updateStatusText(hexLine(statuslines::eraseError, pageAddress));
+            return -1;
         }
     }
     reportProgress(ErasePhase, 1.0f);
@@ -200,145 +111,83 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
     reportProgress(WritePhase, 0.0f);
     ImageBuffer buffer(size);
     if (!buffer) {
-        emit updateStatusText(hexLine(allocationErrorText, address));
+        emit updateStatusText(hexLine(statuslines::allocationError, address));
         return -1;
     }
     if (!buffer.fill(file, offset, size)) {
         emit updateStatusText(QStringLiteral("Error reading ") + filename);
         return -1;
     }
-    ::lseek(fd, off_t(address), SEEK_SET);
-    const u_int32_t blocks = size / blockSize;
-    for (u_int32_t k = 0; k < blocks; ++k) {
-        reportProgress(WritePhase, float(k) / float(blocks));
-        ::write(fd, buffer.data() + size_t(k) * blockSize, blockSize);
-        emit updateStatusText(hexLine(writingText, address + k * blockSize));
+    if (const int error = flashio::seek(fd, address)) {
+        emit updateStatusText(flashio::failureLine("seeking", address, error));
+        return -1;
     }
-    // Made even when nothing remains, as the driver has always seen it.
-    ::write(fd, buffer.data() + size_t(blocks) * blockSize, size - blocks * blockSize);
+    const u_int32_t blocks = size / blockSize;
+    for (u_int32_t k = 0; k <= blocks; ++k) {
+        const u_int32_t blockAddress = address + k * blockSize;
+        // The last transfer is the remainder, made even when nothing remains,
+        // as the driver has always seen it.
+        const u_int32_t length = k < blocks ? blockSize : size - blocks * blockSize;
+        if (k < blocks)
+            reportProgress(WritePhase, float(k) / float(blocks));
+        if (const int error = flashio::writeAll(fd, buffer.data() + size_t(k) * blockSize, length)) {
+            emit updateStatusText(flashio::failureLine("writing", blockAddress, error));
+            return -1;
+        }
+        if (k < blocks)
+            emit updateStatusText(hexLine(statuslines::writing, blockAddress));
+    }
     return 0;
 }
 
 int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size)
 {
     qDebug() << "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, u_int32_t)";
-    ImageBuffer fileBuffer(size);
-    if (!fileBuffer) {
-        emit updateStatusText(hexLine(allocationErrorText, address));
-        return -1;
-    }
-    // The flash's copy of the image is kept only from its first difference on:
-    // up to there it equals the file's, so a clean image costs one buffer, not two.
-    ImageBuffer flashBuffer;
-    const u_int32_t blocks = size / blockSize;
-    const u_int32_t words = size / wordSize;
-    const size_t comparedBytes = size_t(words) * wordSize;
-    std::vector<int> pageRepairs(size / pageSize + 1, 0);
+    return ImageVerifier(*this, filename, fd, file, offset, address, size).run();
+}
 
-    for (;;) {
-        reportProgress(ReadBackPhase, 0.0f);
-        if (!fileBuffer.fill(file, offset, size)) {
-            emit updateStatusText(QStringLiteral("Error reading ") + filename);
+// After every image has been verified on its own, the whole update is read
+// back once more: a later image's erasing, or anything else, may have touched
+// an earlier one. Each image's own bytes are compared with the confirmed ones;
+// the 32 bytes programmed after them belong to nothing that must be kept.
+int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot)
+{
+    emit updateStatusText(QLatin1String(finalCheckText));
+    quint64 total = 0;
+    for (const imgHeader &image : images)
+        total += image.size - updatefilereader::headerSize;
+    quint64 done = 0;
+    int shown = -1;
+    uchar block[blockSize];
+    for (int i = 0; i < images.size(); ++i) {
+        const imgHeader &image = images.at(i);
+        const u_int32_t length = image.size - updatefilereader::headerSize;
+        const uchar *confirmed = snapshot.bytes() + image.offset + updatefilereader::headerSize;
+        if (const int error = flashio::seek(fd, image.address)) {
+            emit updateStatusText(flashio::failureLine("seeking", image.address, error));
             return -1;
         }
-        const uchar *flash = fileBuffer.data();
-        uchar block[blockSize];
-        // Reads the flash at image offset at; false when the heap refuses the copy.
-        const auto readBack = [&](size_t at, size_t length) {
-            uchar *target = flash != fileBuffer.data() ? flashBuffer.data() + at : block;
-            const ssize_t got = ::read(fd, target, length);
-            // Bytes the device did not deliver must never pass for the right ones.
-            for (size_t i = size_t(std::max<ssize_t>(got, 0)); i < length; ++i)
-                target[i] = uchar(~fileBuffer.data()[at + i]);
-            if (target != block)
-                return true;
-            const size_t compared = at < comparedBytes ? std::min(length, comparedBytes - at) : 0;
-            if (std::memcmp(block, fileBuffer.data() + at, compared) == 0)
-                return true;
-            if (!flashBuffer)
-                flashBuffer = ImageBuffer(size);
-            if (!flashBuffer)
-                return false;
-            std::memcpy(flashBuffer.data(), fileBuffer.data(), at);
-            std::memcpy(flashBuffer.data() + at, block, length);
-            flash = flashBuffer.data();
-            return true;
-        };
-        bool copied = true;
-        ::lseek(fd, off_t(address), SEEK_SET);
-        for (u_int32_t k = 0; k < blocks; ++k) {
-            reportProgress(ReadBackPhase, float(k) / float(blocks));
-            copied = readBack(size_t(k) * blockSize, blockSize) && copied;
-            emit updateStatusText(hexLine(readingText, address + k * blockSize));
-        }
-        copied = readBack(size_t(blocks) * blockSize, size - blocks * blockSize) && copied;
-        if (!copied) {
-            emit updateStatusText(hexLine(allocationErrorText, address));
-            return -1;
-        }
-        emit updateStatusText(QStringLiteral("Verifying Flash memory content."));
-
-        u_int32_t w = 0;
-        while (w < words) {
-            if (w % compareReportInterval == 0)
-                reportProgress(ComparePhase, float(w) / float(words));
-            // Equal stretches up to the next report are passed over in one comparison.
-            const u_int32_t stretchEnd =
-                std::min(words, w - w % compareReportInterval + compareReportInterval);
-            if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize, flash + size_t(w) * wordSize,
-                            size_t(stretchEnd - w) * wordSize) == 0) {
-                w = stretchEnd;
-                continue;
+        for (u_int32_t at = 0; at < length; at += blockSize) {
+            const u_int32_t count = std::min(blockSize, length - at);
+            if (const int error = flashio::readAll(fd, block, count)) {
+                emit updateStatusText(flashio::failureLine("reading", image.address + at, error));
+                return -1;
             }
-            while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flash, w * wordSize))
-                ++w;
-            const u_int32_t imageOffset = w * wordSize;
-            const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
-            const u_int32_t flashWord = wordAt(flash, imageOffset);
-            qDebug() << dashLine;
-            qDebug() << hexLine("Mismatch between buffers at 0x", imageOffset);
-            qDebug() << (hexNumber(fileWord) + QStringLiteral(" != ") + hexNumber(flashWord));
-            qDebug() << "Trying to repair things...";
-            // A write only clears bits, so the word alone can be mended only
-            // where the flash still holds every 1 the file wants.
-            if ((flashWord & fileWord) != fileWord)
-                break;
-            emit updateStatusText(hexLine(writingText, imageOffset));
-            ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
-            ::write(fd, &fileWord, sizeof fileWord);
-            ::usleep(wordSettleUs);
-            ::lseek(fd, off_t(address + imageOffset), SEEK_SET);
-            u_int32_t check = ~fileWord; // a failed read must not pass for the right value
-            ::read(fd, &check, sizeof check);
-            qDebug() << hexLine("Check: ", check);
-            if (check != fileWord)
-                break;
-            ++w;
+            if (std::memcmp(block, confirmed + at, count) != 0) {
+                const u_int32_t first =
+                    u_int32_t(std::mismatch(block, block + count, confirmed + at).first - block);
+                emit updateStatusText(
+                    QStringLiteral("Error verifying ") + updatefilereader::imageLabel(images, i) +
+                    hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
+                return -1;
+            }
+            done += count;
+            const int percent = int(done * 100 / std::max<quint64>(total, 1));
+            if (percent != shown)
+                emit updateCurrentProgress(shown = percent);
         }
-        if (w >= words)
-            return 0;
-
-        const u_int32_t imageOffset = w * wordSize;
-        const u_int32_t pageOffset = imageOffset & ~pageOffsetMask;
-        const u_int32_t pageAddress = address + pageOffset;
-        int &repairs = pageRepairs[pageOffset / pageSize];
-        if (repairs == maxPageRepairs) {
-            emit updateStatusText(hexLine(verifyErrorText, address + imageOffset));
-            return -1;
-        }
-        ++repairs;
-        qDebug() << asteriskLine;
-        const QString erasing = hexLine(erasingText, pageAddress);
-        qDebug() << erasing;
-        emit updateStatusText(erasing);
-        ::ioctl(fd, flashIocErasePage, static_cast<unsigned long>(pageAddress));
-        emit updateStatusText(hexLine(writingText, pageAddress));
-        ::lseek(fd, off_t(pageAddress), SEEK_SET);
-        qDebug() << hexLine("Writing Flash page at 0x", pageOffset);
-        // Past the image's end the buffer holds erased flash, so the page gets 0xFF there.
-        ::write(fd, fileBuffer.data() + pageOffset, pageSize);
-        qDebug() << dashLineWithBreaks;
     }
+    return 0;
 }
 
 void UpdaterThread::process()
@@ -354,16 +203,27 @@ void UpdaterThread::runUpdate()
     emit updateStatusText(QStringLiteral("Updater initialization..."));
     reportProgress(ErasePhase, 0.0f);
 
+    // The bytes the operator confirmed, or, for a run started without a
+    // confirmation, the file as it is now: either way one fixed copy, so that
+    // what is written and what is verified can never part.
+    std::shared_ptr<const UpdateSnapshot> snapshot = confirmedupdates::take(filename);
+    if (!snapshot)
+        snapshot = UpdateSnapshot::capture(filename);
     QList<imgHeader> images;
-    const int chain = getHeaderInfo(filename, &images);
-    QFile file(filename);
-    if (chain == updatefilereader::fileUnreadable || !updatefilereader::openRegularFile(file)) {
+    QFile file;
+    int chain = updatefilereader::chainComplete;
+    if (snapshot->holdsBytes() && snapshot->open(file))
+        chain = updatefilereader::readHeaders(file, &images);
+    else if (!snapshot->readable() || snapshot->holdsBytes())
+        chain = updatefilereader::fileUnreadable;
+    if (chain == updatefilereader::fileUnreadable) {
+        qDebug() << "Failed opening file: " << filename;
         emit updateStatusText(QStringLiteral("Error opening ") + filename);
         return;
     }
     // A damaged file is refused whole before the flash is touched, so it can
     // never leave the flash half-programmed.
-    const updatefilereader::Finding finding = updatefilereader::check(images, chain, file.size());
+    const updatefilereader::Finding finding = updatefilereader::check(images, chain, snapshot->fileSize());
     if (finding.fault != updatefilereader::Fault::None) {
         emit updateStatusText(updatefilereader::describe(finding, filename, images));
         return;
@@ -371,7 +231,18 @@ void UpdaterThread::runUpdate()
 
     FlashDevice device;
     if (device.fd < 0) {
-        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(flashDevicePath));
+        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath));
+        return;
+    }
+    // Held until the device closes as the run ends, however it ends.
+    const flashlock::Attempt lock = flashlock::tryLock(device.fd);
+    if (lock.state == flashlock::Attempt::Busy) {
+        emit updateStatusText(flashlock::busyText(lock.holder));
+        return;
+    }
+    if (lock.state == flashlock::Attempt::Failed) {
+        emit updateStatusText(QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
+                              QStringLiteral(": ") + flashio::causeText(lock.error));
         return;
     }
 
@@ -404,6 +275,8 @@ void UpdaterThread::runUpdate()
             return;
         completedWeight += imageWeight;
     }
+    if (readBackUpdate(device.fd, images, *snapshot) < 0)
+        return;
 
     file.close();
     emit updateStatusText(QLatin1String(updateDoneText));

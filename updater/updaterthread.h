@@ -6,6 +6,8 @@
 #include <QString>
 #include <sys/types.h>
 
+class UpdateSnapshot;
+
 // The last status line of a run that programmed and verified every image, and
 // of no other run.
 inline constexpr char updateDoneText[] = "Done updating. It is now safe to restart the computer.";
@@ -54,6 +56,7 @@ public slots:
 
 private:
     void runUpdate();
+    int readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot);
 
     QString filename;
     float imageWeight;

@@ -1,0 +1,92 @@
+#include "flashio.h"
+
+#include "zarndriver.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace flashio {
+
+namespace {
+
+template <typename Call> long retryInterrupted(Call call)
+{
+    for (;;) {
+        const long result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
+} // namespace
+
+int seek(int fd, u_int32_t address)
+{
+    const long result = retryInterrupted([&] { return long(::lseek(fd, off_t(address), SEEK_SET)); });
+    if (result < 0)
+        return errno;
+    // A driver that lands anywhere else would have the next transfer go astray.
+    return result == long(address) ? 0 : EINVAL;
+}
+
+int writeAll(int fd, const void *data, size_t size)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    size_t done = 0;
+    do {
+        const long result = retryInterrupted([&] { return long(::write(fd, bytes + done, size - done)); });
+        if (result < 0)
+            return errno;
+        if (result == 0 && size != 0)
+            return noProgress;
+        done += size_t(result);
+    } while (done < size);
+    return 0;
+}
+
+int readAll(int fd, void *data, size_t size)
+{
+    auto *bytes = static_cast<char *>(data);
+    size_t done = 0;
+    do {
+        const long result = retryInterrupted([&] { return long(::read(fd, bytes + done, size - done)); });
+        if (result < 0)
+            return errno;
+        if (result == 0 && size != 0)
+            return noProgress;
+        done += size_t(result);
+    } while (done < size);
+    return 0;
+}
+
+int erasePage(int fd, u_int32_t address)
+{
+    const long result = retryInterrupted([&] {
+        return long(::ioctl(fd, zarndriver::flashIocErasePage, static_cast<unsigned long>(address)));
+    });
+    return result < 0 ? errno : 0;
+}
+
+int unlock(int fd)
+{
+    const long result = retryInterrupted(
+        [&] { return long(::ioctl(fd, zarndriver::flashIocUnlock, zarndriver::unlockPhrase)); });
+    return result < 0 ? errno : 0;
+}
+
+QString causeText(int error)
+{
+    if (error == noProgress)
+        return QStringLiteral("the device moved no data");
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString failureLine(const char *operation, u_int32_t address, int error)
+{
+    return QStringLiteral("Error ") + QLatin1String(operation) + QStringLiteral(" Flash memory at 0x") +
+           QString::number(address, 16) + QStringLiteral(": ") + causeText(error);
+}
+
+} // namespace flashio

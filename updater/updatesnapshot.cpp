@@ -1,0 +1,159 @@
+#include "updatesnapshot.h"
+
+#include "updatefilereader.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <QByteArray>
+#include <QFile>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned int seals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+
+// Fills count bytes of target from fd; returns how many it got before the
+// file ended (a file cut short while it is read) or -1 on a read error.
+qint64 readInto(int fd, uchar *target, qint64 count)
+{
+    qint64 done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(fd, target + done, size_t(count - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+} // namespace
+
+UpdateSnapshot::~UpdateSnapshot()
+{
+    if (mapped)
+        ::munmap(const_cast<uchar *>(mapped), size_t(size));
+    if (memoryFile >= 0)
+        ::close(memoryFile);
+}
+
+std::shared_ptr<const UpdateSnapshot> UpdateSnapshot::capture(const QString &path)
+{
+    std::shared_ptr<UpdateSnapshot> snapshot(new UpdateSnapshot);
+    snapshot->filePath = path;
+
+    QFile source(path);
+    if (!updatefilereader::openRegularFile(source))
+        return snapshot;
+    const int sourceFd = source.handle();
+    struct stat status;
+    if (::fstat(sourceFd, &status) != 0)
+        return snapshot;
+    snapshot->size = status.st_size;
+    if (snapshot->size >= sizeLimit) {
+        snapshot->isReadable = true;
+        return snapshot;
+    }
+
+    const int memoryFile = ::memfd_create("zarn-update", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (memoryFile < 0)
+        return snapshot;
+    snapshot->memoryFile = memoryFile;
+    if (snapshot->size > 0) {
+        if (::ftruncate(memoryFile, snapshot->size) != 0)
+            return snapshot;
+        void *writable =
+            ::mmap(nullptr, size_t(snapshot->size), PROT_READ | PROT_WRITE, MAP_SHARED, memoryFile, 0);
+        if (writable == MAP_FAILED)
+            return snapshot;
+        const qint64 got = readInto(sourceFd, static_cast<uchar *>(writable), snapshot->size);
+        ::munmap(writable, size_t(snapshot->size));
+        if (got < 0)
+            return snapshot;
+        // The file was cut short while it was read: what was read is what is listed and flashed.
+        if (got < snapshot->size) {
+            if (::ftruncate(memoryFile, got) != 0)
+                return snapshot;
+            snapshot->size = got;
+        }
+    }
+    if (::fcntl(memoryFile, F_ADD_SEALS, seals) != 0)
+        return snapshot;
+    if (snapshot->size > 0) {
+        void *readable = ::mmap(nullptr, size_t(snapshot->size), PROT_READ, MAP_SHARED, memoryFile, 0);
+        if (readable == MAP_FAILED)
+            return snapshot;
+        snapshot->mapped = static_cast<const uchar *>(readable);
+    }
+    snapshot->isReadable = true;
+    return snapshot;
+}
+
+bool UpdateSnapshot::open(QFile &file) const
+{
+    if (!holdsBytes())
+        return false;
+    // A descriptor of its own, with its own position, so that the listing and
+    // the run never move each other's reads.
+    const QByteArray own = "/proc/self/fd/" + QByteArray::number(memoryFile);
+    const int fd = ::open(own.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+namespace confirmedupdates {
+
+namespace {
+
+std::mutex mutex;
+std::map<QString, std::shared_ptr<const UpdateSnapshot>> &registry()
+{
+    static std::map<QString, std::shared_ptr<const UpdateSnapshot>> snapshots;
+    return snapshots;
+}
+
+} // namespace
+
+void pin(const std::shared_ptr<const UpdateSnapshot> &snapshot)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    registry()[snapshot->path()] = snapshot;
+}
+
+std::shared_ptr<const UpdateSnapshot> pinned(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = registry().find(path);
+    return it == registry().end() ? nullptr : it->second;
+}
+
+std::shared_ptr<const UpdateSnapshot> take(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = registry().find(path);
+    if (it == registry().end())
+        return nullptr;
+    auto snapshot = it->second;
+    registry().erase(it);
+    return snapshot;
+}
+
+void unpin(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    registry().erase(path);
+}
+
+} // namespace confirmedupdates

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <QString>
+#include <QtGlobal>
+
+class QFile;
+
+// The bytes of an update file as they were when the operator confirmed them,
+// kept in a sealed memory file: renaming another file over the name, rewriting,
+// truncating or deleting the file on disk afterwards changes nothing here.
+// Everything an update lists, writes and verifies comes from one snapshot.
+class UpdateSnapshot
+{
+public:
+    // Reads the file at path once. Never null: a file that cannot be read
+    // gives a snapshot that says so.
+    static std::shared_ptr<const UpdateSnapshot> capture(const QString &path);
+
+    ~UpdateSnapshot();
+    UpdateSnapshot(const UpdateSnapshot &) = delete;
+    UpdateSnapshot &operator=(const UpdateSnapshot &) = delete;
+
+    const QString &path() const { return filePath; }
+    bool readable() const { return isReadable; }
+    // The size of the file as it was found; for a file of 4 GiB or more,
+    // which no update can be, only the size is kept.
+    qint64 fileSize() const { return size; }
+    bool holdsBytes() const { return isReadable && size < sizeLimit; }
+    const uchar *bytes() const { return mapped; }
+
+    // A read-only handle of its own on the bytes, named by nothing (as a
+    // QFile opened from a descriptor is); false when the snapshot holds none.
+    bool open(QFile &file) const;
+
+    static constexpr qint64 sizeLimit = qint64(1) << 32;
+
+private:
+    UpdateSnapshot() = default;
+
+    QString filePath;
+    bool isReadable = false;
+    qint64 size = 0;
+    int memoryFile = -1;
+    const uchar *mapped = nullptr;
+};
+
+// The snapshot the operator confirmed for a path, from the confirmation to the
+// start of its run. Both the listing and the run look here first, so that they
+// list, write and verify the same bytes.
+namespace confirmedupdates {
+
+void pin(const std::shared_ptr<const UpdateSnapshot> &snapshot);
+std::shared_ptr<const UpdateSnapshot> pinned(const QString &path);
+// Removes and returns the pinned snapshot of path (null when there is none).
+std::shared_ptr<const UpdateSnapshot> take(const QString &path);
+void unpin(const QString &path);
+
+} // namespace confirmedupdates
