@@ -1,7 +1,7 @@
 #pragma once
 
-// The device model behind the shim: flash, mailbox, faults, record and timing.
-// The shim calls these only for descriptors it has marked as emulated.
+// The device model as the shim sees it. The shim calls these only for
+// descriptors it has marked as emulated.
 
 #include "zarnsim.h"
 
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 namespace zarnsim::detail {
 
@@ -32,6 +33,7 @@ struct Outcome
     long result = 0;
     int error = 0;
     uint64_t busyNs = 0; // how long the device was busy with the call
+    bool hang = false;   // the call must never return (hangFlashCall)
 };
 
 Outcome openNode(Node node, int flags);
@@ -44,9 +46,13 @@ Outcome read(int fd, void *buffer, size_t size, std::optional<long> at);
 Outcome write(int fd, const void *buffer, size_t size, std::optional<long> at);
 std::optional<int> statusFlags(int fd); // F_GETFL
 void setStatusFlags(int fd, int flags); // F_SETFL
+Outcome flock(int fd, int operation);   // may wait, outside the device lock
+bool fileStatus(int fd, struct stat &status);
 
 // Sleeps for the busy time of a call, outside the device lock.
 void settle(uint64_t busyNs);
+// Where a hanging call stays, outside the device lock.
+[[noreturn]] void blockForever();
 
 // Where shutdown() writes the record, one describe() line per call; empty: nowhere.
 std::string &recordFile();
@@ -55,7 +61,7 @@ std::string &recordFile();
 // held by a thread that does not exist there.
 void installForkHandlers();
 
-// Saves the backing file and writes the record file, if any (process exit).
+// Writes the record file, if any (process exit).
 void shutdown();
 
 } // namespace zarnsim::detail

@@ -48,14 +48,30 @@ std::optional<int> errorNumber(const std::string &text)
     {
         const char *name;
         int value;
-    } names[] = {{"ENOENT", ENOENT}, {"EACCES", EACCES}, {"EPERM", EPERM},
-                 {"EIO", EIO},       {"ENODEV", ENODEV}, {"EBUSY", EBUSY}};
+    } names[] = {{"ENOENT", ENOENT}, {"EACCES", EACCES}, {"EPERM", EPERM}, {"EIO", EIO},
+                 {"ENODEV", ENODEV}, {"EBUSY", EBUSY},   {"EINTR", EINTR}, {"EINVAL", EINVAL},
+                 {"ENOSPC", ENOSPC}, {"EAGAIN", EAGAIN}};
     for (const auto &name : names) {
         if (text == name.name)
             return name.value;
     }
     if (const auto value = number(text, 4095); value && *value > 0)
         return int(*value);
+    return std::nullopt;
+}
+
+// A call on the flash node by the name ZARNSIM_FAIL_CALL, ZARNSIM_SHORT and
+// ZARNSIM_HANG give it.
+std::optional<Op> flashCall(const std::string &text)
+{
+    if (text == "lseek")
+        return Op::Lseek;
+    if (text == "read")
+        return Op::Read;
+    if (text == "write")
+        return Op::Write;
+    if (text == "erase")
+        return Op::Ioctl;
     return std::nullopt;
 }
 
@@ -82,6 +98,28 @@ public:
             return;
         if (!apply(value))
             problems.push_back(std::string(name) + "=" + value + " ignored: expected " + expected);
+    }
+
+    // A comma-separated list of items, each parts separated by colons.
+    // Nothing is applied unless every item parses.
+    template <typename Item>
+    void takeItems(const char *name, const char *expected, size_t parts,
+                   const std::function<std::optional<Item>(const std::vector<std::string> &)> &parse,
+                   const std::function<void(const Item &)> &apply)
+    {
+        take(name, expected, [&](const std::string &text) {
+            std::vector<Item> items;
+            for (const auto &item : split(text, ',')) {
+                const auto fields = split(item, ':');
+                const auto parsed = fields.size() == parts ? parse(fields) : std::nullopt;
+                if (!parsed)
+                    return false;
+                items.push_back(*parsed);
+            }
+            for (const auto &item : items)
+                apply(item);
+            return true;
+        });
     }
 
     // A comma-separated list of address:value pairs.
@@ -149,11 +187,11 @@ std::vector<std::string> configureFromEnvironment()
         detail::recordFile() = text;
         return true;
     });
-    reader.take("ZARNSIM_FLASH_FILE", "a readable flash image", [&](const std::string &text) {
+    reader.take("ZARNSIM_FLASH_FILE", "a flash image", [&](const std::string &text) {
         std::string error;
         if (!setBackingFile(text, &error))
             reader.problems.push_back("ZARNSIM_FLASH_FILE: " + error +
-                                      "; the flash starts erased and is not saved");
+                                      "; the flash is this process's own, erased, and is not kept");
         return true;
     });
     reader.take("ZARNSIM_MISSING", "flash, mailbox or both", [](const std::string &text) {
@@ -165,14 +203,14 @@ std::vector<std::string> configureFromEnvironment()
             setNodeError(Node::Mailbox, ENOENT);
         return true;
     });
-    reader.take("ZARNSIM_FLASH_ERROR", "ENOENT, EACCES, EPERM, EIO, ENODEV, EBUSY or an errno number",
+    reader.take("ZARNSIM_FLASH_ERROR", "an errno name (ENOENT, EACCES, EIO, ...) or number",
                 [](const std::string &text) {
                     const auto error = errorNumber(text);
                     if (error)
                         setNodeError(Node::Flash, *error);
                     return error.has_value();
                 });
-    reader.take("ZARNSIM_MAILBOX_ERROR", "ENOENT, EACCES, EPERM, EIO, ENODEV, EBUSY or an errno number",
+    reader.take("ZARNSIM_MAILBOX_ERROR", "an errno name (ENOENT, EACCES, EIO, ...) or number",
                 [](const std::string &text) {
                     const auto error = errorNumber(text);
                     if (error)
@@ -209,6 +247,44 @@ std::vector<std::string> configureFromEnvironment()
                      [](uint32_t address, uint64_t attempts) { addWeakWord(address, unsigned(attempts)); });
     reader.takePairs("ZARNSIM_LOSING_WORDS", "address:bits pairs, the bits one 32-bit word", UINT32_MAX,
                      [](uint32_t address, uint64_t bits) { addLosingWord(address, uint32_t(bits)); });
+    struct CallItem
+    {
+        Op op;
+        uint64_t value;
+        int error;
+    };
+    using Fields = std::vector<std::string>;
+    reader.takeItems<CallItem>(
+        "ZARNSIM_FAIL_CALL", "op:n:errno items, op lseek, read, write or erase, n from 1", 3,
+        [](const Fields &f) -> std::optional<CallItem> {
+            const auto op = flashCall(f[0]);
+            const auto n = number(f[1], UINT32_MAX);
+            const auto error = errorNumber(f[2]);
+            if (!op || !n || *n == 0 || !error)
+                return std::nullopt;
+            return CallItem{*op, *n, *error};
+        },
+        [](const CallItem &item) { failFlashCall(item.op, unsigned(item.value), item.error); });
+    reader.takeItems<CallItem>(
+        "ZARNSIM_SHORT", "op:bytes items, op read or write", 2,
+        [](const Fields &f) -> std::optional<CallItem> {
+            const auto op = flashCall(f[0]);
+            const auto most = number(f[1], UINT32_MAX);
+            if (!op || (*op != Op::Read && *op != Op::Write) || !most)
+                return std::nullopt;
+            return CallItem{*op, *most, 0};
+        },
+        [](const CallItem &item) { setShortTransfers(item.op, uint32_t(item.value)); });
+    reader.takeItems<CallItem>(
+        "ZARNSIM_HANG", "op:n items, op lseek, read, write or erase, n from 1", 2,
+        [](const Fields &f) -> std::optional<CallItem> {
+            const auto op = flashCall(f[0]);
+            const auto n = number(f[1], UINT32_MAX);
+            if (!op || !n || *n == 0)
+                return std::nullopt;
+            return CallItem{*op, *n, 0};
+        },
+        [](const CallItem &item) { hangFlashCall(item.op, unsigned(item.value)); });
     reader.take("ZARNSIM_MAILBOX_ANSWERS", "three numbers: software version, hardware timestamp, PID version",
                 [](const std::string &text) {
                     const auto parts = split(text, ',');

@@ -4,6 +4,7 @@
 // (normally glibc's). The device model uses them for the descriptors it
 // reserves, so that it never recurses into its own interposers.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace zarnsim::real {
@@ -14,5 +15,7 @@ int dup(int fd);
 int dup2(int fd, int target);
 int dup3(int fd, int target, int flags);
 int fcntl(int fd, int command, void *argument);
+int flock(int fd, int operation);
+int fstat(int fd, struct stat *status);
 
 } // namespace zarnsim::real

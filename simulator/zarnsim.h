@@ -1,8 +1,8 @@
 #pragma once
 
 // Simulated ZARN device. The shared library libzarnsim interposes open, ioctl,
-// lseek, read, write, close (and their glibc variants) for the two device nodes
-// and passes every other descriptor through untouched. Tests link it first (or
+// lseek, read, write, close, flock, fstat (and their glibc variants) for the two
+// device nodes and passes every other descriptor through untouched. Tests link it first (or
 // preload it) and drive it through this interface; the demo and the benchmarks
 // preload it and configure it from the environment (see simulator/README.md).
 //
@@ -15,6 +15,9 @@
 
 namespace zarnsim {
 
+// The driver's interface. The simulator keeps its own copy of these on purpose
+// and never takes them from the product's sources: it stands for the driver,
+// so a product that drifts from them must fail against it, not follow along.
 inline constexpr char flashPath[] = "/dev/zarn_flash";
 inline constexpr char mailboxPath[] = "/dev/zarn_mailbox";
 
@@ -22,6 +25,7 @@ inline constexpr uint32_t flashIocUnlock = 0x40084232;
 inline constexpr uint32_t flashIocErasePage = 0x4004423C;
 inline constexpr uint32_t mailboxIocRequest = 0xC008420A;
 inline constexpr uint32_t flashPageSize = 0x20000;
+inline constexpr char unlockPhrase[] = "heedful!!";
 // What the mailbox leaves in each of the six reserved words of every answer.
 inline constexpr uint32_t mailboxReservedAnswer = 0xA5A5A5A5;
 
@@ -48,7 +52,8 @@ struct Call
 };
 
 // A fresh device: flash all 0xFF and locked, both nodes present, the default
-// mailbox answers, no faults, zero timing, an empty record, no backing file.
+// mailbox answers, no faults, zero timing, an empty record, no backing file
+// (the flash is this process's own again).
 void reset();
 
 std::vector<Call> record();
@@ -70,6 +75,20 @@ void addWeakWord(uint32_t address, unsigned attempts); // the word holds only on
 // The first write that reaches the word also clears lostBits; later writes,
 // after the page has been erased again, program normally.
 void addLosingWord(uint32_t address, uint32_t lostBits);
+
+// Faults on the calls a program makes on the flash node. op is Op::Lseek,
+// Op::Read, Op::Write or Op::Ioctl (of which only erase requests count); calls
+// are counted per op from 1 since reset(), in this process, pread and pwrite
+// with read and write. Several may be set; failEraseRequest(n) is
+// failFlashCall(Op::Ioctl, n, EIO).
+void failFlashCall(Op op, unsigned n, int error); // the n-th call does nothing and fails with error
+// Reads (Op::Read) or writes (Op::Write) move at most maxBytes a call, and
+// return the short count, as a driver may; 0: no limit.
+void setShortTransfers(Op op, uint32_t maxBytes);
+// The n-th call does nothing and never returns: its thread blocks for good,
+// outside the device, so that other threads and processes go on. It is not
+// in the record, having no result.
+void hangFlashCall(Op op, unsigned n);
 
 // Mailbox.
 void setMailboxAnswers(uint32_t swVersion, uint32_t hwTimestamp, uint32_t pidVersion);
@@ -95,10 +114,15 @@ void resetBusy();
 // Whether a call really waits for its busy time (the default) or only accounts it.
 void setSleeping(bool on);
 
-// Persistence. The flash is loaded from path now (an absent file is an erased
-// flash) and saved there whenever a flash descriptor closes after a change, on
-// flushBackingFile() and at exit. An empty path detaches. A file that is not
-// a flash image is left alone and not used; the message says why.
+// A flash shared between processes. From now on the flash is the content of
+// the file at path, mapped and written through on every call, so that every
+// process using the same path sees one flash and a process killed at any
+// point leaves what it had programmed, as a power cut would. An absent file
+// is created erased. Each flash open also takes its flock() locks on that file,
+// so that processes exclude each other as on the real node. A file that is
+// not such a flash image is left alone and not used; the message says why,
+// and the flash is this process's own again, erased. An empty path detaches
+// likewise. flushBackingFile() pushes the content to the disk.
 bool setBackingFile(const std::string &path, std::string *error = nullptr);
 bool flushBackingFile(std::string *error = nullptr);
 
