@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -88,6 +89,28 @@ int ask(int fd, MailboxRequest &request, uint32_t command)
     return ::ioctl(fd, zarnsim::mailboxIocRequest, &request);
 }
 
+// The flash calls after open and unlock, as op@address=result (hex) or =eN.
+QString flashCalls()
+{
+    QStringList calls;
+    for (const auto &call : zarnsim::record()) {
+        if (call.op == zarnsim::Op::Ioctl && call.request == zarnsim::flashIocErasePage)
+            calls << QStringLiteral("erase@%1").arg(call.argument, 0, 16);
+        else if (call.op == zarnsim::Op::Lseek || call.op == zarnsim::Op::Read ||
+                 call.op == zarnsim::Op::Write)
+            calls << QStringLiteral("%1@%2")
+                         .arg(call.op == zarnsim::Op::Lseek  ? "lseek"
+                              : call.op == zarnsim::Op::Read ? "read"
+                                                             : "write")
+                         .arg(call.address, 0, 16);
+        else
+            continue;
+        calls.last() += call.result < 0 ? QStringLiteral("=e%1").arg(call.error)
+                                        : QStringLiteral("=%1").arg(call.result, 0, 16);
+    }
+    return calls.join(QLatin1Char(' '));
+}
+
 bool isRegularFile(const char *path)
 {
     struct stat info;
@@ -118,6 +141,11 @@ private slots:
     void missingNodeLeavesNoFile();
     void weakWordHoldsOnItsNthWrite();
     void losingWordHealsAfterPageRewrite();
+
+    void flashCallFaults_data();
+    void flashCallFaults();
+    void flockBelongsToTheOpen_data();
+    void flockBelongsToTheOpen();
 
     void recordListsEveryCallInOrder();
     void mailboxAnswersAndFlags();
@@ -263,6 +291,122 @@ void tst_SimDevice::losingWordHealsAfterPageRewrite()
     QCOMPARE(writeAt(fd, 0x60010, word(0x12345778)), ssize_t(4));
     QCOMPARE(flash(0x60010, 4), word(0x12345778));
     ::close(fd);
+}
+
+void tst_SimDevice::flashCallFaults_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<uint>("n");
+    QTest::addColumn<int>("error"); // 0: transfers of at most n bytes instead
+    QTest::addColumn<QString>("calls");
+    QTest::addColumn<uint>("stored");
+
+    using zarnsim::Op;
+    const auto row = [](const char *name, Op op, uint n, int error, const char *calls, uint stored) {
+        QTest::newRow(name) << int(op) << n << error << QString::fromLatin1(calls) << stored;
+    };
+    row("none", Op::Open, 1, EIO, "erase@20000=0 lseek@20000=20000 write@20000=4 read@20004=4", 0x12345678);
+    row("erase", Op::Ioctl, 1, EIO, "erase@20000=e5 lseek@20000=20000 write@20000=4 read@20004=4", 0x5678);
+    row("lseek", Op::Lseek, 1, EINVAL, "erase@20000=0 lseek@20000=e22 write@0=4 read@4=4", 0xFFFFFFFF);
+    row("write", Op::Write, 1, EINTR, "erase@20000=0 lseek@20000=20000 write@20000=e4 read@20000=4",
+        0xFFFFFFFF);
+    row("read", Op::Read, 1, EAGAIN, "erase@20000=0 lseek@20000=20000 write@20000=4 read@20004=e11",
+        0x12345678);
+    row("short write", Op::Write, 2, 0, "erase@20000=0 lseek@20000=20000 write@20000=2 read@20002=4",
+        0xFFFF5678);
+    row("short read", Op::Read, 1, 0, "erase@20000=0 lseek@20000=20000 write@20000=4 read@20004=1",
+        0x12345678);
+    row("second write", Op::Write, 2, EIO, "erase@20000=0 lseek@20000=20000 write@20000=4 read@20004=4",
+        0x12345678);
+}
+
+// A failing call does nothing: no erase, no transfer, the position unmoved.
+void tst_SimDevice::flashCallFaults()
+{
+    QFETCH(int, op);
+    QFETCH(uint, n);
+    QFETCH(int, error);
+    QFETCH(QString, calls);
+    QFETCH(uint, stored);
+    setFlash(0x20000, word(0x0000FFFF));
+    if (error == 0)
+        zarnsim::setShortTransfers(zarnsim::Op(op), n);
+    else
+        zarnsim::failFlashCall(zarnsim::Op(op), n, error);
+    const int fd = openFlash();
+    QCOMPARE(unlock(fd), 0);
+    erase(fd, 0x20000);
+    ::lseek(fd, 0x20000, SEEK_SET);
+    const uint32_t value = 0x12345678;
+    ::write(fd, &value, sizeof value);
+    char bytes[4];
+    ::read(fd, bytes, sizeof bytes);
+    ::close(fd);
+    QCOMPARE(flashCalls(), calls);
+    QCOMPARE(flash(0x20000, 4), word(stored));
+}
+
+void tst_SimDevice::flockBelongsToTheOpen_data()
+{
+    QTest::addColumn<int>("held"); // taken on a first open
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<int>("wanted"); // then asked for on a second descriptor, without waiting
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("exclusive, another open") << LOCK_EX << "open" << LOCK_SH << EWOULDBLOCK;
+    QTest::newRow("shared, another open shared") << LOCK_SH << "open" << LOCK_SH << 0;
+    QTest::newRow("shared, another open exclusive") << LOCK_SH << "open" << LOCK_EX << EWOULDBLOCK;
+    QTest::newRow("exclusive, its dup") << LOCK_EX << "dup" << LOCK_EX << 0;
+    QTest::newRow("unlocked") << LOCK_EX << "unlock, open" << LOCK_EX << 0;
+    QTest::newRow("closed") << LOCK_EX << "close, open" << LOCK_EX << 0;
+    QTest::newRow("closed, its dup open") << LOCK_EX << "dup, close, open" << LOCK_EX << EWOULDBLOCK;
+}
+
+// The same in this process alone and on a flash file shared with others,
+// where the kernel keeps the locks.
+void tst_SimDevice::flockBelongsToTheOpen()
+{
+    QFETCH(int, held);
+    QFETCH(QString, then);
+    QFETCH(int, wanted);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    const std::string path = QFile::encodeName(dir.filePath(QStringLiteral("flash"))).toStdString();
+    for (const bool shared : {false, true}) {
+        zarnsim::reset();
+        QVERIFY(zarnsim::setBackingFile(shared ? path : std::string()));
+        std::vector<int> descriptors{openFlash()};
+        const int first = descriptors.front();
+        QCOMPARE(::flock(first, held), 0);
+        struct stat node, file;
+        QCOMPARE(::fstat(first, &node), 0);
+        QCOMPARE(node.st_mode, mode_t(S_IFCHR | 0660));
+        QCOMPARE(::stat(path.c_str(), &file) == 0 && file.st_ino == node.st_ino, shared);
+        for (const QString &step : then.split(QStringLiteral(", "))) {
+            if (step == QLatin1String("dup"))
+                descriptors.push_back(::dup(first));
+            else if (step == QLatin1String("open"))
+                descriptors.push_back(openFlash());
+            else if (step == QLatin1String("unlock"))
+                ::flock(first, LOCK_UN);
+            else if (step == QLatin1String("close"))
+                ::close(first);
+        }
+        if (then.contains(QLatin1String("close")))
+            descriptors.erase(descriptors.begin());
+        errno = 0;
+        QCOMPARE(::flock(descriptors.back(), wanted | LOCK_NB) == 0 ? 0 : errno, error);
+        for (const int fd : descriptors)
+            ::close(fd);
+    }
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QFile text(other);
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a flash") == 11);
+    text.close();
+    std::string message;
+    QVERIFY(!zarnsim::setBackingFile(QFile::encodeName(other).toStdString(), &message));
+    QVERIFY2(message.find("not a simulated flash image") != std::string::npos, message.c_str());
+    QVERIFY(text.open(QIODevice::ReadOnly) && text.readAll() == "not a flash");
 }
 
 void tst_SimDevice::recordListsEveryCallInOrder()
