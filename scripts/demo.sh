@@ -15,10 +15,14 @@ state=${XDG_STATE_HOME:-$HOME/.local/state}/zarn-update-utility
 mkdir -p "$state"
 root=$(pwd)
 echo "Sample update file: $root/$build/samples/sample.zarnru"
-echo "Simulated flash kept in: $state/demo-flash.bin"
+# The flash file is shared by every instance started here; it has been a sparse
+# file of 4 GiB since the simulator maps it, and the earlier demo-flash.bin,
+# of the format before, is left alone.
+flash=$state/demo-flash-2.bin
+echo "Simulated flash kept in: $flash"
 
 # The file dialog opens in the working directory, where the sample lies.
 cd "$build/samples"
 exec env LD_PRELOAD="$root/$build/simulator/libzarnsim.so${LD_PRELOAD:+:$LD_PRELOAD}" \
-  ZARNSIM_TIMING=demo ZARNSIM_FLASH_FILE="$state/demo-flash.bin" \
+  ZARNSIM_TIMING=demo ZARNSIM_FLASH_FILE="$flash" \
   "$root/$build/app/zarn-update-utility" "$@"
