@@ -1,5 +1,7 @@
 #include "zarnsystem.h"
 
+#include "zarndriver.h"
+
 #include <cstdint>
 #include <fcntl.h>
 #include <QDebug>
@@ -8,11 +10,10 @@
 
 namespace {
 
-const char mailboxPath[] = "/dev/zarn_mailbox";
-
-// Read and write, type 0x42, number 0x0A, size field 8. The driver takes the
-// whole record behind the address whatever the size field says.
-const unsigned long mailboxRequestCode = 0xC008420A;
+// The request (read and write, type 0x42, number 0x0A, size field 8): the
+// driver takes the whole record behind the address whatever the size field says.
+using zarndriver::mailboxIocRequest;
+using zarndriver::mailboxPath;
 
 const uint32_t commandSwVersion = 0x00000101;
 const uint32_t commandHwTimestamp = 0x00000201;
@@ -46,7 +47,7 @@ int ask(int device, mailboxRequest &request, uint32_t command)
 {
     request = mailboxRequest{};
     request.command = command;
-    return ::ioctl(device, mailboxRequestCode, &request);
+    return ::ioctl(device, mailboxIocRequest, &request);
 }
 
 // Returns the first failing request's result, or 0 with all three answers.

@@ -8,6 +8,7 @@
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
 #include "updatesnapshot.h"
+#include "zarndriver.h"
 #include "zarnsystem.h"
 
 #include <QDebug>
@@ -23,7 +24,6 @@ namespace {
 const char *const version = "1.1";
 const int buildNumber = 88;
 
-const char *const mailboxPath = "/dev/zarn_mailbox";
 const char *const updateFileExtension = "zarnru";
 
 // A count of seconds as a time of day in UTC, "hh:mm:ss": whole days drop out.
@@ -63,7 +63,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // The window is not shown yet, so the box has no parent; built by hand
         // so that OK is not made its default button.
         QMessageBox box(QMessageBox::Critical, tr("Cannot open file"),
-                        tr("System file ") + QLatin1String(mailboxPath) +
+                        tr("System file ") + QLatin1String(zarndriver::mailboxPath) +
                             tr(" could not be opened.\n\nPlease check if ZARN driver is loaded.\n"
                                "Application will now quit.\n"),
                         QMessageBox::Ok);

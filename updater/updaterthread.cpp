@@ -3,7 +3,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
-#include "imageverifier.h"
+#include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
 #include "updatesnapshot.h"
@@ -15,36 +15,251 @@
 #include <QDebug>
 #include <QIODevice>
 #include <QLatin1String>
-#include <QVector>
 #include <unistd.h>
+#include <vector>
 
 using statuslines::hexLine;
 using zarndriver::blockSize;
 using zarndriver::pageSize;
+using zarndriver::wordSize;
 
 namespace {
 
-constexpr float phaseShare[PhaseCount] = {0.05f, 0.88f, 0.04f, 0.03f};
-// Sums of the earlier shares, added in single precision as the bars expect.
-constexpr float phaseStart[PhaseCount] = {0.0f, phaseShare[0], phaseShare[0] + phaseShare[1],
-                                          phaseShare[0] + phaseShare[1] + phaseShare[2]};
+constexpr u_int32_t pageOffsetMask = pageSize - 1;
+constexpr useconds_t wordSettleUs = 50000;
+constexpr u_int32_t compareReportInterval = 100;
 
-constexpr char finalCheckText[] = "Reading back the whole update...";
+// A page that still reads back wrong after this many rewrites is given up:
+// the run must end rather than loop forever on a dead page.
+constexpr int maxPageRepairs = 3;
 
-class FlashDevice
+constexpr char dashLine[] = "-----------------------------------";
+constexpr char dashLineWithBreaks[] = "-----------------------------------\n\n";
+constexpr char asteriskLine[] = "**************************************";
+
+u_int32_t wordAt(const uchar *buffer, u_int32_t byteOffset)
+{
+    u_int32_t word;
+    std::memcpy(&word, buffer + byteOffset, sizeof word);
+    return word;
+}
+
+QString hexNumber(u_int32_t value)
+{
+    return QString::number(value, 16);
+}
+
+// The verification's debug lines carry the source context of verifyAndRepair,
+// whose work they report.
+#define VERIFY_DEBUG QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, function).debug()
+
+// Reads an image back from the flash, compares it word by word with the file
+// and repairs what differs: a word alone where programming can still mend it,
+// otherwise its whole page, at most a few times a page. Reports through the
+// worker's signals as the worker's own verification.
+class ImageVerifier
 {
 public:
-    FlashDevice() : fd(::open(zarndriver::flashPath, O_RDWR)) {}
-    ~FlashDevice()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FlashDevice(const FlashDevice &) = delete;
-    FlashDevice &operator=(const FlashDevice &) = delete;
+    // function: the signature under which the debug lines go out, those of
+    // the worker's own verification.
+    ImageVerifier(UpdaterThread &worker, const char *function, const QString &filename, int fd, QFile &file,
+                  u_int32_t offset, u_int32_t address, u_int32_t size);
 
+    // 0 when the flash holds the image, -1 after a failure it has reported.
+    int run();
+
+private:
+    enum class Outcome { Equal, RepairPage, Failed };
+
+    bool readBack();
+    bool readInto(size_t at, size_t length, uchar *block);
+    Outcome compare();
+    Outcome repairWord(u_int32_t w);
+    bool repairPage(u_int32_t w);
+    // Both report the line of a failure and end the verification.
+    bool fail(const QString &line);
+    Outcome failed(const QString &line);
+
+    UpdaterThread &worker;
+    const char *const function;
+    const QString &filename;
     const int fd;
+    QFile &file;
+    const u_int32_t offset;
+    const u_int32_t address;
+    const u_int32_t size;
+    const u_int32_t words;
+
+    ImageBuffer fileBuffer;
+    // The flash's copy of the image is kept only from its first difference on:
+    // up to there it equals the file's, so a clean image costs one buffer, not two.
+    ImageBuffer flashBuffer;
+    const uchar *flash = nullptr;
+    std::vector<int> pageRepairs;
+    u_int32_t badWord = 0; // the word compare() could not mend alone
 };
+
+ImageVerifier::ImageVerifier(UpdaterThread &worker, const char *function, const QString &filename, int fd,
+                             QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size)
+    : worker(worker), function(function), filename(filename), fd(fd), file(file), offset(offset),
+      address(address), size(size), words(size / wordSize), fileBuffer(size),
+      pageRepairs(size / pageSize + 1, 0)
+{
+}
+
+bool ImageVerifier::fail(const QString &line)
+{
+    emit worker.updateStatusText(line);
+    return false;
+}
+
+ImageVerifier::Outcome ImageVerifier::failed(const QString &line)
+{
+    fail(line);
+    return Outcome::Failed;
+}
+
+int ImageVerifier::run()
+{
+    if (!fileBuffer) {
+        fail(hexLine(statuslines::allocationError, address));
+        return -1;
+    }
+    for (;;) {
+        if (!readBack())
+            return -1;
+        emit worker.updateStatusText(QStringLiteral("Verifying Flash memory content."));
+        const Outcome outcome = compare();
+        if (outcome == Outcome::Equal)
+            return 0;
+        // A new pass follows every page repair: the whole image is read again.
+        if (outcome == Outcome::Failed || !repairPage(badWord))
+            return -1;
+    }
+}
+
+bool ImageVerifier::readBack()
+{
+    worker.reportProgress(ReadBackPhase, 0.0f);
+    if (!fileBuffer.fill(file, offset, size))
+        return fail(QStringLiteral("Error reading ") + filename);
+    flash = fileBuffer.data();
+    if (const int error = flashio::seek(fd, address))
+        return fail(flashio::failureLine("seeking", address, error));
+    const u_int32_t blocks = size / blockSize;
+    uchar block[blockSize];
+    for (u_int32_t k = 0; k < blocks; ++k) {
+        worker.reportProgress(ReadBackPhase, float(k) / float(blocks));
+        if (!readInto(size_t(k) * blockSize, blockSize, block))
+            return false;
+        emit worker.updateStatusText(hexLine(statuslines::reading, address + k * blockSize));
+    }
+    return readInto(size_t(blocks) * blockSize, size - blocks * blockSize, block);
+}
+
+// Reads the flash at image offset at: into the copy once there is one,
+// otherwise into block, which starts the copy at its first difference.
+bool ImageVerifier::readInto(size_t at, size_t length, uchar *block)
+{
+    const bool copying = flash != fileBuffer.data();
+    uchar *target = copying ? flashBuffer.data() + at : block;
+    if (const int error = flashio::readAll(fd, target, length))
+        return fail(flashio::failureLine("reading", address + u_int32_t(at), error));
+    if (copying)
+        return true;
+    const size_t comparedBytes = size_t(words) * wordSize;
+    const size_t compared = at < comparedBytes ? std::min(length, comparedBytes - at) : 0;
+    if (std::memcmp(block, fileBuffer.data() + at, compared) == 0)
+        return true;
+    if (!flashBuffer)
+        flashBuffer = ImageBuffer(size);
+    if (!flashBuffer)
+        return fail(hexLine(statuslines::allocationError, address));
+    std::memcpy(flashBuffer.data(), fileBuffer.data(), at);
+    std::memcpy(flashBuffer.data() + at, block, length);
+    flash = flashBuffer.data();
+    return true;
+}
+
+ImageVerifier::Outcome ImageVerifier::compare()
+{
+    u_int32_t w = 0;
+    while (w < words) {
+        if (w % compareReportInterval == 0)
+            worker.reportProgress(ComparePhase, float(w) / float(words));
+        // Equal stretches up to the next report are passed over in one comparison.
+        const u_int32_t stretchEnd = std::min(words, w - w % compareReportInterval + compareReportInterval);
+        if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize, flash + size_t(w) * wordSize,
+                        size_t(stretchEnd - w) * wordSize) == 0) {
+            w = stretchEnd;
+            continue;
+        }
+        while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flash, w * wordSize))
+            ++w;
+        const u_int32_t imageOffset = w * wordSize;
+        const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
+        const u_int32_t flashWord = wordAt(flash, imageOffset);
+        VERIFY_DEBUG << dashLine;
+        VERIFY_DEBUG << hexLine("Mismatch between buffers at 0x", imageOffset);
+        VERIFY_DEBUG << (hexNumber(fileWord) + QStringLiteral(" != ") + hexNumber(flashWord));
+        VERIFY_DEBUG << "Trying to repair things...";
+        // A write only clears bits, so the word alone can be mended only
+        // where the flash still holds every 1 the file wants.
+        const Outcome outcome = (flashWord & fileWord) == fileWord ? repairWord(w) : Outcome::RepairPage;
+        if (outcome != Outcome::Equal) {
+            badWord = w;
+            return outcome;
+        }
+        ++w;
+    }
+    return Outcome::Equal;
+}
+
+ImageVerifier::Outcome ImageVerifier::repairWord(u_int32_t w)
+{
+    const u_int32_t imageOffset = w * wordSize;
+    const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
+    const u_int32_t wordAddress = address + imageOffset;
+    emit worker.updateStatusText(hexLine(statuslines::writing, imageOffset));
+    if (const int error = flashio::seek(fd, wordAddress))
+        return failed(flashio::failureLine("seeking", wordAddress, error));
+    if (const int error = flashio::writeAll(fd, &fileWord, sizeof fileWord))
+        return failed(flashio::failureLine("writing", wordAddress, error));
+    ::usleep(wordSettleUs);
+    if (const int error = flashio::seek(fd, wordAddress))
+        return failed(flashio::failureLine("seeking", wordAddress, error));
+    u_int32_t check = 0;
+    if (const int error = flashio::readAll(fd, &check, sizeof check))
+        return failed(flashio::failureLine("reading", wordAddress, error));
+    VERIFY_DEBUG << hexLine("Check: ", check);
+    return check == fileWord ? Outcome::Equal : Outcome::RepairPage;
+}
+
+bool ImageVerifier::repairPage(u_int32_t w)
+{
+    const u_int32_t imageOffset = w * wordSize;
+    const u_int32_t pageOffset = imageOffset & ~pageOffsetMask;
+    const u_int32_t pageAddress = address + pageOffset;
+    int &repairs = pageRepairs[pageOffset / pageSize];
+    if (repairs == maxPageRepairs)
+        return fail(hexLine(statuslines::verifyError, address + imageOffset));
+    ++repairs;
+    VERIFY_DEBUG << asteriskLine;
+    const QString erasing = hexLine(statuslines::erasing, pageAddress);
+    VERIFY_DEBUG << erasing;
+    emit worker.updateStatusText(erasing);
+    if (const int error = flashio::erasePage(fd, pageAddress))
+        return fail(flashio::failureLine("erasing", pageAddress, error));
+    emit worker.updateStatusText(hexLine(statuslines::writing, pageAddress));
+    if (const int error = flashio::seek(fd, pageAddress))
+        return fail(flashio::failureLine("seeking", pageAddress, error));
+    VERIFY_DEBUG << hexLine("Writing Flash page at 0x", pageOffset);
+    // Past the image's end the buffer holds erased flash, so the page gets 0xFF there.
+    if (const int error = flashio::writeAll(fd, fileBuffer.data() + pageOffset, pageSize))
+        return fail(flashio::failureLine("writing", pageAddress, error));
+    VERIFY_DEBUG << dashLineWithBreaks;
+    return true;
+}
 
 } // namespace
 
@@ -143,143 +358,5 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
 int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size)
 {
     qDebug() << "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, u_int32_t)";
-    return ImageVerifier(*this, filename, fd, file, offset, address, size).run();
-}
-
-// After every image has been verified on its own, the whole update is read
-// back once more: a later image's erasing, or anything else, may have touched
-// an earlier one. Each image's own bytes are compared with the confirmed ones;
-// the 32 bytes programmed after them belong to nothing that must be kept.
-int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot)
-{
-    emit updateStatusText(QLatin1String(finalCheckText));
-    quint64 total = 0;
-    for (const imgHeader &image : images)
-        total += image.size - updatefilereader::headerSize;
-    quint64 done = 0;
-    int shown = -1;
-    uchar block[blockSize];
-    for (int i = 0; i < images.size(); ++i) {
-        const imgHeader &image = images.at(i);
-        const u_int32_t length = image.size - updatefilereader::headerSize;
-        const uchar *confirmed = snapshot.bytes() + image.offset + updatefilereader::headerSize;
-        if (const int error = flashio::seek(fd, image.address)) {
-            emit updateStatusText(flashio::failureLine("seeking", image.address, error));
-            return -1;
-        }
-        for (u_int32_t at = 0; at < length; at += blockSize) {
-            const u_int32_t count = std::min(blockSize, length - at);
-            if (const int error = flashio::readAll(fd, block, count)) {
-                emit updateStatusText(flashio::failureLine("reading", image.address + at, error));
-                return -1;
-            }
-            if (std::memcmp(block, confirmed + at, count) != 0) {
-                const u_int32_t first =
-                    u_int32_t(std::mismatch(block, block + count, confirmed + at).first - block);
-                emit updateStatusText(
-                    QStringLiteral("Error verifying ") + updatefilereader::imageLabel(images, i) +
-                    hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
-                return -1;
-            }
-            done += count;
-            const int percent = int(done * 100 / std::max<quint64>(total, 1));
-            if (percent != shown)
-                emit updateCurrentProgress(shown = percent);
-        }
-    }
-    return 0;
-}
-
-void UpdaterThread::process()
-{
-    runUpdate();
-    emit finished();
-}
-
-// Every way out of here leaves through a return, after which the device and
-// the file are closed; process() then reports the end once.
-void UpdaterThread::runUpdate()
-{
-    emit updateStatusText(QStringLiteral("Updater initialization..."));
-    reportProgress(ErasePhase, 0.0f);
-
-    // The bytes the operator confirmed, or, for a run started without a
-    // confirmation, the file as it is now: either way one fixed copy, so that
-    // what is written and what is verified can never part.
-    std::shared_ptr<const UpdateSnapshot> snapshot = confirmedupdates::take(filename);
-    if (!snapshot)
-        snapshot = UpdateSnapshot::capture(filename);
-    QList<imgHeader> images;
-    QFile file;
-    int chain = updatefilereader::chainComplete;
-    if (snapshot->holdsBytes() && snapshot->open(file))
-        chain = updatefilereader::readHeaders(file, &images);
-    else if (!snapshot->readable() || snapshot->holdsBytes())
-        chain = updatefilereader::fileUnreadable;
-    if (chain == updatefilereader::fileUnreadable) {
-        qDebug() << "Failed opening file: " << filename;
-        emit updateStatusText(QStringLiteral("Error opening ") + filename);
-        return;
-    }
-    // A damaged file is refused whole before the flash is touched, so it can
-    // never leave the flash half-programmed.
-    const updatefilereader::Finding finding = updatefilereader::check(images, chain, snapshot->fileSize());
-    if (finding.fault != updatefilereader::Fault::None) {
-        emit updateStatusText(updatefilereader::describe(finding, filename, images));
-        return;
-    }
-
-    FlashDevice device;
-    if (device.fd < 0) {
-        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath));
-        return;
-    }
-    // Held until the device closes as the run ends, however it ends.
-    const flashlock::Attempt lock = flashlock::tryLock(device.fd);
-    if (lock.state == flashlock::Attempt::Busy) {
-        emit updateStatusText(flashlock::busyText(lock.holder));
-        return;
-    }
-    if (lock.state == flashlock::Attempt::Failed) {
-        emit updateStatusText(QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
-                              QStringLiteral(": ") + flashio::causeText(lock.error));
-        return;
-    }
-
-    quint64 totalSize = 0;
-    for (const imgHeader &image : images)
-        totalSize += image.size;
-    QVector<float> shares;
-    shares.reserve(images.size());
-    for (const imgHeader &image : images)
-        shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
-
-    // A refusal is already reported; the erase or the verification then fails and ends the run.
-    unlockFlash(device.fd);
-
-    completedWeight = 0;
-    for (int i = 0; i < images.size(); ++i) {
-        const imgHeader &image = images.at(i);
-        imageWeight = shares.at(i);
-        emit updateStatusText(QStringLiteral("Started erasing Flash memory..."));
-        // Two erase passes per image are part of the established procedure.
-        if (eraseFlash(device.fd, image.address, image.size) < 0)
-            return;
-        if (eraseFlash(device.fd, image.address, image.size) < 0)
-            return;
-        emit updateStatusText(QStringLiteral("Started writing to Flash memory..."));
-        if (writeToFlash(device.fd, file, image.offset, image.address, image.size) < 0)
-            return;
-        emit updateStatusText(QStringLiteral("Verifying Flash memory..."));
-        if (verifyAndRepair(device.fd, file, image.offset, image.address, image.size) < 0)
-            return;
-        completedWeight += imageWeight;
-    }
-    if (readBackUpdate(device.fd, images, *snapshot) < 0)
-        return;
-
-    file.close();
-    emit updateStatusText(QLatin1String(updateDoneText));
-    emit updateCurrentProgress(100);
-    emit updateTotalProgress(100);
+    return ImageVerifier(*this, Q_FUNC_INFO, filename, fd, file, offset, address, size).run();
 }

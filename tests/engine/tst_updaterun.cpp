@@ -18,6 +18,7 @@ const QString startWrite = QStringLiteral("Started writing to Flash memory...");
 const QString startVerify = QStringLiteral("Verifying Flash memory...");
 const QString content = QStringLiteral("Verifying Flash memory content.");
 const QString done = QStringLiteral("Done updating. It is now safe to restart the computer.");
+const QString finalCheck = QStringLiteral("Reading back the whole update...");
 
 enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping, Overlapping };
 enum DeviceFault { EraseFault, StuckFault, UnlockFault };
@@ -38,6 +39,8 @@ private slots:
     void pageRepairRestartsReadBack();
     void failures_data();
     void failures();
+    void deviceResults_data();
+    void deviceResults();
 
 private:
     QString makeFile(FileKind kind);
@@ -154,7 +157,7 @@ void TestUpdateRun::smallRun()
     QCOMPARE(statusLines(events),
              QStringList({initLine, startErase, "Erasing page at 0x40000", "Erasing page at 0x40000",
                           startWrite, "Writing to Flash memory at 0x40000", startVerify,
-                          "Reading from Flash memory at 0x40000", content, done}));
+                          "Reading from Flash memory at 0x40000", content, finalCheck, done}));
     QCOMPARE(events.mid(events.size() - 4), QStringList({"S:" + done, "C:100", "T:100", "finished"}));
     // The current bar runs from 0 to 100 once per erase pass.
     const int eraseStart = int(events.indexOf("S:" + startErase));
@@ -180,6 +183,11 @@ void TestUpdateRun::smallRun()
     QCOMPARE(flashCalls(zarnsim::Op::Ioctl).front().phrase, std::string("heedful!!"));
     QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000}));
     QCOMPARE(writeSizes(), QList<quint64>({1024, 8}));
+    // Read back once to verify, then once more, the image's own bytes alone, for the final check.
+    QList<quint64> reads;
+    for (const zarnsim::Call &call : flashCalls(zarnsim::Op::Read))
+        reads << call.size;
+    QCOMPARE(reads, QList<quint64>({1024, 8, 1000}));
     // The image runs 32 bytes past the file's end; those hold erased flash.
     QCOMPARE(flash(0x40000, 1032), data + QByteArray(32, char(0xFF)));
 }
@@ -276,6 +284,98 @@ void TestUpdateRun::failures()
     QVERIFY(!events.contains("T:100") && !lines.contains(done));
     QCOMPARE(eraseAddresses(), erased);
     QCOMPARE(flashCalls(zarnsim::Op::Write).empty(), fault != StuckFault);
+    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
+}
+
+void TestUpdateRun::deviceResults_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<int>("call");  // counted from 1; 0: every call moves at most shortBytes
+    QTest::addColumn<int>("error"); // 0: the flash is changed under the run before the final check
+    QTest::addColumn<QString>("lastLine");
+
+    using zarnsim::Op;
+    const int read = int(Op::Read);
+    const int write = int(Op::Write);
+    const int seek = int(Op::Lseek);
+    const int erase = int(Op::Ioctl);
+    // Two images: APP at 0x40000 (3000 bytes, a word at 0x400 that holds only on its
+    // second write), DATA at 0x100000. Seeks: 1 write APP, 2 read back APP, 3 and 4
+    // the word repair, 5 write DATA, 6 read back DATA, 7 and 8 the final check.
+    QTest::newRow("seek fails in the first write")
+        << seek << 1 << EINVAL << "Error seeking Flash memory at 0x40000: Invalid argument";
+    QTest::newRow("seek fails in the read-back")
+        << seek << 2 << EIO << "Error seeking Flash memory at 0x40000: Input/output error";
+    QTest::newRow("seek fails in a word repair")
+        << seek << 3 << EIO << "Error seeking Flash memory at 0x40400: Input/output error";
+    QTest::newRow("seek fails at the second image's write")
+        << seek << 5 << EINVAL << "Error seeking Flash memory at 0x100000: Invalid argument";
+    QTest::newRow("seek fails in the final check")
+        << seek << 8 << EIO << "Error seeking Flash memory at 0x100000: Input/output error";
+    QTest::newRow("write fails") << write << 2 << EIO
+                                 << "Error writing Flash memory at 0x40400: Input/output error";
+    QTest::newRow("read fails") << read << 1 << EIO
+                                << "Error reading Flash memory at 0x40000: Input/output error";
+    QTest::newRow("erase fails in a page repair")
+        << erase << 3 << EIO << "Error erasing Flash memory at 0x40000: Input/output error";
+    QTest::newRow("writes of 512 bytes") << write << 0 << 512 << done;
+    QTest::newRow("reads of 512 bytes") << read << 0 << 512 << done;
+    QTest::newRow("interrupted seek") << seek << 2 << EINTR << done;
+    QTest::newRow("interrupted write") << write << 3 << EINTR << done;
+    QTest::newRow("interrupted read") << read << 2 << EINTR << done;
+    QTest::newRow("interrupted erase") << erase << 1 << EINTR << done;
+    QTest::newRow("flash changed before the final check")
+        << read << -1 << 0
+        << "Error verifying image 2 (DATA): Flash memory differs from the update at 0x100010";
+}
+
+// Every device call's result counts: a run either ends with its done line and
+// the flash holding exactly the file's images, or with a line that names the
+// operation, the address and the cause, and no done line.
+void TestUpdateRun::deviceResults()
+{
+    QFETCH(int, op);
+    QFETCH(int, call);
+    QFETCH(int, error);
+    QFETCH(QString, lastLine);
+    const QByteArray app = updatefile::pattern(4, 3000);
+    const QByteArray data = updatefile::pattern(5, 2000);
+    const QString path = writeUpdateFile(dir, {image("APP", 0x40000, app), image("DATA", 0x100000, data)});
+    zarnsim::addWeakWord(0x40400, 2);
+    if (op == int(zarnsim::Op::Ioctl) && error == EIO)
+        zarnsim::addLosingWord(0x40800, 0xFFFFFFFF); // a page repair, whose erase then fails
+    if (call > 0)
+        zarnsim::failFlashCall(zarnsim::Op(op), unsigned(call), error);
+    else if (call == 0)
+        zarnsim::setShortTransfers(zarnsim::Op(op), uint32_t(error));
+
+    UpdaterThread worker;
+    worker.setFilename(path);
+    Recorder recorder(&worker);
+    QObject::connect(&worker, &UpdaterThread::updateStatusText, [&](const QString &line) {
+        if (call < 0 && line == finalCheck)
+            setFlash(0x100010, QByteArray(1, char(~data.at(0x10))));
+    });
+    worker.process();
+
+    const QStringList lines = statusLines(recorder.events);
+    const bool flashHoldsFile = flash(0x40000, 3000) == app && flash(0x100000, 2000) == data;
+    if (lastLine == done) {
+        QCOMPARE(recorder.events.mid(recorder.events.size() - 4),
+                 QStringList({"S:" + done, "C:100", "T:100", "finished"}));
+        QVERIFY(flashHoldsFile);
+        // Short transfers are carried on, never taken for damage to repair.
+        int erases = 0;
+        for (const zarnsim::Call &erase : flashCalls(zarnsim::Op::Ioctl))
+            erases += erase.request == zarnsim::flashIocErasePage && erase.result == 0;
+        QCOMPARE(erases, 4);
+    } else {
+        QCOMPARE(lines.last(), lastLine);
+        QCOMPARE(recorder.events.count("finished"), 1);
+        QVERIFY(!lines.contains(done) && !recorder.events.contains("T:100"));
+    }
+    if (QTest::currentDataTag() == QByteArray("seek fails at the second image's write"))
+        QCOMPARE(flash(0x40000, 3000), app); // the first image, verified, is left alone
     QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
 }
 

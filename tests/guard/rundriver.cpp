@@ -4,6 +4,8 @@
 // standard error when it is ready for a signal:
 //   rundriver: idle      (no file given; the event loop runs)
 //   rundriver: running   (the run is under way)
+//   rundriver: no run    (a box came instead of the confirmation; its text
+//                         was told first as "rundriver: box: <text>")
 
 #include "forcemode.h"
 #include "mainwindow.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -33,6 +36,8 @@ void startRun(MainWindow *window, const QString &path)
     auto *confirmer = new QTimer(window);
     QObject::connect(confirmer, &QTimer::timeout, confirmer, [confirmer] {
         if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            if (auto *box = qobject_cast<QMessageBox *>(dialog))
+                tell(qPrintable(QStringLiteral("box: ") + box->text()));
             dialog->accept();
             confirmer->deleteLater();
         }

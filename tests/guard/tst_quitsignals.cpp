@@ -42,11 +42,15 @@ private slots:
     void signalWhileIdleEndsAtOnce_data() { signalRows(); }
     void signalWhileIdleEndsAtOnce();
     void runThreadLeavesSignalsToTheWindow();
+    void secondProcessIsTurnedAway();
+    void killedRunIsMendedByTheNext();
 
 private:
     static void signalRows();
     // Starts the driver and waits until it says "rundriver: <state>".
-    bool startDriver(QProcess &driver, QString &output, const QString &state, const QStringList &arguments);
+    bool startDriver(QProcess &driver, QString &output, const QString &state, const QStringList &arguments,
+                     const QString &hang = QString());
+    bool flashFileHolds(const QList<updatefile::Image> &images);
     bool endDriver(QProcess &driver, QString &output, int timeoutMs);
 
     QTemporaryDir dir;
@@ -64,7 +68,7 @@ void QuitSignalsTest::initTestCase()
 }
 
 bool QuitSignalsTest::startDriver(QProcess &driver, QString &output, const QString &state,
-                                  const QStringList &arguments)
+                                  const QStringList &arguments, const QString &hang)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -72,6 +76,8 @@ bool QuitSignalsTest::startDriver(QProcess &driver, QString &output, const QStri
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY));
     environment.insert(QStringLiteral("ZARNSIM_TIMING"), QLatin1String(slowTiming));
     environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
+    if (!hang.isEmpty())
+        environment.insert(QStringLiteral("ZARNSIM_HANG"), hang);
     // No system bus, as on a build machine: the run goes on without a lock.
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
                        QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("no-bus")));
@@ -136,10 +142,16 @@ void QuitSignalsTest::signalDuringRunWaitsForItsEnd()
     QCOMPARE(output.count(QStringLiteral("void MainWindow::updateFinished()")), 1);
     QCOMPARE(output.count(QStringLiteral("No inhibitor lock could be taken: ")), 1);
 
+    QVERIFY(flashFileHolds(threeImages()));
+}
+
+bool QuitSignalsTest::flashFileHolds(const QList<updatefile::Image> &images)
+{
     zarnsim::reset();
-    QVERIFY(zarnsim::setBackingFile(flashFile.toStdString()));
-    QVERIFY(flashHoldsAll(threeImages()));
-    zarnsim::setBackingFile(std::string());
+    const bool attached = zarnsim::setBackingFile(flashFile.toStdString());
+    const bool holds = attached && flashHoldsAll(images);
+    zarnsim::reset();
+    return holds;
 }
 
 void QuitSignalsTest::signalWhileIdleEndsAtOnce()
@@ -179,6 +191,70 @@ void QuitSignalsTest::runThreadLeavesSignalsToTheWindow()
     QVERIFY(testsupport::waitFor([&] { return child<QPushButton>(window, "startUpdateButton")->isEnabled(); },
                                  runEndWaitMs));
     QVERIFY(!blocksGuardedSignals());
+}
+
+// Two processes on one flash: the one that came second is told why it cannot
+// start, and the flash ends up holding the first one's images alone.
+void QuitSignalsTest::secondProcessIsTurnedAway()
+{
+    QFile::remove(flashFile);
+    QList<updatefile::Image> other = threeImages();
+    for (updatefile::Image &image : other)
+        image.data = updatefile::pattern(image.address + 9, image.data.size());
+    const QString otherFile = dir.filePath(QStringLiteral("other.zarnru"));
+    QVERIFY(updatefile::writeFile(otherFile, other));
+
+    QProcess first;
+    QString firstOutput;
+    QVERIFY2(startDriver(first, firstOutput, QStringLiteral("running"), {updateFile}),
+             qPrintable(firstOutput));
+    QProcess second;
+    QString secondOutput;
+    QVERIFY2(startDriver(second, secondOutput, QStringLiteral("no run"), {otherFile}),
+             qPrintable(secondOutput));
+    QVERIFY2(secondOutput.contains(QStringLiteral("rundriver: box: Another update of the ZARN flash is under "
+                                                  "way (process %1).")
+                                       .arg(first.processId())),
+             qPrintable(secondOutput));
+    ::kill(pid_t(second.processId()), SIGTERM);
+    QVERIFY(endDriver(second, secondOutput, idleEndWaitMs));
+
+    ::kill(pid_t(first.processId()), SIGTERM); // quits once its run has ended
+    QVERIFY2(endDriver(first, firstOutput, runEndWaitMs), qPrintable(firstOutput));
+    QCOMPARE(first.exitCode(), signalExitBase + SIGTERM);
+    QVERIFY(flashFileHolds(threeImages()));
+}
+
+// SIGKILL in the middle of the write leaves what a power cut would; the same
+// update run again mends it.
+void QuitSignalsTest::killedRunIsMendedByTheNext()
+{
+    QFile::remove(flashFile);
+    QProcess killed;
+    QString output;
+    // Its fifth write never returns: the first image is half written.
+    QVERIFY2(startDriver(killed, output, QStringLiteral("running"), {updateFile}, QStringLiteral("write:5")),
+             qPrintable(output));
+    QVERIFY(testsupport::waitFor(
+        [&] {
+            zarnsim::reset();
+            const bool halfWritten = zarnsim::setBackingFile(flashFile.toStdString()) &&
+                                     zarnsim::flashBytes(0x40000, 1)[0] == uint8_t(threeImages()[0].data[0]);
+            zarnsim::reset();
+            return halfWritten;
+        },
+        runEndWaitMs));
+    killed.kill();
+    QVERIFY(killed.waitForFinished());
+    QVERIFY(!flashFileHolds(threeImages()));
+
+    QProcess again;
+    output.clear();
+    QVERIFY2(startDriver(again, output, QStringLiteral("running"), {updateFile}), qPrintable(output));
+    ::kill(pid_t(again.processId()), SIGTERM);
+    QVERIFY2(endDriver(again, output, runEndWaitMs), qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("The update has ended")), qPrintable(output));
+    QVERIFY(flashFileHolds(threeImages()));
 }
 
 QTEST_MAIN(QuitSignalsTest)

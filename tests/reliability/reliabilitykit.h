@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <QApplication>
@@ -50,7 +51,6 @@ struct RunRecord
 class RunWatcher final : public WorkerCatcher
 {
 public:
-
     int runCount() const
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -180,12 +180,25 @@ inline void setFlash(quint32 address, const QByteArray &bytes)
     zarnsim::setFlashBytes(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
+// The flash calls of the runs, without the window's look at the lock before
+// each confirmation: a read-only open and, when it succeeded, its close.
 inline std::vector<zarnsim::Call> flashCalls()
 {
     std::vector<zarnsim::Call> calls;
-    for (const zarnsim::Call &call : zarnsim::record())
-        if (call.node == zarnsim::Node::Flash)
-            calls.push_back(call);
+    bool probing = false;
+    for (const zarnsim::Call &call : zarnsim::record()) {
+        if (call.node != zarnsim::Node::Flash)
+            continue;
+        if (call.op == zarnsim::Op::Open && (call.flags & O_ACCMODE) == O_RDONLY) {
+            probing = call.result >= 0;
+            continue;
+        }
+        if (probing && call.op == zarnsim::Op::Close) {
+            probing = false;
+            continue;
+        }
+        calls.push_back(call);
+    }
     return calls;
 }
 

@@ -7,6 +7,7 @@
 #include "zarnsim.h"
 
 #include <atomic>
+#include <functional>
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
@@ -66,13 +67,18 @@ inline bool flashHoldsAll(const QList<updatefile::Image> &images)
 }
 
 // Types the name, releases Update and confirms, as an operator does; true
-// when the run is then under way.
-inline bool startRun(QWidget &window, const QString &path)
+// when the run is then under way. beforeConfirming runs while the
+// confirmation lists the file.
+inline bool startRun(QWidget &window, const QString &path, const std::function<void()> &beforeConfirming = {})
 {
     auto *filename = child<QLineEdit>(window, "filenameLineEdit");
     filename->clear();
     QTest::keyClicks(filename, path);
-    const auto seen = testsupport::answerNextModal(testsupport::acceptModal);
+    const auto seen = testsupport::answerNextModal([&](QWidget *modal) {
+        if (beforeConfirming)
+            beforeConfirming();
+        testsupport::acceptModal(modal);
+    });
     QTest::mouseClick(child<QPushButton>(window, "startUpdateButton"), Qt::LeftButton);
     return seen->seen && seen->className == QLatin1String("ImageInfoDialog") &&
            !child<QPushButton>(window, "startUpdateButton")->isEnabled();
@@ -83,11 +89,12 @@ inline bool startRun(QWidget &window, const QString &path)
 class RunSpy final : public WorkerCatcher
 {
 public:
-
     std::atomic<int> workersCreated{0};
     std::atomic<int> workersDestroyed{0};
     std::atomic<int> threadsSeen{0};
     std::atomic<int> threadsDestroyed{0};
+    // Called with every status line on the run's own thread, as it is sent.
+    std::function<void(const QString &)> onStatusLine;
 
     // Every status line of every run, in the order the workers sent them.
     QStringList statusLines() const
@@ -115,8 +122,12 @@ private:
         connect(
             worker, &UpdaterThread::updateStatusText, this,
             [this](const QString &text) {
-                QMutexLocker lock(&mutex);
-                lines.append(text);
+                {
+                    QMutexLocker lock(&mutex);
+                    lines.append(text);
+                }
+                if (onStatusLine)
+                    onStatusLine(text);
             },
             Qt::DirectConnection);
         connect(

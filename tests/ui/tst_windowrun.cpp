@@ -3,6 +3,8 @@
 #include "mainwindow.h"
 #include "runspy.h"
 
+#include <cstdio>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -18,6 +20,8 @@ private slots:
     void runsToTheEndAndCleansUp();
     void failingRunEndsWithItsError();
     void closeWaitsForTheRun();
+    void confirmedBytesAreFlashed_data();
+    void confirmedBytesAreFlashed();
 
 private:
     QTemporaryDir dir;
@@ -98,6 +102,80 @@ void TestWindowRun::closeWaitsForTheRun()
     QCOMPARE(child<QLabel>(window, "statusLabel")->text(), doneLine);
     QVERIFY(flashHoldsAll(threeImages()));
     QVERIFY(window.close());
+}
+
+enum FileChange { Truncate, Rewrite, RenameOver, Delete, Append };
+
+void TestWindowRun::confirmedBytesAreFlashed_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<bool>("duringWrite"); // else between the confirmation and the start
+
+    const char *const names[] = {"truncated", "rewritten in place", "renamed over", "deleted", "appended to"};
+    for (int change = Truncate; change <= Append; ++change) {
+        QTest::addRow("%s before the start", names[change]) << change << false;
+        QTest::addRow("%s while the second image is written", names[change]) << change << true;
+    }
+}
+
+// Whatever becomes of the file on disk once the operator has confirmed it,
+// the run writes and verifies the bytes that were confirmed.
+void TestWindowRun::confirmedBytesAreFlashed()
+{
+    QFETCH(int, change);
+    QFETCH(bool, duringWrite);
+    const QString confirmed = dir.filePath(QStringLiteral("confirmed.zarnru"));
+    QFile::remove(confirmed);
+    QVERIFY(QFile::copy(path, confirmed));
+    QList<updatefile::Image> other = threeImages();
+    for (updatefile::Image &image : other)
+        image.data = updatefile::pattern(image.address + 7, image.data.size());
+    const QString otherPath = dir.filePath(QStringLiteral("other.zarnru"));
+    QVERIFY(updatefile::writeFile(otherPath, other));
+
+    const auto changeFile = [&] {
+        QFile file(confirmed);
+        switch (FileChange(change)) {
+        case Truncate:
+            file.resize(file.size() / 2);
+            break;
+        case Rewrite:
+            // In place, as cp does it: the same inode, other bytes.
+            if (file.open(QIODevice::ReadWrite)) {
+                QFile source(otherPath);
+                source.open(QIODevice::ReadOnly);
+                file.write(source.readAll());
+            }
+            break;
+        case RenameOver:
+            QFile::remove(confirmed + ".new");
+            QFile::copy(otherPath, confirmed + ".new");
+            ::rename(QFile::encodeName(confirmed + ".new").constData(),
+                     QFile::encodeName(confirmed).constData());
+            break;
+        case Delete:
+            file.remove();
+            break;
+        case Append:
+            if (file.open(QIODevice::Append))
+                file.write(updatefile::pattern(3, 5000));
+            break;
+        }
+    };
+    RunSpy runs;
+    int writesStarted = 0;
+    runs.onStatusLine = [&](const QString &line) {
+        if (duringWrite && line == QLatin1String("Started writing to Flash memory...") &&
+            ++writesStarted == 2)
+            changeFile();
+    };
+    MainWindow window;
+    window.show();
+    QVERIFY(startRun(window, confirmed, duringWrite ? std::function<void()>() : changeFile));
+    QVERIFY(runs.waitForRuns(window, 1));
+
+    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), doneLine);
+    QVERIFY(flashHoldsAll(threeImages()));
 }
 
 QTEST_MAIN(TestWindowRun)

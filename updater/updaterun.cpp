@@ -1,0 +1,178 @@
+#include "flashio.h"
+#include "flashlock.h"
+#include "runphases.h"
+#include "statuslines.h"
+#include "updatefilereader.h"
+#include "updaterthread.h"
+#include "updatesnapshot.h"
+#include "zarndriver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <QDebug>
+#include <QLatin1String>
+#include <QVector>
+#include <unistd.h>
+
+using statuslines::hexLine;
+using zarndriver::blockSize;
+
+namespace {
+
+constexpr char finalCheckText[] = "Reading back the whole update...";
+
+class FlashDevice
+{
+public:
+    FlashDevice() : fd(::open(zarndriver::flashPath, O_RDWR)) {}
+    ~FlashDevice()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FlashDevice(const FlashDevice &) = delete;
+    FlashDevice &operator=(const FlashDevice &) = delete;
+
+    const int fd;
+};
+
+} // namespace
+
+// After every image has been verified on its own, the whole update is read
+// back once more: a later image's erasing, or anything else, may have touched
+// an earlier one. Each image's own bytes are compared with the confirmed ones;
+// the 32 bytes programmed after them belong to nothing that must be kept.
+int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot)
+{
+    emit updateStatusText(QLatin1String(finalCheckText));
+    quint64 total = 0;
+    for (const imgHeader &image : images)
+        total += image.size - updatefilereader::headerSize;
+    quint64 done = 0;
+    int shown = -1;
+    uchar block[blockSize];
+    for (int i = 0; i < images.size(); ++i) {
+        const imgHeader &image = images.at(i);
+        const u_int32_t length = image.size - updatefilereader::headerSize;
+        const uchar *confirmed = snapshot.bytes() + image.offset + updatefilereader::headerSize;
+        if (const int error = flashio::seek(fd, image.address)) {
+            emit updateStatusText(flashio::failureLine("seeking", image.address, error));
+            return -1;
+        }
+        for (u_int32_t at = 0; at < length; at += blockSize) {
+            const u_int32_t count = std::min(blockSize, length - at);
+            if (const int error = flashio::readAll(fd, block, count)) {
+                emit updateStatusText(flashio::failureLine("reading", image.address + at, error));
+                return -1;
+            }
+            if (std::memcmp(block, confirmed + at, count) != 0) {
+                const u_int32_t first =
+                    u_int32_t(std::mismatch(block, block + count, confirmed + at).first - block);
+                emit updateStatusText(
+                    QStringLiteral("Error verifying ") + updatefilereader::imageLabel(images, i) +
+                    hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
+                return -1;
+            }
+            done += count;
+            const int percent = int(done * 100 / std::max<quint64>(total, 1));
+            if (percent != shown)
+                emit updateCurrentProgress(shown = percent);
+        }
+    }
+    return 0;
+}
+
+void UpdaterThread::process()
+{
+    runUpdate();
+    emit finished();
+}
+
+// Every way out of here leaves through a return, after which the device and
+// the file are closed; process() then reports the end once.
+void UpdaterThread::runUpdate()
+{
+    emit updateStatusText(QStringLiteral("Updater initialization..."));
+    reportProgress(ErasePhase, 0.0f);
+
+    // The bytes the operator confirmed, or, for a run started without a
+    // confirmation, the file as it is now: either way one fixed copy, so that
+    // what is written and what is verified can never part.
+    std::shared_ptr<const UpdateSnapshot> snapshot = confirmedupdates::take(filename);
+    if (!snapshot)
+        snapshot = UpdateSnapshot::capture(filename);
+    QList<imgHeader> images;
+    QFile file;
+    int chain = updatefilereader::chainComplete;
+    if (snapshot->holdsBytes() && snapshot->open(file))
+        chain = updatefilereader::readHeaders(file, &images);
+    else if (!snapshot->readable() || snapshot->holdsBytes())
+        chain = updatefilereader::fileUnreadable;
+    if (chain == updatefilereader::fileUnreadable) {
+        qDebug() << "Failed opening file: " << filename;
+        emit updateStatusText(QStringLiteral("Error opening ") + filename);
+        return;
+    }
+    // A damaged file is refused whole before the flash is touched, so it can
+    // never leave the flash half-programmed.
+    const updatefilereader::Finding finding = updatefilereader::check(images, chain, snapshot->fileSize());
+    if (finding.fault != updatefilereader::Fault::None) {
+        emit updateStatusText(updatefilereader::describe(finding, filename, images));
+        return;
+    }
+
+    FlashDevice device;
+    if (device.fd < 0) {
+        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath));
+        return;
+    }
+    // Held until the device closes as the run ends, however it ends.
+    const flashlock::Attempt lock = flashlock::tryLock(device.fd);
+    if (lock.state == flashlock::Attempt::Busy) {
+        emit updateStatusText(flashlock::busyText(lock.holder));
+        return;
+    }
+    if (lock.state == flashlock::Attempt::Failed) {
+        emit updateStatusText(QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
+                              QStringLiteral(": ") + flashio::causeText(lock.error));
+        return;
+    }
+
+    quint64 totalSize = 0;
+    for (const imgHeader &image : images)
+        totalSize += image.size;
+    QVector<float> shares;
+    shares.reserve(images.size());
+    for (const imgHeader &image : images)
+        shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
+
+    // A refusal is already reported; the erase or the verification then fails and ends the run.
+    unlockFlash(device.fd);
+
+    completedWeight = 0;
+    for (int i = 0; i < images.size(); ++i) {
+        const imgHeader &image = images.at(i);
+        imageWeight = shares.at(i);
+        emit updateStatusText(QStringLiteral("Started erasing Flash memory..."));
+        // Two erase passes per image are part of the established procedure.
+        if (eraseFlash(device.fd, image.address, image.size) < 0)
+            return;
+        if (eraseFlash(device.fd, image.address, image.size) < 0)
+            return;
+        emit updateStatusText(QStringLiteral("Started writing to Flash memory..."));
+        if (writeToFlash(device.fd, file, image.offset, image.address, image.size) < 0)
+            return;
+        emit updateStatusText(QStringLiteral("Verifying Flash memory..."));
+        if (verifyAndRepair(device.fd, file, image.offset, image.address, image.size) < 0)
+            return;
+        completedWeight += imageWeight;
+    }
+    if (readBackUpdate(device.fd, images, *snapshot) < 0)
+        return;
+
+    file.close();
+    emit updateStatusText(QLatin1String(updateDoneText));
+    emit updateCurrentProgress(100);
+    emit updateTotalProgress(100);
+}
