@@ -1,4 +1,4 @@
-#include "forcemode.h"
+#include "commandline.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -7,12 +7,9 @@ int main(int argc, char *argv[])
 {
     applyForceFlag(argc, argv);
 
-    auto *application = new QApplication(argc, argv);
-    auto *window = new MainWindow;
-    window->show();
-    const int result = application->exec();
-
-    delete window;
-    delete application;
-    return result;
+    // Destroyed in the reverse order: the window, then the application.
+    QApplication application(argc, argv);
+    MainWindow window;
+    window.show();
+    return application.exec();
 }

@@ -1,10 +1,11 @@
 #include "mainwindow.h"
 
+#include "commandline.h"
 #include "elapsedclock.h"
 #include "flashlock.h"
-#include "forcemode.h"
 #include "imageinfodialog.h"
 #include "runguard.h"
+#include "runsession.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
 #include "updatesnapshot.h"
@@ -21,8 +22,9 @@
 
 namespace {
 
-const char *const version = "1.1";
-const int buildNumber = 88;
+// From the project's version, written once in the build.
+const char *const version = ZARN_VERSION;
+const int buildNumber = ZARN_BUILD_NUMBER;
 
 const char *const updateFileExtension = "zarnru";
 
@@ -79,7 +81,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->startUpdateButton, &QPushButton::released, this, &MainWindow::startUpdateButton_released);
 
     imageInfoDialog = new ImageInfoDialog(this);
-    new RunGuard(this, ui->startUpdateButton);
+    runSession = new RunSession(this);
+    new RunGuard(this, runSession);
 }
 
 MainWindow::~MainWindow()
@@ -93,7 +96,7 @@ void MainWindow::updateFinished()
     // Full bars tell the operator that the flash is programmed: only a run that
     // ended with its done line has earned them. After a failure the bars stay
     // where the run stopped, beside its error line.
-    if (ui->statusLabel->text() == QLatin1String(updateDoneText)) {
+    if (runSession->succeeded()) {
         ui->currentProgressBar->setValue(100);
         ui->totalProgressBar->setValue(100);
     }
@@ -129,7 +132,7 @@ void MainWindow::startUpdateButton_released()
 {
     // One run at a time: none while one is being confirmed or is under way.
     const bool confirming = imageInfoDialog->isVisible() && imageInfoDialog->isModal();
-    if (confirming || !ui->startUpdateButton->isEnabled())
+    if (confirming || runSession->underWay())
         return;
 
     const QString filename = ui->filenameLineEdit->text();
@@ -169,11 +172,18 @@ void MainWindow::startUpdateButton_released()
     }
 
     ui->startUpdateButton->setEnabled(false);
+    // Before the thread exists: the guards set up what the run's thread inherits.
+    runSession->start();
 
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(filename);
     worker->moveToThread(thread);
+
+    // The session hears each line and the end before the window does, so it
+    // knows how the run ended when updateFinished() asks.
+    connect(worker, &UpdaterThread::updateStatusText, runSession, &RunSession::noteStatus);
+    connect(worker, &UpdaterThread::finished, runSession, &RunSession::finish);
 
     connect(thread, &QThread::started, worker, &UpdaterThread::process);
     connect(worker, &UpdaterThread::finished, thread, &QThread::quit);

@@ -5,6 +5,7 @@
 #include <QString>
 
 class ImageInfoDialog;
+class RunSession;
 
 namespace Ui {
 class MainWindow;
@@ -37,4 +38,5 @@ private:
     Ui::MainWindow *ui;
     QElapsedTimer elapsedTimer;
     ImageInfoDialog *imageInfoDialog;
+    RunSession *runSession;
 };

@@ -1,4 +1,4 @@
-#include "forcemode.h"
+#include "commandline.h"
 #include "testsupport.h"
 
 #include <QByteArray>
@@ -67,7 +67,7 @@ void ForceFlagTest::decision()
     QCOMPARE(openWithoutDriver, force);
     QCOMPARE(log.messages(), force ? QStringList{forceLine} : QStringList());
     if (force)
-        QVERIFY(log.lines().first().file.endsWith(QLatin1String("forcemode.cpp")));
+        QVERIFY(log.lines().first().file.endsWith(QLatin1String("commandline.cpp")));
     // The arguments are left as they were for the application object.
     for (int i = 0; i < storage.size(); ++i)
         QCOMPARE(QByteArray(argv[size_t(i)]), storage.at(i));

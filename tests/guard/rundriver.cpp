@@ -7,7 +7,7 @@
 //   rundriver: no run    (a box came instead of the confirmation; its text
 //                         was told first as "rundriver: box: <text>")
 
-#include "forcemode.h"
+#include "commandline.h"
 #include "mainwindow.h"
 
 #include <cstdio>

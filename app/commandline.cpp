@@ -1,4 +1,4 @@
-#include "forcemode.h"
+#include "commandline.h"
 
 #include <QDebug>
 #include <QString>

@@ -2,33 +2,25 @@
 
 #include "quitsignalguard.h"
 #include "runinhibitor.h"
-#include "runwatch.h"
+#include "runsession.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QEvent>
 #include <QMainWindow>
 #include <QMessageBox>
 
-RunGuard::RunGuard(QMainWindow *window, QAbstractButton *updateButton)
-    : QObject(window), window(window), updateButton(updateButton)
+RunGuard::RunGuard(QMainWindow *window, RunSession *session)
+    : QObject(window), window(window), session(session)
 {
     window->installEventFilter(this);
-
-    auto *watch = new RunWatch(updateButton, this);
-    new RunInhibitor(watch, QDBusConnection::systemBus(), this);
-    new QuitSignalGuard(watch, this);
-}
-
-bool RunGuard::runUnderWay() const
-{
-    return !updateButton->isEnabled();
+    new RunInhibitor(session, QDBusConnection::systemBus(), this);
+    new QuitSignalGuard(session, this);
 }
 
 bool RunGuard::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window && event->type() == QEvent::Close && runUnderWay()) {
+    if (watched == window && event->type() == QEvent::Close && session->underWay()) {
         event->ignore();
         explainRefusal();
         return true;

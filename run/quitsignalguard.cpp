@@ -1,6 +1,6 @@
 #include "quitsignalguard.h"
 
-#include "runwatch.h"
+#include "runsession.h"
 
 #include <cerrno>
 #include <pthread.h>
@@ -59,13 +59,13 @@ sigset_t guardedSet()
 
 } // namespace
 
-QuitSignalGuard::QuitSignalGuard(RunWatch *watch, QObject *parent) : QObject(parent), watch(watch)
+QuitSignalGuard::QuitSignalGuard(RunSession *session, QObject *parent) : QObject(parent), session(session)
 {
     if (activeGuard || !install())
         return;
     activeGuard = this;
-    connect(watch, &RunWatch::runStarted, this, &QuitSignalGuard::keepSignalsFromTheRunThread);
-    connect(watch, &RunWatch::runEnded, this, &QuitSignalGuard::runEnded);
+    connect(session, &RunSession::started, this, &QuitSignalGuard::keepSignalsFromTheRunThread);
+    connect(session, &RunSession::ended, this, &QuitSignalGuard::runEnded);
 }
 
 QuitSignalGuard::~QuitSignalGuard()
@@ -115,7 +115,7 @@ void QuitSignalGuard::readSignals()
 
 void QuitSignalGuard::signalArrived(int number)
 {
-    if (!watch->runUnderWay()) {
+    if (!session->underWay()) {
         qDebug() << QStringLiteral("Received ") + signalName(number) + QStringLiteral(": quitting");
         quitFor(number);
         return;

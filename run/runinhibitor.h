@@ -5,7 +5,7 @@
 #include <QObject>
 
 class QDBusPendingCallWatcher;
-class RunWatch;
+class RunSession;
 
 // Holds a logind inhibitor lock against sleep, shutdown and idle actions for
 // as long as an update run is under way, so that a closed lid, an idle timer or
@@ -19,7 +19,7 @@ class RunInhibitor final : public QObject
 
 public:
     // bus: the system bus in the product.
-    RunInhibitor(RunWatch *watch, const QDBusConnection &bus, QObject *parent);
+    RunInhibitor(RunSession *session, const QDBusConnection &bus, QObject *parent);
 
     bool holdsLock() const;
 
@@ -28,7 +28,7 @@ private:
     void lockReplied(QDBusPendingCallWatcher *reply, quint64 run);
     void releaseLock();
 
-    RunWatch *watch;
+    RunSession *session;
     QDBusConnection bus;
     quint64 runsStarted = 0;
     QDBusUnixFileDescriptor lock;

@@ -1,6 +1,6 @@
 #include "runinhibitor.h"
 
-#include "runwatch.h"
+#include "runsession.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -33,11 +33,11 @@ void reportNoLock(const QString &reason)
 
 } // namespace
 
-RunInhibitor::RunInhibitor(RunWatch *watch, const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), watch(watch), bus(bus)
+RunInhibitor::RunInhibitor(RunSession *session, const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), session(session), bus(bus)
 {
-    connect(watch, &RunWatch::runStarted, this, &RunInhibitor::takeLock);
-    connect(watch, &RunWatch::runEnded, this, &RunInhibitor::releaseLock);
+    connect(session, &RunSession::started, this, &RunInhibitor::takeLock);
+    connect(session, &RunSession::ended, this, &RunInhibitor::releaseLock);
 }
 
 bool RunInhibitor::holdsLock() const
@@ -80,7 +80,7 @@ void RunInhibitor::lockReplied(QDBusPendingCallWatcher *reply, quint64 run)
         return;
     }
     // A lock granted after its run has ended is dropped with the reply.
-    if (run == runsStarted && watch->runUnderWay())
+    if (run == runsStarted && session->underWay())
         lock = descriptor;
 }
 

@@ -5,7 +5,7 @@
 #include <QObject>
 
 class QSocketNotifier;
-class RunWatch;
+class RunSession;
 
 // Keeps SIGINT, SIGTERM and SIGHUP (Ctrl+C, a session ending, a terminal
 // closing) from ending the process in the middle of an update: during a run
@@ -22,7 +22,7 @@ class QuitSignalGuard final : public QObject
     Q_OBJECT
 
 public:
-    QuitSignalGuard(RunWatch *watch, QObject *parent);
+    QuitSignalGuard(RunSession *session, QObject *parent);
     ~QuitSignalGuard() override;
 
 private:
@@ -33,7 +33,7 @@ private:
     void quitFor(int number);
     void keepSignalsFromTheRunThread();
 
-    RunWatch *watch;
+    RunSession *session;
     QSocketNotifier *notifier = nullptr;
     int deferredSignal = 0;
     std::array<struct sigaction, 3> previousActions{};
