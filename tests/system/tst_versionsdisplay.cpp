@@ -1,6 +1,6 @@
 // The installed versions in the window, and the window without a driver.
 
-#include "forcemode.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "runspy.h"
 
