@@ -1,6 +1,6 @@
 #include "runsession.h"
 
-#include "updaterthread.h"
+#include "runtexts.h"
 
 #include <QMetaObject>
 

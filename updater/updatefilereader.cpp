@@ -19,7 +19,7 @@ constexpr quint64 pageSize = 0x20000;
 
 // The flash an image's two erase passes and any page repair may clear: whole
 // pages counted from its own address, so up to a page less one byte past its end.
-quint64 erasedEnd(const UpdaterThread::imgHeader &image)
+quint64 erasedEnd(const ImageHeader &image)
 {
     const quint64 pages = (quint64(image.size) + pageSize - 1) / pageSize;
     return quint64(image.address) + pages * pageSize;
@@ -28,7 +28,7 @@ quint64 erasedEnd(const UpdaterThread::imgHeader &image)
 // The image's own bytes once programmed. The block length counts the header,
 // so the last 32 bytes programmed are the next image's header (or erased
 // filler), which nothing needs to keep.
-quint64 dataEnd(const UpdaterThread::imgHeader &image)
+quint64 dataEnd(const ImageHeader &image)
 {
     return quint64(image.address) + image.size - headerSize;
 }
@@ -36,7 +36,7 @@ quint64 dataEnd(const UpdaterThread::imgHeader &image)
 // Images are programmed in file order, and each one's erasing can reach past
 // its end. The first image whose pages would clear the data of an image already
 // programmed and verified, or -1.
-std::pair<int, int> firstErasingOfEarlierImage(const QList<UpdaterThread::imgHeader> &list)
+std::pair<int, int> firstErasingOfEarlierImage(const QList<ImageHeader> &list)
 {
     // Start of each earlier image's data -> its end and its index. The ranges
     // are disjoint: an overlap would have been found when the later one came.
@@ -69,7 +69,7 @@ bool readField(QIODevice &device, u_int32_t *value)
 
 } // namespace
 
-QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index)
+QString imageLabel(const QList<ImageHeader> &list, int index)
 {
     QString label = QStringLiteral("image ") + QString::number(index + 1);
     QString name;
@@ -103,12 +103,12 @@ bool openRegularFile(QFile &file)
     return true;
 }
 
-int readHeaders(QIODevice &device, QList<UpdaterThread::imgHeader> *list)
+int readHeaders(QIODevice &device, QList<ImageHeader> *list)
 {
     // 64 bits, so that a chain running past 4 GiB ends instead of wrapping.
     quint64 position = 0;
     for (;;) {
-        UpdaterThread::imgHeader header{};
+        ImageHeader header{};
         u_int32_t name = 0;
         u_int32_t nextOffset = 0;
         // The reserved bytes 16 to 27 are skipped on purpose: nothing is read from them.
@@ -128,7 +128,7 @@ int readHeaders(QIODevice &device, QList<UpdaterThread::imgHeader> *list)
     }
 }
 
-Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint64 fileSize)
+Finding check(const QList<ImageHeader> &list, int chainResult, qint64 fileSize)
 {
     Finding finding;
     if (fileSize >= fileSizeLimit) {
@@ -140,7 +140,7 @@ Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint
         finding.cutPosition = quint64(list.last().offset) + list.last().size;
     } else {
         for (int i = 0; i < list.size(); ++i) {
-            const UpdaterThread::imgHeader &image = list.at(i);
+            const ImageHeader &image = list.at(i);
             if (image.size > imageBufferLimit)
                 finding.fault = Fault::ImageTooLarge;
             else if (quint64(image.address) + image.size > addressRangeEnd)
@@ -162,7 +162,7 @@ Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint
     return finding;
 }
 
-QString describe(const Finding &finding, const QString &filename, const QList<UpdaterThread::imgHeader> &list)
+QString describe(const Finding &finding, const QString &filename, const QList<ImageHeader> &list)
 {
     const QString prefix = QStringLiteral("Error in ") + filename + QStringLiteral(": ");
     switch (finding.fault) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updaterthread.h"
+#include "imageheader.h"
 
 #include <QList>
 #include <QString>
@@ -35,7 +35,7 @@ bool openRegularFile(QFile &file);
 // Appends one record per whole header, following nextOffset from position 0
 // until a header holds 0 there (chainComplete) or a header is not wholly in
 // the file (chainCutShort). device must be open for reading.
-int readHeaders(QIODevice &device, QList<UpdaterThread::imgHeader> *list);
+int readHeaders(QIODevice &device, QList<ImageHeader> *list);
 
 enum class Fault {
     None,
@@ -57,15 +57,14 @@ struct Finding
 };
 
 // chainResult is what readHeaders returned for this list.
-Finding check(const QList<UpdaterThread::imgHeader> &list, int chainResult, qint64 fileSize);
+Finding check(const QList<ImageHeader> &list, int chainResult, qint64 fileSize);
 
 // "image 2 (KERN)": the image's place in the file, and its name where it has
 // a printable one.
-QString imageLabel(const QList<UpdaterThread::imgHeader> &list, int index);
+QString imageLabel(const QList<ImageHeader> &list, int index);
 
 // The operator's status line for a fault, naming the file and, where it
 // applies, the image.
-QString describe(const Finding &finding, const QString &filename,
-                 const QList<UpdaterThread::imgHeader> &list);
+QString describe(const Finding &finding, const QString &filename, const QList<ImageHeader> &list);
 
 } // namespace updatefilereader

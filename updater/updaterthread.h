@@ -1,5 +1,8 @@
 #pragma once
 
+#include "imageheader.h"
+#include "runtexts.h"
+
 #include <QFile>
 #include <QList>
 #include <QObject>
@@ -7,10 +10,6 @@
 #include <sys/types.h>
 
 class UpdateSnapshot;
-
-// The last status line of a run that programmed and verified every image, and
-// of no other run.
-inline constexpr char updateDoneText[] = "Done updating. It is now safe to restart the computer.";
 
 // The worker of one update run. Despite its name it is a plain QObject that the
 // main window moves to a thread of its own; process() then runs the whole
@@ -21,15 +20,7 @@ class UpdaterThread : public QObject
 
 public:
     // One image of an update file, as its 32-byte header describes it.
-    struct imgHeader
-    {
-        u_int32_t version;
-        u_int32_t address;
-        u_int32_t minHW;
-        u_int32_t size;   // block length counted from the header's first byte
-        u_int32_t offset; // file position of the header
-        char name[4];     // not terminated when all four bytes are used
-    };
+    using imgHeader = ImageHeader;
 
     explicit UpdaterThread(QObject *parent = nullptr);
     ~UpdaterThread() override;
