@@ -16,6 +16,10 @@ ssize_t __read_chk(int fd, void *buffer, size_t size, size_t bufferSize);
 ssize_t __pread_chk(int fd, void *buffer, size_t size, off_t offset, size_t bufferSize);
 ssize_t __pread64_chk(int fd, void *buffer, size_t size, off64_t offset, size_t bufferSize);
 [[noreturn]] void __chk_fail(void);
+// The entry points of fstat before glibc 2.33, still exported; the sanitizer
+// runtimes call them for fstat and fstat64.
+int __fxstat(int version, int fd, struct stat *status);
+int __fxstat64(int version, int fd, struct stat64 *status);
 }
 
 namespace {
@@ -186,6 +190,20 @@ int fstat64(int fd, struct stat64 *status) noexcept
 {
     if (!isEmulated(fd))
         return ZARNSIM_NEXT(fstat64)(fd, status);
+    return statDevice(fd, status);
+}
+
+int __fxstat(int version, int fd, struct stat *status)
+{
+    if (!isEmulated(fd))
+        return ZARNSIM_NEXT(__fxstat)(version, fd, status);
+    return statDevice(fd, status);
+}
+
+int __fxstat64(int version, int fd, struct stat64 *status)
+{
+    if (!isEmulated(fd))
+        return ZARNSIM_NEXT(__fxstat64)(version, fd, status);
     return statDevice(fd, status);
 }
 

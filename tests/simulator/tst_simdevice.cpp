@@ -377,7 +377,7 @@ void tst_SimDevice::flockBelongsToTheOpen()
         QVERIFY(zarnsim::setBackingFile(shared ? path : std::string()));
         std::vector<int> descriptors{openFlash()};
         const int first = descriptors.front();
-        QCOMPARE(::flock(first, held), 0);
+        QCOMPARE(::flock(first, held | LOCK_NB), 0);
         struct stat node, file;
         QCOMPARE(::fstat(first, &node), 0);
         QCOMPARE(node.st_mode, mode_t(S_IFCHR | 0660));
