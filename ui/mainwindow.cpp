@@ -4,6 +4,7 @@
 #include "elapsedclock.h"
 #include "flashlock.h"
 #include "imageinfodialog.h"
+#include "reportpacer.h"
 #include "runguard.h"
 #include "runsession.h"
 #include "ui_mainwindow.h"
@@ -21,6 +22,9 @@
 #include <QTimer>
 
 namespace {
+
+// How many progress reports a run may send before the window has shown them.
+const int reportsAhead = 64;
 
 // From the project's version, written once in the build.
 const char *const version = ZARN_VERSION;
@@ -193,6 +197,10 @@ void MainWindow::startUpdateButton_released()
     connect(worker, &UpdaterThread::updateCurrentProgress, this, &MainWindow::updateCurrentProgress);
     connect(worker, &UpdaterThread::updateTotalProgress, this, &MainWindow::updateTotalProgress);
     connect(worker, &UpdaterThread::updateStatusText, this, &MainWindow::updateStatusText);
+    // After the window's own slot: the report has been shown.
+    auto pacer = std::make_shared<ReportPacer>(reportsAhead);
+    worker->setReportPacer(pacer);
+    connect(worker, &UpdaterThread::updateTotalProgress, this, [pacer] { pacer->reportHandled(); });
 
     elapsedTimer.start();
     thread->start(QThread::InheritPriority);

@@ -3,6 +3,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
+#include "reportpacer.h"
 #include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
@@ -285,8 +286,15 @@ int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeade
     return updatefilereader::readHeaders(file, list);
 }
 
+void UpdaterThread::setReportPacer(std::shared_ptr<ReportPacer> pacer)
+{
+    this->pacer = std::move(pacer);
+}
+
 void UpdaterThread::reportProgress(int phase, float fraction)
 {
+    if (pacer)
+        pacer->beforeReport();
     emit updateCurrentProgress(int(100.0f * fraction));
     const float total =
         ((fraction * phaseShare[phase] + phaseStart[phase]) * imageWeight + completedWeight) * 100.0f;

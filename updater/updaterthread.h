@@ -3,12 +3,14 @@
 #include "imageheader.h"
 #include "runtexts.h"
 
+#include <memory>
 #include <QFile>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <sys/types.h>
 
+class ReportPacer;
 class UpdateSnapshot;
 
 // The worker of one update run. Despite its name it is a plain QObject that the
@@ -36,6 +38,10 @@ public:
 
     void reportProgress(int phase, float fraction);
 
+    // Set before the worker's thread starts: the window that shows the
+    // reports paces them. Without one, reports go out as fast as they come.
+    void setReportPacer(std::shared_ptr<ReportPacer> pacer);
+
 signals:
     void finished();
     void updateCurrentProgress(int progress);
@@ -52,4 +58,5 @@ private:
     QString filename;
     float imageWeight;
     float completedWeight;
+    std::shared_ptr<ReportPacer> pacer;
 };
