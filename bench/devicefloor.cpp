@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <QFile>
 #include <QtEndian>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -50,9 +51,13 @@ bool fill(int file, uchar *buffer, size_t capacity, quint32 size)
     return true;
 }
 
+// The window's look at the lock before the confirmation, and the run's own
+// lock (flock is not in the device's record).
 int openAndErase(const Image &image)
 {
+    ::close(::open(zarnsim::flashPath, O_RDONLY | O_CLOEXEC));
     const int fd = ::open(zarnsim::flashPath, O_RDWR);
+    ::flock(fd, LOCK_EX | LOCK_NB);
     ::ioctl(fd, zarnsim::flashIocUnlock, unlockPhrase);
     const quint32 pages = (image.size + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize;
     for (int pass = 0; pass < 2; ++pass) {
@@ -61,6 +66,15 @@ int openAndErase(const Image &image)
                     static_cast<unsigned long>(image.address + k * zarnsim::flashPageSize));
     }
     return fd;
+}
+
+// The run's last look at the flash: the image's own bytes, header left out.
+void finalReadBack(int fd, const Image &image)
+{
+    uchar block[blockSize];
+    ::lseek(fd, off_t(image.address), SEEK_SET);
+    for (size_t at = 0; at < image.size - headerSize; at += blockSize)
+        ::read(fd, block, std::min(blockSize, image.size - headerSize - at));
 }
 
 void updateFromWholeImage(int file, const Image &image)
@@ -89,6 +103,7 @@ void updateFromWholeImage(int file, const Image &image)
     (void)same;
     std::free(readBack);
     std::free(expected);
+    finalReadBack(fd, image);
     ::close(fd);
 }
 
@@ -123,6 +138,7 @@ void updateBlockByBlock(int file, const Image &image)
     }
     volatile bool kept = same;
     (void)kept;
+    finalReadBack(fd, image);
     ::close(fd);
 }
 

@@ -1,9 +1,6 @@
 #include "runsession.h"
 
 #include "runtexts.h"
-
-#include <QMetaObject>
-
 RunSession::RunSession(QObject *parent) : QObject(parent) {}
 
 void RunSession::start()
@@ -23,8 +20,9 @@ void RunSession::finish()
 {
     running = false;
     lastSucceeded = lastStatus == QLatin1String(updateDoneText);
-    // The window's own end-of-run slot was queued with the same finished()
-    // before this; the guards hear of the end once it has run.
-    QMetaObject::invokeMethod(
-        this, [this] { emit ended(lastSucceeded, lastStatus); }, Qt::QueuedConnection);
+}
+
+void RunSession::announceEnd()
+{
+    emit ended(lastSucceeded, lastStatus);
 }

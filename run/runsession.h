@@ -26,10 +26,11 @@ public:
     // Success is the worker's own word: it sends the done line last only
     // when the flash holds the confirmed update.
     void finish();
+    // Once the window has shown the end of the run: the guards hear of it.
+    void announceEnd();
 
 signals:
     void started();
-    // After the window has shown the end of the run.
     void ended(bool succeeded, const QString &lastLine);
 
 private:

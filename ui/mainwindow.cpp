@@ -197,6 +197,8 @@ void MainWindow::startUpdateButton_released()
     connect(worker, &UpdaterThread::updateCurrentProgress, this, &MainWindow::updateCurrentProgress);
     connect(worker, &UpdaterThread::updateTotalProgress, this, &MainWindow::updateTotalProgress);
     connect(worker, &UpdaterThread::updateStatusText, this, &MainWindow::updateStatusText);
+    // After the window's own slots: the guards act on the end once it is shown.
+    connect(worker, &UpdaterThread::finished, runSession, &RunSession::announceEnd);
     // After the window's own slot: the report has been shown.
     auto pacer = std::make_shared<ReportPacer>(reportsAhead);
     worker->setReportPacer(pacer);

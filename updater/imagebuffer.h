@@ -1,54 +1,42 @@
 #pragma once
 
-#include "updatefilereader.h"
-#include "zarndriver.h"
-
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <QFile>
+#include <cstddef>
+#include <QtGlobal>
 #include <sys/types.h>
 
+class QFile;
+
 // A transfer buffer for one image, rounded up to whole pages so that a page
-// rewrite never reads past it. Empty when the image is too large for the
-// engine or the heap refuses.
+// rewrite never reads past it. Either empty memory (the flash's copy of an
+// image) or a view of the image as its file holds it (view()), which costs no
+// copy of the file: the file's pages are mapped privately and only the end
+// past the file's last byte is filled in.
 class ImageBuffer
 {
 public:
     ImageBuffer() = default;
-    explicit ImageBuffer(u_int32_t size)
-    {
-        if (size > updatefilereader::imageBufferLimit)
-            return;
-        constexpr size_t page = zarndriver::pageSize;
-        capacity = std::max<size_t>(1, (size_t(size) + page - 1) / page) * page;
-        bytes.reset(static_cast<uchar *>(std::malloc(capacity)));
-    }
+    // Empty when the image is too large for the engine or memory is refused.
+    explicit ImageBuffer(u_int32_t size);
+    ~ImageBuffer();
+    ImageBuffer(ImageBuffer &&other) noexcept;
+    ImageBuffer &operator=(ImageBuffer &&other) noexcept;
+    ImageBuffer(const ImageBuffer &) = delete;
+    ImageBuffer &operator=(const ImageBuffer &) = delete;
 
-    explicit operator bool() const { return bytes != nullptr; }
-    uchar *data() const { return bytes.get(); }
+    // The size bytes of the image whose header is at offset in file; past the
+    // file's end it holds erased flash, so that writing and comparing agree on
+    // it.
+    enum class View { Ready, NoMemory, Unreadable };
+    View view(QFile &file, u_int32_t offset, u_int32_t size);
 
-    // The image's bytes from the file; past the file's end the buffer holds
-    // erased flash, so that writing and comparing agree on it.
-    bool fill(QFile &file, u_int32_t offset, u_int32_t size)
-    {
-        constexpr uchar erasedByte = 0xFF;
-        const u_int32_t dataStart = offset + updatefilereader::headerSize;
-        qint64 got = -1;
-        if (file.seek(dataStart))
-            got = file.read(reinterpret_cast<char *>(bytes.get()), size);
-        if (got < 0)
-            return false;
-        std::memset(bytes.get() + got, erasedByte, capacity - size_t(got));
-        return true;
-    }
+    explicit operator bool() const { return data_ != nullptr; }
+    uchar *data() const { return data_; }
 
 private:
-    struct Free
-    {
-        void operator()(uchar *p) const { std::free(p); }
-    };
-    std::unique_ptr<uchar, Free> bytes;
-    size_t capacity = 0;
+    void release();
+
+    uchar *data_ = nullptr;
+    void *region =
+        nullptr; // a view's whole mapping, from the page that holds data_; else data_ is from malloc
+    size_t regionSize = 0;
 };

@@ -103,8 +103,7 @@ private:
 ImageVerifier::ImageVerifier(UpdaterThread &worker, const char *function, const QString &filename, int fd,
                              QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size)
     : worker(worker), function(function), filename(filename), fd(fd), file(file), offset(offset),
-      address(address), size(size), words(size / wordSize), fileBuffer(size),
-      pageRepairs(size / pageSize + 1, 0)
+      address(address), size(size), words(size / wordSize), pageRepairs(size / pageSize + 1, 0)
 {
 }
 
@@ -122,10 +121,6 @@ ImageVerifier::Outcome ImageVerifier::failed(const QString &line)
 
 int ImageVerifier::run()
 {
-    if (!fileBuffer) {
-        fail(hexLine(statuslines::allocationError, address));
-        return -1;
-    }
     for (;;) {
         if (!readBack())
             return -1;
@@ -142,8 +137,15 @@ int ImageVerifier::run()
 bool ImageVerifier::readBack()
 {
     worker.reportProgress(ReadBackPhase, 0.0f);
-    if (!fileBuffer.fill(file, offset, size))
+    // Taken from the file again on every pass.
+    switch (fileBuffer.view(file, offset, size)) {
+    case ImageBuffer::View::Ready:
+        break;
+    case ImageBuffer::View::NoMemory:
+        return fail(hexLine(statuslines::allocationError, address));
+    case ImageBuffer::View::Unreadable:
         return fail(QStringLiteral("Error reading ") + filename);
+    }
     flash = fileBuffer.data();
     if (const int error = flashio::seek(fd, address))
         return fail(flashio::failureLine("seeking", address, error));
@@ -332,12 +334,14 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
 {
     qDebug() << "int UpdaterThread::writeToFlash(int, QFile&, u_int32_t, u_int32_t, u_int32_t)";
     reportProgress(WritePhase, 0.0f);
-    ImageBuffer buffer(size);
-    if (!buffer) {
+    ImageBuffer buffer;
+    switch (buffer.view(file, offset, size)) {
+    case ImageBuffer::View::Ready:
+        break;
+    case ImageBuffer::View::NoMemory:
         emit updateStatusText(hexLine(statuslines::allocationError, address));
         return -1;
-    }
-    if (!buffer.fill(file, offset, size)) {
+    case ImageBuffer::View::Unreadable:
         emit updateStatusText(QStringLiteral("Error reading ") + filename);
         return -1;
     }

@@ -11,7 +11,6 @@
 #include <sys/types.h>
 
 class ReportPacer;
-class UpdateSnapshot;
 
 // The worker of one update run. Despite its name it is a plain QObject that the
 // main window moves to a thread of its own; process() then runs the whole
@@ -53,7 +52,7 @@ public slots:
 
 private:
     void runUpdate();
-    int readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot);
+    int readBackUpdate(int fd, QFile &file, const QList<imgHeader> &images);
 
     QString filename;
     float imageWeight;

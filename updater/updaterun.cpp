@@ -1,5 +1,6 @@
 #include "flashio.h"
 #include "flashlock.h"
+#include "imagebuffer.h"
 #include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
@@ -43,7 +44,7 @@ public:
 // back once more: a later image's erasing, or anything else, may have touched
 // an earlier one. Each image's own bytes are compared with the confirmed ones;
 // the 32 bytes programmed after them belong to nothing that must be kept.
-int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const UpdateSnapshot &snapshot)
+int UpdaterThread::readBackUpdate(int fd, QFile &file, const QList<imgHeader> &images)
 {
     emit updateStatusText(QLatin1String(finalCheckText));
     quint64 total = 0;
@@ -55,7 +56,11 @@ int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const 
     for (int i = 0; i < images.size(); ++i) {
         const imgHeader &image = images.at(i);
         const u_int32_t length = image.size - updatefilereader::headerSize;
-        const uchar *confirmed = snapshot.bytes() + image.offset + updatefilereader::headerSize;
+        ImageBuffer confirmed;
+        if (confirmed.view(file, image.offset, length) != ImageBuffer::View::Ready) {
+            emit updateStatusText(QStringLiteral("Error reading ") + filename);
+            return -1;
+        }
         if (const int error = flashio::seek(fd, image.address)) {
             emit updateStatusText(flashio::failureLine("seeking", image.address, error));
             return -1;
@@ -66,9 +71,10 @@ int UpdaterThread::readBackUpdate(int fd, const QList<imgHeader> &images, const 
                 emit updateStatusText(flashio::failureLine("reading", image.address + at, error));
                 return -1;
             }
-            if (std::memcmp(block, confirmed + at, count) != 0) {
+            const uchar *expected = confirmed.data() + at;
+            if (std::memcmp(block, expected, count) != 0) {
                 const u_int32_t first =
-                    u_int32_t(std::mismatch(block, block + count, confirmed + at).first - block);
+                    u_int32_t(std::mismatch(block, block + count, expected).first - block);
                 emit updateStatusText(
                     QStringLiteral("Error verifying ") + updatefilereader::imageLabel(images, i) +
                     hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
@@ -168,7 +174,7 @@ void UpdaterThread::runUpdate()
             return;
         completedWeight += imageWeight;
     }
-    if (readBackUpdate(device.fd, images, *snapshot) < 0)
+    if (readBackUpdate(device.fd, file, images) < 0)
         return;
 
     file.close();

@@ -38,8 +38,6 @@ qint64 readInto(int fd, uchar *target, qint64 count)
 
 UpdateSnapshot::~UpdateSnapshot()
 {
-    if (mapped)
-        ::munmap(const_cast<uchar *>(mapped), size_t(size));
     if (memoryFile >= 0)
         ::close(memoryFile);
 }
@@ -86,12 +84,6 @@ std::shared_ptr<const UpdateSnapshot> UpdateSnapshot::capture(const QString &pat
     }
     if (::fcntl(memoryFile, F_ADD_SEALS, seals) != 0)
         return snapshot;
-    if (snapshot->size > 0) {
-        void *readable = ::mmap(nullptr, size_t(snapshot->size), PROT_READ, MAP_SHARED, memoryFile, 0);
-        if (readable == MAP_FAILED)
-            return snapshot;
-        snapshot->mapped = static_cast<const uchar *>(readable);
-    }
     snapshot->isReadable = true;
     return snapshot;
 }

@@ -27,7 +27,6 @@ public:
     // which no update can be, only the size is kept.
     qint64 fileSize() const { return size; }
     bool holdsBytes() const { return isReadable && size < sizeLimit; }
-    const uchar *bytes() const { return mapped; }
 
     // A read-only handle of its own on the bytes, named by nothing (as a
     // QFile opened from a descriptor is); false when the snapshot holds none.
@@ -42,7 +41,6 @@ private:
     bool isReadable = false;
     qint64 size = 0;
     int memoryFile = -1;
-    const uchar *mapped = nullptr;
 };
 
 // The snapshot the operator confirmed for a path, from the confirmation to the
