@@ -35,6 +35,11 @@ template <typename T> T median(const QVector<T> &samples)
     return percentile(samples, 0.5);
 }
 
+template <typename T> T minimum(const QVector<T> &samples)
+{
+    return samples.isEmpty() ? T() : *std::min_element(samples.begin(), samples.end());
+}
+
 template <typename T> T maximum(const QVector<T> &samples)
 {
     return samples.isEmpty() ? T() : *std::max_element(samples.begin(), samples.end());

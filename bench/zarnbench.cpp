@@ -42,17 +42,17 @@ constexpr quint32 transferSize = 1024;
 // The largest block the engine takes, header included.
 constexpr quint32 largestImage = 0x2000000;
 
-constexpr double overheadTargetNor = 1.05;
-constexpr double overheadTargetFast = 1.2;
+constexpr double overheadTargetNor = 1.03;
+constexpr double overheadTargetFast = 1.10;
 constexpr double engineTargetUsPerBlock = 3.0;
 constexpr double lagTargetMs = 16.0;
 constexpr double finishTargetMs = 100.0;
-constexpr double memoryTargetImages = 2.1;
+constexpr double memoryTargetImages = 1.2;
 constexpr double startupTarget = 1.2;
 
 constexpr int fastRepetitions = 3;
 constexpr int engineRepetitions = 5;
-constexpr int memoryRepetitions = 3;
+constexpr int memoryRepetitions = 5;
 constexpr int startupRepetitions = 15;
 constexpr int idleSampleMs = 1000;
 constexpr int queuedCallSamples = 50;
@@ -202,6 +202,7 @@ void engineCost(WindowDriver &driver, const QList<QPair<QString, quint32>> &file
         QVector<qint64> engineNs;
         QVector<qint64> floorNs;
         QVector<qint64> lags;
+        QVector<qint64> runLagMaxima; // the worst tick of each run
         QVector<qint64> finishDelays;
         bool failed = false;
         for (int i = 0; i < engineRepetitions && !failed; ++i) {
@@ -209,6 +210,7 @@ void engineCost(WindowDriver &driver, const QList<QPair<QString, quint32>> &file
             failed = !run.completed || run.started == 0;
             engineNs.append(run.finished - run.started);
             lags += run.lagsNs;
+            runLagMaxima.append(run.lagsNs.isEmpty() ? 0 : bench::maximum(run.lagsNs));
             finishDelays.append(run.windowDone - run.finished);
             floorNs.append(bench::updateWithoutEngine(file));
         }
@@ -237,16 +239,20 @@ void engineCost(WindowDriver &driver, const QList<QPair<QString, quint32>> &file
                    QStringLiteral("<= %1 us per block").arg(engineTargetUsPerBlock),
                    bench::verdict(usPerBlock <= engineTargetUsPerBlock)});
 
-        const double lagMax = bench::maximum(lags);
-        const double lagP99 = bench::percentile(lags, 0.99);
+        // Every run must keep the window responsive, not only a typical one.
+        const double lagMax = bench::maximum(runLagMaxima);
         table.add(
             {QStringLiteral("3"),
-             QStringLiteral("GUI 10 ms timer lag during the %1 runs, max / p99 (%2 ticks)")
+             QStringLiteral("GUI 10 ms timer lag during the %1 runs, worst tick of each run: "
+                            "min / median / max of %2 runs (%3 ticks, p99 %4)")
                  .arg(sizeName(size))
-                 .arg(lags.size()),
-             ms(lagMax) + " / " + ms(lagP99),
-             ms(bench::maximum(idleLags)) + " / " + ms(bench::percentile(idleLags, 0.99)) + " (idle window)",
-             QStringLiteral("max %1").arg(ms(lagMax)), QStringLiteral("max <= %1 ms").arg(lagTargetMs),
+                 .arg(runLagMaxima.size())
+                 .arg(lags.size())
+                 .arg(ms(bench::percentile(lags, 0.99))),
+             ms(bench::minimum(runLagMaxima)) + " / " + ms(bench::median(runLagMaxima)) + " / " + ms(lagMax),
+             ms(bench::maximum(idleLags)) + " / " + ms(bench::percentile(idleLags, 0.99)) +
+                 " (idle window, max / p99)",
+             QStringLiteral("max %1").arg(ms(lagMax)), QStringLiteral("every run <= %1 ms").arg(lagTargetMs),
              bench::verdict(lagMax / bench::nsPerMs <= lagTargetMs)});
         const double finishMax = bench::maximum(finishDelays);
         table.add(
@@ -317,16 +323,23 @@ qint64 childPeak(const QString &mode, const QString &file)
     return output.mid(int(sizeof peakPrefix) - 1).toLongLong();
 }
 
-qint64 medianChildPeak(const QString &mode, const QString &file)
+// Empty when a child failed.
+QVector<qint64> childPeaks(const QString &mode, const QString &file)
 {
     QVector<qint64> peaks;
     for (int i = 0; i < memoryRepetitions; ++i) {
         const qint64 peak = childPeak(mode, file);
         if (peak < 0)
-            return -1;
+            return {};
         peaks.append(peak);
     }
-    return bench::median(peaks);
+    return peaks;
+}
+
+qint64 medianChildPeak(const QString &mode, const QString &file)
+{
+    const QVector<qint64> peaks = childPeaks(mode, file);
+    return peaks.isEmpty() ? -1 : qint64(bench::median(peaks));
 }
 
 // The simulated device keeps the flash in the process, so its storage counts
@@ -347,21 +360,29 @@ void memory(const QList<QPair<QString, quint32>> &files, Table &table)
         const quint32 size = entry.second;
         progress(QStringLiteral("memory: update of %1").arg(sizeName(size)));
         const qint64 floor = medianChildPeak(QStringLiteral("device"), entry.first);
-        const qint64 peak = medianChildPeak(QStringLiteral("update"), entry.first);
-        const QString figure = QStringLiteral("Peak resident memory, update of %1 (median of %2)")
-                                   .arg(sizeName(size))
-                                   .arg(memoryRepetitions);
-        if (floor < 0 || peak < 0) {
+        const QVector<qint64> peaks = childPeaks(QStringLiteral("update"), entry.first);
+        const QString figure =
+            QStringLiteral("Peak resident memory, update of %1, each of %2 runs: min / median / max")
+                .arg(sizeName(size))
+                .arg(memoryRepetitions);
+        if (floor < 0 || peaks.isEmpty()) {
             table.add(
                 {QStringLiteral("4"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
             continue;
         }
-        const double images = double(peak - floor) * 1024.0 / size;
-        table.add({QStringLiteral("4"), figure, mibOfKib(peak),
+        QVector<double> images;
+        for (const qint64 peak : peaks)
+            images.append(double(peak - floor) * 1024.0 / size);
+        const double worst = bench::maximum(images);
+        const auto ratio = [](double value) { return QString::number(value, 'f', 2); };
+        table.add({QStringLiteral("4"), figure,
+                   mibOfKib(qint64(bench::minimum(peaks))) + " / " + mibOfKib(qint64(bench::median(peaks))) +
+                       " / " + mibOfKib(qint64(bench::maximum(peaks))),
                    mibOfKib(floor) + QStringLiteral(" (idle window + simulated flash holding the image)"),
-                   QStringLiteral("+%1 = %2 x image").arg(mibOfKib(peak - floor)).arg(images, 0, 'f', 2),
-                   QStringLiteral("<= floor + %1 x image").arg(memoryTargetImages),
-                   bench::verdict(images <= memoryTargetImages)});
+                   QStringLiteral("floor + %1 / %2 / %3 x image")
+                       .arg(ratio(bench::minimum(images)), ratio(bench::median(images)), ratio(worst)),
+                   QStringLiteral("every run <= floor + %1 x image").arg(memoryTargetImages),
+                   bench::verdict(worst <= memoryTargetImages)});
     }
 }
 

@@ -110,21 +110,11 @@ void UpdaterThread::runUpdate()
         snapshot = UpdateSnapshot::capture(filename);
     QList<imgHeader> images;
     QFile file;
-    int chain = updatefilereader::chainComplete;
-    if (snapshot->holdsBytes() && snapshot->open(file))
-        chain = updatefilereader::readHeaders(file, &images);
-    else if (!snapshot->readable() || snapshot->holdsBytes())
-        chain = updatefilereader::fileUnreadable;
-    if (chain == updatefilereader::fileUnreadable) {
-        qDebug() << "Failed opening file: " << filename;
-        emit updateStatusText(QStringLiteral("Error opening ") + filename);
-        return;
-    }
-    // A damaged file is refused whole before the flash is touched, so it can
-    // never leave the flash half-programmed.
-    const updatefilereader::Finding finding = updatefilereader::check(images, chain, snapshot->fileSize());
-    if (finding.fault != updatefilereader::Fault::None) {
-        emit updateStatusText(updatefilereader::describe(finding, filename, images));
+    const QString refusal = snapshot->refusal(&images, file);
+    if (!refusal.isEmpty()) {
+        if (!file.isOpen())
+            qDebug() << "Failed opening file: " << filename;
+        emit updateStatusText(refusal);
         return;
     }
 

@@ -105,6 +105,21 @@ bool UpdateSnapshot::open(QFile &file) const
     return true;
 }
 
+QString UpdateSnapshot::refusal(QList<ImageHeader> *images, QFile &file) const
+{
+    int chain = updatefilereader::chainComplete;
+    if (holdsBytes() && open(file))
+        chain = updatefilereader::readHeaders(file, images);
+    else if (!readable() || holdsBytes())
+        return QStringLiteral("Error opening ") + filePath;
+    // A damaged file is refused whole before the flash is touched, so it can
+    // never leave the flash half-programmed.
+    const updatefilereader::Finding finding = updatefilereader::check(*images, chain, size);
+    if (finding.fault != updatefilereader::Fault::None)
+        return updatefilereader::describe(finding, filePath, *images);
+    return QString();
+}
+
 namespace confirmedupdates {
 
 namespace {

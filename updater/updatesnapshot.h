@@ -1,6 +1,9 @@
 #pragma once
 
+#include "imageheader.h"
+
 #include <memory>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -31,6 +34,12 @@ public:
     // A read-only handle of its own on the bytes, named by nothing (as a
     // QFile opened from a descriptor is); false when the snapshot holds none.
     bool open(QFile &file) const;
+
+    // The check made before the flash is touched, the same for the window
+    // before its confirmation and for the run: empty when the update may go
+    // ahead, with its images listed and file open on the bytes; otherwise the
+    // line that refuses it ("Error opening <path>", "Error in <path>: ...").
+    QString refusal(QList<ImageHeader> *images, QFile &file) const;
 
     static constexpr qint64 sizeLimit = qint64(1) << 32;
 
