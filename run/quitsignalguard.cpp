@@ -19,8 +19,8 @@ struct GuardedSignal
     const char *name;
 };
 
-const std::array<GuardedSignal, 3> guardedSignals{
-    {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}};
+const std::array<GuardedSignal, 4> guardedSignals{
+    {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}}};
 
 // A shell reports a process that a signal ended with this plus the signal's number.
 const int signalExitBase = 128;

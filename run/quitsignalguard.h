@@ -7,7 +7,7 @@
 class QSocketNotifier;
 class RunSession;
 
-// Keeps SIGINT, SIGTERM and SIGHUP (Ctrl+C, a session ending, a terminal
+// Keeps SIGINT, SIGTERM, SIGHUP and SIGQUIT (Ctrl+C, a session ending, a terminal
 // closing) from ending the process in the middle of an update: during a run
 // they are noted and the application quits once the run has ended; outside a
 // run they quit it at once. Either way the event loop ends and main returns,
@@ -36,5 +36,5 @@ private:
     RunSession *session;
     QSocketNotifier *notifier = nullptr;
     int deferredSignal = 0;
-    std::array<struct sigaction, 3> previousActions{};
+    std::array<struct sigaction, 4> previousActions{};
 };

@@ -25,7 +25,23 @@ bool RunGuard::eventFilter(QObject *watched, QEvent *event)
         explainRefusal();
         return true;
     }
+    if (watched == window && event->type() == QEvent::Close && session->lastRunFailed() &&
+        !confirmCloseAfterFailure()) {
+        event->ignore();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
+}
+
+bool RunGuard::confirmCloseAfterFailure()
+{
+    QMessageBox box(QMessageBox::Warning, tr("The update failed"),
+                    tr("The last update did not finish: the flash memory is not as the update file wants it, "
+                       "and the ZARN system may not start.\n\nRun the update again before restarting the "
+                       "computer. Close the window anyway?"),
+                    QMessageBox::Yes | QMessageBox::No, window);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void RunGuard::explainRefusal()

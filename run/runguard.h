@@ -24,6 +24,8 @@ protected:
 
 private:
     void explainRefusal();
+    // After a failed run the window may close only on the operator's word.
+    bool confirmCloseAfterFailure();
 
     QMainWindow *window;
     RunSession *session;

@@ -19,6 +19,7 @@ void RunSession::noteStatus(const QString &line)
 void RunSession::finish()
 {
     running = false;
+    hasRun = true;
     lastSucceeded = lastStatus == QLatin1String(updateDoneText);
 }
 

@@ -17,6 +17,8 @@ public:
     bool underWay() const { return running; }
     // The last run ended with the flash holding the confirmed update.
     bool succeeded() const { return lastSucceeded; }
+    // A run has ended since the window opened, and not with the flash holding its update.
+    bool lastRunFailed() const { return hasRun && !running && !lastSucceeded; }
     // The last status line of the last run.
     QString lastLine() const { return lastStatus; }
 
@@ -35,6 +37,7 @@ signals:
 
 private:
     bool running = false;
+    bool hasRun = false;
     bool lastSucceeded = false;
     QString lastStatus;
 };

@@ -2,6 +2,7 @@
 
 #include "zarndriver.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
 #include <QDebug>
@@ -87,10 +88,21 @@ QString dotted(uint32_t word)
 
 } // namespace
 
+namespace {
+thread_local int queryError = 0;
+} // namespace
+
+int ZARNsystem::lastError()
+{
+    return queryError;
+}
+
 int ZARNsystem::getSystemVersion(QString *hwTimestamp, QString *swVersion, QString *pidVersion)
 {
+    queryError = 0;
     const int device = ::open(mailboxPath, O_RDWR);
     if (device < 0) {
+        queryError = errno;
         qDebug() << "Could not open file";
         return -1;
     }
@@ -98,6 +110,7 @@ int ZARNsystem::getSystemVersion(QString *hwTimestamp, QString *swVersion, QStri
     installedVersions versions;
     const int result = askAll(device, versions);
     if (result < 0) {
+        queryError = errno;
         ::close(device);
         return result;
     }

@@ -7,4 +7,7 @@ class ZARNsystem
 {
 public:
     static int getSystemVersion(QString *hwTimestamp, QString *swVersion, QString *pidVersion);
+
+    // The errno of the last failed query on this thread, 0 after a success.
+    static int lastError();
 };

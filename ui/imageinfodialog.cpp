@@ -1,6 +1,7 @@
 #include "imageinfodialog.h"
 
 #include "imageitem.h"
+#include "lazyrows.h"
 #include "ui_imageinfodialog.h"
 #include "updaterthread.h"
 
@@ -36,6 +37,9 @@ QString nameText(const char (&name)[nameLength])
 ImageInfoDialog::ImageInfoDialog(QWidget *parent) : QDialog(parent), ui(new Ui::ImageInfoDialog)
 {
     ui->setupUi(this);
+    // Every row has the size of the row form, so the list need not measure ten thousand of them.
+    ui->listWidget->setUniformItemSizes(true);
+    rows = new LazyRows(ui->listWidget, this);
 }
 
 ImageInfoDialog::~ImageInfoDialog()
@@ -61,15 +65,19 @@ void ImageInfoDialog::showEvent(QShowEvent *)
     QList<UpdaterThread::imgHeader> images;
     UpdaterThread::getHeaderInfo(filename, &images);
 
-    for (const UpdaterThread::imgHeader &image : qAsConst(images)) {
+    // Every row is there at once, each with the size of the row form; the row
+    // widgets follow as rows come into view.
+    for (int i = 0; i < images.size(); ++i) {
         auto *item = new QListWidgetItem(nullptr, QListWidgetItem::Type);
         item->setSizeHint(rowSizeHint);
         ui->listWidget->insertItem(ui->listWidget->count(), item);
-
-        auto *row = new ImageItem(nullptr);
-        row->setValues(nameText(image.name), versionText(image.version), QString::number(image.minHW),
-                       QStringLiteral("0x") + QString::number(image.address, 16),
-                       QString::number(image.size));
-        ui->listWidget->setItemWidget(item, row);
     }
+    rows->reset([images](int row) {
+        const UpdaterThread::imgHeader &image = images.at(row);
+        auto *widget = new ImageItem(nullptr);
+        widget->setValues(nameText(image.name), versionText(image.version), QString::number(image.minHW),
+                          QStringLiteral("0x") + QString::number(image.address, 16),
+                          QString::number(image.size));
+        return widget;
+    });
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+class LazyRows;
 class QShowEvent;
 
 namespace Ui {
@@ -27,4 +28,5 @@ protected:
 private:
     Ui::ImageInfoDialog *ui;
     QString filename;
+    LazyRows *rows;
 };

@@ -2,10 +2,13 @@
 
 #include "commandline.h"
 #include "elapsedclock.h"
+#include "flashio.h"
 #include "flashlock.h"
 #include "imageinfodialog.h"
 #include "reportpacer.h"
 #include "runguard.h"
+#include "runlifeline.h"
+#include "runoutcomeview.h"
 #include "runsession.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
@@ -14,7 +17,9 @@
 #include "zarnsystem.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileDialog>
+#include <QList>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QStringList>
@@ -73,6 +78,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                             tr(" could not be opened.\n\nPlease check if ZARN driver is loaded.\n"
                                "Application will now quit.\n"),
                         QMessageBox::Ok);
+        // The text above is right when the driver is not loaded; any other
+        // cause is named beside it.
+        const QString cause = flashio::openFailureCause(ZARNsystem::lastError());
+        if (!cause.isEmpty())
+            box.setInformativeText(cause + QLatin1Char('.'));
         box.exec();
         if (!openWithoutDriver)
             QTimer::singleShot(0, this, &QWidget::close);
@@ -87,6 +97,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     imageInfoDialog = new ImageInfoDialog(this);
     runSession = new RunSession(this);
     new RunGuard(this, runSession);
+    new RunOutcomeView(runSession, ui->statusLabel, statusBar(), this);
 }
 
 MainWindow::~MainWindow()
@@ -167,8 +178,18 @@ void MainWindow::startUpdateButton_released()
     if (imageInfoDialog->isVisible())
         imageInfoDialog->hide();
     // The bytes listed now are the bytes the run writes, whatever becomes of
-    // the file on disk once the operator has seen them.
-    confirmedupdates::pin(UpdateSnapshot::capture(filename));
+    // the file on disk once the operator has seen them. A file the run would
+    // refuse is refused now, with the run's own words, before it is listed.
+    const auto snapshot = UpdateSnapshot::capture(filename);
+    QList<UpdaterThread::imgHeader> images;
+    QFile checked;
+    const QString refusal = snapshot->refusal(&images, checked);
+    if (!refusal.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, tr("Update file refused"), refusal, QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    confirmedupdates::pin(snapshot);
     imageInfoDialog->setFilename(filename);
     if (imageInfoDialog->exec() != QDialog::Accepted) {
         confirmedupdates::unpin(filename);
@@ -183,6 +204,7 @@ void MainWindow::startUpdateButton_released()
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(filename);
     worker->moveToThread(thread);
+    runlifeline::follow(worker);
 
     // The session hears each line and the end before the window does, so it
     // knows how the run ended when updateFinished() asks.

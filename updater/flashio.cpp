@@ -83,6 +83,16 @@ QString causeText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+QString openFailureCause(int error)
+{
+    if (error == ENOENT)
+        return QString();
+    if (error == EACCES || error == EPERM)
+        return causeText(error) +
+               QStringLiteral(": the user must be a member of the group zarn and log in again");
+    return causeText(error);
+}
+
 QString failureLine(const char *operation, u_int32_t address, int error)
 {
     return QStringLiteral("Error ") + QLatin1String(operation) + QStringLiteral(" Flash memory at 0x") +

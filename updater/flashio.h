@@ -26,4 +26,9 @@ int unlock(int fd);
 QString failureLine(const char *operation, u_int32_t address, int error);
 QString causeText(int error);
 
+// Why a device node could not be opened, for the operator, or empty when the
+// node is missing (the driver is not loaded), which the established messages
+// already say. Permission denied names the remedy: the group zarn.
+QString openFailureCause(int error);
+
 } // namespace flashio

@@ -9,6 +9,7 @@
 #include "zarndriver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <QDebug>
@@ -26,7 +27,7 @@ constexpr char finalCheckText[] = "Reading back the whole update...";
 class FlashDevice
 {
 public:
-    FlashDevice() : fd(::open(zarndriver::flashPath, O_RDWR)) {}
+    FlashDevice() : fd(::open(zarndriver::flashPath, O_RDWR)), error(fd < 0 ? errno : 0) {}
     ~FlashDevice()
     {
         if (fd >= 0)
@@ -36,6 +37,7 @@ public:
     FlashDevice &operator=(const FlashDevice &) = delete;
 
     const int fd;
+    const int error;
 };
 
 } // namespace
@@ -120,7 +122,10 @@ void UpdaterThread::runUpdate()
 
     FlashDevice device;
     if (device.fd < 0) {
-        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath));
+        // The established line when the driver is not loaded; its cause beside it otherwise.
+        const QString cause = flashio::openFailureCause(device.error);
+        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath) +
+                              (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
         return;
     }
     // Held until the device closes as the run ends, however it ends.

@@ -1,0 +1,79 @@
+#include "runlifeline.h"
+
+#include "updaterthread.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <QByteArray>
+#include <QString>
+#include <unistd.h>
+
+namespace runlifeline {
+
+namespace {
+
+struct Lifeline
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool running = false;
+    QString lastLine;
+};
+
+// Never destroyed: exit handlers and static destructors run in any order.
+Lifeline &lifeline()
+{
+    static Lifeline *const instance = new Lifeline;
+    return *instance;
+}
+
+void waitForTheRun()
+{
+    Lifeline &state = lifeline();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    if (!state.running)
+        return;
+    state.ended.wait(lock, [&] { return !state.running; });
+    const QByteArray line = state.lastLine.toLocal8Bit();
+    std::fprintf(stderr, "zarn-update-utility: the window closed during an update, which then ended: %s\n",
+                 line.constData());
+    std::fflush(stderr);
+    // Nothing of the toolkit is left to tear down safely under a run's thread.
+    ::_exit(EXIT_FAILURE);
+}
+
+} // namespace
+
+void follow(UpdaterThread *worker)
+{
+    Lifeline &state = lifeline();
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.running = true;
+        state.lastLine.clear();
+    }
+    // Registered for every run, so that it comes before whatever the run's
+    // own start registered: exit handlers run last registered first.
+    std::atexit(waitForTheRun);
+    QObject::connect(
+        worker, &UpdaterThread::updateStatusText, worker,
+        [&state](const QString &line) {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.lastLine = line;
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        worker, &UpdaterThread::finished, worker,
+        [&state] {
+            {
+                std::lock_guard<std::mutex> lock(state.mutex);
+                state.running = false;
+            }
+            state.ended.notify_all();
+        },
+        Qt::DirectConnection);
+}
+
+} // namespace runlifeline

@@ -1,0 +1,50 @@
+#include "runoutcomeview.h"
+
+#include "runsession.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QPalette>
+#include <QStatusBar>
+
+namespace {
+
+// The palette has no colour for errors: a red that reads on its window
+// colour, darker on light themes and lighter on dark ones.
+QColor errorColour(const QPalette &palette)
+{
+    const bool darkTheme = palette.color(QPalette::Window).lightness() < 128;
+    return darkTheme ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+}
+
+} // namespace
+
+const QString RunOutcomeView::failedText =
+    QStringLiteral("The update failed: the ZARN system may not start. Run the update again before restarting "
+                   "the computer.");
+const QString RunOutcomeView::succeededText =
+    QStringLiteral("The update is complete: the flash memory holds the update file, read back and verified.");
+
+RunOutcomeView::RunOutcomeView(RunSession *session, QLabel *statusLine, QStatusBar *statusBar,
+                               QObject *parent)
+    : QObject(parent), statusLine(statusLine), statusBar(statusBar)
+{
+    connect(session, &RunSession::started, this, &RunOutcomeView::runStarted);
+    connect(session, &RunSession::ended, this, &RunOutcomeView::runEnded);
+}
+
+void RunOutcomeView::runStarted()
+{
+    statusLine->setPalette(QPalette());
+    statusBar->clearMessage();
+}
+
+void RunOutcomeView::runEnded(bool succeeded)
+{
+    if (!succeeded) {
+        QPalette palette = statusLine->palette();
+        palette.setColor(QPalette::WindowText, errorColour(palette));
+        statusLine->setPalette(palette);
+    }
+    statusBar->showMessage(succeeded ? succeededText : failedText);
+}
