@@ -12,6 +12,7 @@
 #include "benchclock.h"
 #include "benchtable.h"
 #include "devicefloor.h"
+#include "imageinfodialog.h"
 #include "startup.h"
 #include "updatefilebuilder.h"
 #include "windowdriver.h"
@@ -24,6 +25,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QListWidget>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -49,6 +52,8 @@ constexpr double lagTargetMs = 16.0;
 constexpr double finishTargetMs = 100.0;
 constexpr double memoryTargetImages = 1.2;
 constexpr double startupTarget = 1.2;
+constexpr double listTargetMs = 1000.0;
+constexpr double listTargetMiB = 100.0;
 
 constexpr int fastRepetitions = 3;
 constexpr int engineRepetitions = 5;
@@ -61,6 +66,8 @@ constexpr int settleMs = 300;
 const char memoryChildOption[] = "--memory-child";
 const char engineOnlyOption[] = "--engine-only";
 const char startupOnlyOption[] = "--startup-only";
+const char listChildOption[] = "--list-child";
+const char listsOnlyOption[] = "--lists-only";
 const char peakPrefix[] = "peak-kib ";
 
 void progress(const QString &line)
@@ -301,6 +308,27 @@ int memoryChild(const QString &mode, const QString &file)
     return 0;
 }
 
+// 6, inside a child: "Get Image Info" on a file of many images, from the
+// release of the button to the dialog shown with its rows; the peak before
+// and after.
+int listChild(const QString &file)
+{
+    zarnsim::setRecording(false);
+    WindowDriver driver;
+    WindowDriver::spin(settleMs);
+    const qint64 idlePeak = peakResidentKib();
+    ImageInfoDialog dialog;
+    const qint64 start = bench::nowNs();
+    dialog.setFilename(file);
+    dialog.show();
+    QCoreApplication::processEvents();
+    const qint64 shown = bench::nowNs() - start;
+    const int rows = dialog.findChild<QListWidget *>(QStringLiteral("listWidget"))->count();
+    std::printf("rows %d\nlist-ns %lld\nidle-kib %lld\n%s%lld\n", rows, static_cast<long long>(shown),
+                static_cast<long long>(idlePeak), peakPrefix, static_cast<long long>(peakResidentKib()));
+    return 0;
+}
+
 qint64 childPeak(const QString &mode, const QString &file)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -386,6 +414,59 @@ void memory(const QList<QPair<QString, quint32>> &files, Table &table)
     }
 }
 
+QString writeManyImages(const QDir &dir, int count)
+{
+    QList<updatefile::Image> images;
+    for (int i = 0; i < count; ++i) {
+        updatefile::Image image;
+        image.name = "IMG";
+        image.version = 0x01000000;
+        image.address = quint32(i) * zarnsim::flashPageSize;
+        image.data = QByteArray(4, char(i));
+        images << image;
+    }
+    const QString path = dir.filePath(QStringLiteral("images-%1.zarnru").arg(count));
+    return updatefile::writeFile(path, images) ? path : QString();
+}
+
+// 6. Long image lists: one child process per list, as memory is measured.
+void imageLists(const QDir &dir, Table &table)
+{
+    for (const int count : {1000, 10000}) {
+        progress(QStringLiteral("image list of %1 images").arg(count));
+        const QString figure = QStringLiteral("\"Get Image Info\" on %1 images: time to the dialog shown / "
+                                              "peak memory over the idle window")
+                                   .arg(count);
+        const QString file = writeManyImages(dir, count);
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QLatin1String(listChildOption), file});
+        QMap<QByteArray, qint64> values;
+        if (!file.isEmpty() && child.waitForFinished(-1)) {
+            for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+                const QList<QByteArray> parts = line.split(' ');
+                if (parts.size() == 2)
+                    values.insert(parts.at(0), parts.at(1).toLongLong());
+            }
+        }
+        if (values.value("rows") != count) {
+            table.add(
+                {QStringLiteral("6"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+            continue;
+        }
+        const double listMs = double(values.value("list-ns")) / bench::nsPerMs;
+        const double extraMiB = double(values.value("peak-kib") - values.value("idle-kib")) / 1024.0;
+        table.add({QStringLiteral("6"), figure,
+                   QStringLiteral("%1 ms / +%2 MiB").arg(listMs, 0, 'f', 1).arg(extraMiB, 0, 'f', 1),
+                   mibOfKib(values.value("idle-kib")) + QStringLiteral(" (idle window)"), QString(),
+                   QStringLiteral("<= %1 ms, <= +%2 MiB").arg(listTargetMs).arg(listTargetMiB),
+                   bench::verdict(listMs <= listTargetMs && extraMiB <= listTargetMiB)});
+    }
+}
+
 // 5. The real executable against a bare QMainWindow program, both started the
 // same way; and, to tell the font system's share, a bare window with text.
 void startup(Table &table)
@@ -454,6 +535,8 @@ int main(int argc, char *argv[])
 
     if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(memoryChildOption))
         return memoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String(listChildOption))
+        return listChild(QString::fromLocal8Bit(argv[2]));
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -465,6 +548,12 @@ int main(int argc, char *argv[])
         return engineOnly(workDir, QString::fromLocal8Bit(argv[2]).toUInt(),
                           QString::fromLocal8Bit(argv[3]).toInt());
 
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(listsOnlyOption)) {
+        Table table;
+        imageLists(workDir, table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(startupOnlyOption)) {
         Table table;
         startup(table);
@@ -501,6 +590,8 @@ int main(int argc, char *argv[])
     table.note(
         QStringLiteral("5: from posix_spawn to the end of the first paint pass (a preloaded probe reports "
                        "it); the simulated device is preloaded into every program."));
+    table.note(QStringLiteral("6: one child process per list: the dialog shown and its first events handled; "
+                              "VmHWM after against VmHWM of the idle window before."));
     zarnsim::reset();
     zarnsim::setRecording(false);
     {
@@ -524,6 +615,7 @@ int main(int argc, char *argv[])
     }
     memory({{oneMiB, mib}, {largest, largestImage}}, table);
     startup(table);
+    imageLists(workDir, table);
 
     std::printf("## Benchmark results\n\n");
     for (const QString &line : bench::machineDescription())
