@@ -2,17 +2,19 @@
 // each figure beside its floor, measured in the same run. Never fails on a
 // figure: the exit status says only whether the benchmarks could run.
 //
-//   zarn-bench                 all five parts
+//   zarn-bench                 all six parts
 //   ZARN_BENCH_QUICK=1         leaves out the slowest case (8 MiB at NOR speed, about 30 s)
 //   zarn-bench --startup-only  only the start-up figures
+//   zarn-bench --lists-only    only the long image lists
 //   zarn-bench --engine-only MIB RUNS
 //                              only updates of MIB MiB through the window on a
 //                              zero-delay device, for a profiler
 
 #include "benchclock.h"
+#include "benchformat.h"
 #include "benchtable.h"
 #include "devicefloor.h"
-#include "imageinfodialog.h"
+#include "memorybench.h"
 #include "startup.h"
 #include "updatefilebuilder.h"
 #include "windowdriver.h"
@@ -34,12 +36,19 @@
 
 namespace {
 
+using bench::mib;
+using bench::mibOfKib;
+using bench::mibPerS;
+using bench::ms;
+using bench::progress;
 using bench::Row;
 using bench::RunTimes;
+using bench::seconds;
+using bench::settleMs;
+using bench::sizeName;
 using bench::Table;
 using bench::WindowDriver;
 
-constexpr quint32 mib = 1024 * 1024;
 constexpr quint32 imageAddress = 0;
 constexpr quint32 transferSize = 1024;
 // The largest block the engine takes, header included.
@@ -50,60 +59,18 @@ constexpr double overheadTargetFast = 1.10;
 constexpr double engineTargetUsPerBlock = 3.0;
 constexpr double lagTargetMs = 16.0;
 constexpr double finishTargetMs = 100.0;
-constexpr double memoryTargetImages = 1.2;
 constexpr double startupTarget = 1.2;
-constexpr double listTargetMs = 1000.0;
-constexpr double listTargetMiB = 100.0;
 
 constexpr int fastRepetitions = 3;
 constexpr int engineRepetitions = 5;
-constexpr int memoryRepetitions = 5;
 constexpr int startupRepetitions = 15;
 constexpr int idleSampleMs = 1000;
 constexpr int queuedCallSamples = 50;
-constexpr int settleMs = 300;
 
-const char memoryChildOption[] = "--memory-child";
 const char engineOnlyOption[] = "--engine-only";
 const char startupOnlyOption[] = "--startup-only";
-const char listChildOption[] = "--list-child";
 const char listsOnlyOption[] = "--lists-only";
-const char peakPrefix[] = "peak-kib ";
 
-void progress(const QString &line)
-{
-    std::fprintf(stderr, "zarn-bench: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
-
-QString sizeName(quint32 bytes)
-{
-    return QStringLiteral("%1 MiB").arg(bytes / mib);
-}
-
-QString ms(double ns, int decimals = 1)
-{
-    return QString::number(ns / bench::nsPerMs, 'f', decimals) + QStringLiteral(" ms");
-}
-
-QString seconds(double ns)
-{
-    return QString::number(ns / bench::nsPerS, 'f', 3) + QStringLiteral(" s");
-}
-
-QString mibPerS(quint32 bytes, double ns)
-{
-    return QString::number(bytes / bench::bytesPerMiB / (ns / bench::nsPerS), 'f', 1) +
-           QStringLiteral(" MiB/s");
-}
-
-QString mibOfKib(qint64 kib)
-{
-    return QString::number(kib / 1024.0, 'f', 1) + QStringLiteral(" MiB");
-}
-
-// One image whose block, header included, is exactly blockSize bytes: the
-// engine writes and reads back blockSize bytes, all in whole 1 KiB transfers.
 QString writeUpdateFile(const QDir &dir, quint32 blockSize)
 {
     updatefile::Image image;
@@ -272,201 +239,6 @@ void engineCost(WindowDriver &driver, const QList<QPair<QString, quint32>> &file
     }
 }
 
-qint64 peakResidentKib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// 4, inside a child: a window, idle, with the device alone programmed, or
-// after one update; and the process's peak.
-int memoryChild(const QString &mode, const QString &file)
-{
-    zarnsim::setRecording(false);
-    WindowDriver driver;
-    WindowDriver::spin(settleMs);
-    if (mode == QLatin1String("update")) {
-        const RunTimes run = driver.run(file);
-        if (!run.completed) {
-            std::printf("failed %s\n", qPrintable(run.lastStatus));
-            return 0;
-        }
-    } else if (mode == QLatin1String("device")) {
-        if (bench::updateWithoutEngine(file, bench::FloorBuffers::OneBlock) < 0) {
-            std::printf("failed\n");
-            return 0;
-        }
-    }
-    WindowDriver::spin(settleMs);
-    std::printf("%s%lld\n", peakPrefix, static_cast<long long>(peakResidentKib()));
-    return 0;
-}
-
-// 6, inside a child: "Get Image Info" on a file of many images, from the
-// release of the button to the dialog shown with its rows; the peak before
-// and after.
-int listChild(const QString &file)
-{
-    zarnsim::setRecording(false);
-    WindowDriver driver;
-    WindowDriver::spin(settleMs);
-    const qint64 idlePeak = peakResidentKib();
-    ImageInfoDialog dialog;
-    const qint64 start = bench::nowNs();
-    dialog.setFilename(file);
-    dialog.show();
-    QCoreApplication::processEvents();
-    const qint64 shown = bench::nowNs() - start;
-    const int rows = dialog.findChild<QListWidget *>(QStringLiteral("listWidget"))->count();
-    std::printf("rows %d\nlist-ns %lld\nidle-kib %lld\n%s%lld\n", rows, static_cast<long long>(shown),
-                static_cast<long long>(idlePeak), peakPrefix, static_cast<long long>(peakResidentKib()));
-    return 0;
-}
-
-qint64 childPeak(const QString &mode, const QString &file)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QStringList keys = environment.keys();
-    for (const QString &key : keys) {
-        if (key.startsWith(QLatin1String("ZARNSIM_")))
-            environment.remove(key);
-    }
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(memoryChildOption), mode, file});
-    if (!child.waitForFinished(-1))
-        return -1;
-    const QByteArray output = child.readAllStandardOutput().trimmed();
-    if (!output.startsWith(peakPrefix))
-        return -1;
-    return output.mid(int(sizeof peakPrefix) - 1).toLongLong();
-}
-
-// Empty when a child failed.
-QVector<qint64> childPeaks(const QString &mode, const QString &file)
-{
-    QVector<qint64> peaks;
-    for (int i = 0; i < memoryRepetitions; ++i) {
-        const qint64 peak = childPeak(mode, file);
-        if (peak < 0)
-            return {};
-        peaks.append(peak);
-    }
-    return peaks;
-}
-
-qint64 medianChildPeak(const QString &mode, const QString &file)
-{
-    const QVector<qint64> peaks = childPeaks(mode, file);
-    return peaks.isEmpty() ? -1 : qint64(bench::median(peaks));
-}
-
-// The simulated device keeps the flash in the process, so its storage counts
-// in the floor: the same device calls made from a thread with 1 KiB of buffer.
-void memory(const QList<QPair<QString, quint32>> &files, Table &table)
-{
-    progress(QStringLiteral("memory: idle window"));
-    const qint64 idle = medianChildPeak(QStringLiteral("idle"), QStringLiteral("-"));
-    table.add(
-        {QStringLiteral("4"),
-         QStringLiteral("Peak resident memory (VmHWM), idle window (median of %1)").arg(memoryRepetitions),
-         idle < 0 ? QStringLiteral("failed") : mibOfKib(idle),
-         {},
-         {},
-         {},
-         QStringLiteral("-")});
-    for (const auto &entry : files) {
-        const quint32 size = entry.second;
-        progress(QStringLiteral("memory: update of %1").arg(sizeName(size)));
-        const qint64 floor = medianChildPeak(QStringLiteral("device"), entry.first);
-        const QVector<qint64> peaks = childPeaks(QStringLiteral("update"), entry.first);
-        const QString figure =
-            QStringLiteral("Peak resident memory, update of %1, each of %2 runs: min / median / max")
-                .arg(sizeName(size))
-                .arg(memoryRepetitions);
-        if (floor < 0 || peaks.isEmpty()) {
-            table.add(
-                {QStringLiteral("4"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
-            continue;
-        }
-        QVector<double> images;
-        for (const qint64 peak : peaks)
-            images.append(double(peak - floor) * 1024.0 / size);
-        const double worst = bench::maximum(images);
-        const auto ratio = [](double value) { return QString::number(value, 'f', 2); };
-        table.add({QStringLiteral("4"), figure,
-                   mibOfKib(qint64(bench::minimum(peaks))) + " / " + mibOfKib(qint64(bench::median(peaks))) +
-                       " / " + mibOfKib(qint64(bench::maximum(peaks))),
-                   mibOfKib(floor) + QStringLiteral(" (idle window + simulated flash holding the image)"),
-                   QStringLiteral("floor + %1 / %2 / %3 x image")
-                       .arg(ratio(bench::minimum(images)), ratio(bench::median(images)), ratio(worst)),
-                   QStringLiteral("every run <= floor + %1 x image").arg(memoryTargetImages),
-                   bench::verdict(worst <= memoryTargetImages)});
-    }
-}
-
-QString writeManyImages(const QDir &dir, int count)
-{
-    QList<updatefile::Image> images;
-    for (int i = 0; i < count; ++i) {
-        updatefile::Image image;
-        image.name = "IMG";
-        image.version = 0x01000000;
-        image.address = quint32(i) * zarnsim::flashPageSize;
-        image.data = QByteArray(4, char(i));
-        images << image;
-    }
-    const QString path = dir.filePath(QStringLiteral("images-%1.zarnru").arg(count));
-    return updatefile::writeFile(path, images) ? path : QString();
-}
-
-// 6. Long image lists: one child process per list, as memory is measured.
-void imageLists(const QDir &dir, Table &table)
-{
-    for (const int count : {1000, 10000}) {
-        progress(QStringLiteral("image list of %1 images").arg(count));
-        const QString figure = QStringLiteral("\"Get Image Info\" on %1 images: time to the dialog shown / "
-                                              "peak memory over the idle window")
-                                   .arg(count);
-        const QString file = writeManyImages(dir, count);
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {QLatin1String(listChildOption), file});
-        QMap<QByteArray, qint64> values;
-        if (!file.isEmpty() && child.waitForFinished(-1)) {
-            for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
-                const QList<QByteArray> parts = line.split(' ');
-                if (parts.size() == 2)
-                    values.insert(parts.at(0), parts.at(1).toLongLong());
-            }
-        }
-        if (values.value("rows") != count) {
-            table.add(
-                {QStringLiteral("6"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
-            continue;
-        }
-        const double listMs = double(values.value("list-ns")) / bench::nsPerMs;
-        const double extraMiB = double(values.value("peak-kib") - values.value("idle-kib")) / 1024.0;
-        table.add({QStringLiteral("6"), figure,
-                   QStringLiteral("%1 ms / +%2 MiB").arg(listMs, 0, 'f', 1).arg(extraMiB, 0, 'f', 1),
-                   mibOfKib(values.value("idle-kib")) + QStringLiteral(" (idle window)"), QString(),
-                   QStringLiteral("<= %1 ms, <= +%2 MiB").arg(listTargetMs).arg(listTargetMiB),
-                   bench::verdict(listMs <= listTargetMs && extraMiB <= listTargetMiB)});
-    }
-}
-
 // 5. The real executable against a bare QMainWindow program, both started the
 // same way; and, to tell the font system's share, a bare window with text.
 void startup(Table &table)
@@ -533,10 +305,10 @@ int main(int argc, char *argv[])
     bench::installMessageHandler();
     QApplication application(argc, argv);
 
-    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(memoryChildOption))
-        return memoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String(listChildOption))
-        return listChild(QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(bench::memoryChildOption))
+        return bench::memoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String(bench::listChildOption))
+        return bench::listChild(QString::fromLocal8Bit(argv[2]));
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -550,7 +322,7 @@ int main(int argc, char *argv[])
 
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(listsOnlyOption)) {
         Table table;
-        imageLists(workDir, table);
+        bench::imageLists(workDir, table);
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }
@@ -613,9 +385,9 @@ int main(int argc, char *argv[])
         overheadOverDevice(driver, eightMiB, 8 * mib, "fast", overheadTargetFast, fastRepetitions, table);
         engineCost(driver, {{oneMiB, mib}, {eightMiB, 8 * mib}}, table);
     }
-    memory({{oneMiB, mib}, {largest, largestImage}}, table);
+    bench::memory({{oneMiB, mib}, {largest, largestImage}}, table);
     startup(table);
-    imageLists(workDir, table);
+    bench::imageLists(workDir, table);
 
     std::printf("## Benchmark results\n\n");
     for (const QString &line : bench::machineDescription())

@@ -1,0 +1,227 @@
+#include "memorybench.h"
+
+#include "benchformat.h"
+#include "benchtable.h"
+#include "devicefloor.h"
+#include "imageinfodialog.h"
+#include "updatefilebuilder.h"
+#include "windowdriver.h"
+#include "zarnsim.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QListWidget>
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QVector>
+
+namespace bench {
+
+namespace {
+
+constexpr double memoryTargetImages = 1.2;
+constexpr int memoryRepetitions = 5;
+constexpr double listTargetMs = 1000.0;
+constexpr double listTargetMiB = 100.0;
+const char peakPrefix[] = "peak-kib ";
+
+qint64 peakResidentKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+qint64 childPeak(const QString &mode, const QString &file)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QStringList keys = environment.keys();
+    for (const QString &key : keys) {
+        if (key.startsWith(QLatin1String("ZARNSIM_")))
+            environment.remove(key);
+    }
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(memoryChildOption), mode, file});
+    if (!child.waitForFinished(-1))
+        return -1;
+    const QByteArray output = child.readAllStandardOutput().trimmed();
+    if (!output.startsWith(peakPrefix))
+        return -1;
+    return output.mid(int(sizeof peakPrefix) - 1).toLongLong();
+}
+
+// Empty when a child failed.
+QVector<qint64> childPeaks(const QString &mode, const QString &file)
+{
+    QVector<qint64> peaks;
+    for (int i = 0; i < memoryRepetitions; ++i) {
+        const qint64 peak = childPeak(mode, file);
+        if (peak < 0)
+            return {};
+        peaks.append(peak);
+    }
+    return peaks;
+}
+
+qint64 medianChildPeak(const QString &mode, const QString &file)
+{
+    const QVector<qint64> peaks = childPeaks(mode, file);
+    return peaks.isEmpty() ? -1 : qint64(bench::median(peaks));
+}
+
+// count images of one word each, a page apart.
+QString writeManyImages(const QDir &dir, int count)
+{
+    QList<updatefile::Image> images;
+    for (int i = 0; i < count; ++i) {
+        updatefile::Image image;
+        image.name = "IMG";
+        image.version = 0x01000000;
+        image.address = quint32(i) * zarnsim::flashPageSize;
+        image.data = QByteArray(4, char(i));
+        images << image;
+    }
+    const QString path = dir.filePath(QStringLiteral("images-%1.zarnru").arg(count));
+    return updatefile::writeFile(path, images) ? path : QString();
+}
+
+} // namespace
+
+// 4, inside a child: a window, idle, with the device alone programmed, or
+// after one update; and the process's peak.
+int memoryChild(const QString &mode, const QString &file)
+{
+    zarnsim::setRecording(false);
+    WindowDriver driver;
+    WindowDriver::spin(settleMs);
+    if (mode == QLatin1String("update")) {
+        const RunTimes run = driver.run(file);
+        if (!run.completed) {
+            std::printf("failed %s\n", qPrintable(run.lastStatus));
+            return 0;
+        }
+    } else if (mode == QLatin1String("device")) {
+        if (bench::updateWithoutEngine(file, bench::FloorBuffers::OneBlock) < 0) {
+            std::printf("failed\n");
+            return 0;
+        }
+    }
+    WindowDriver::spin(settleMs);
+    std::printf("%s%lld\n", peakPrefix, static_cast<long long>(peakResidentKib()));
+    return 0;
+}
+
+// 6, inside a child: "Get Image Info" on a file of many images, from the
+// release of the button to the dialog shown with its rows; the peak before
+// and after.
+int listChild(const QString &file)
+{
+    zarnsim::setRecording(false);
+    WindowDriver driver;
+    WindowDriver::spin(settleMs);
+    const qint64 idlePeak = peakResidentKib();
+    ImageInfoDialog dialog;
+    const qint64 start = bench::nowNs();
+    dialog.setFilename(file);
+    dialog.show();
+    QCoreApplication::processEvents();
+    const qint64 shown = bench::nowNs() - start;
+    const int rows = dialog.findChild<QListWidget *>(QStringLiteral("listWidget"))->count();
+    std::printf("rows %d\nlist-ns %lld\nidle-kib %lld\n%s%lld\n", rows, static_cast<long long>(shown),
+                static_cast<long long>(idlePeak), peakPrefix, static_cast<long long>(peakResidentKib()));
+    return 0;
+}
+
+// The simulated device keeps the flash in the process, so its storage counts
+// in the floor: the same device calls made from a thread with 1 KiB of buffer.
+void memory(const QList<QPair<QString, quint32>> &files, Table &table)
+{
+    progress(QStringLiteral("memory: idle window"));
+    const qint64 idle = medianChildPeak(QStringLiteral("idle"), QStringLiteral("-"));
+    table.add(
+        {QStringLiteral("4"),
+         QStringLiteral("Peak resident memory (VmHWM), idle window (median of %1)").arg(memoryRepetitions),
+         idle < 0 ? QStringLiteral("failed") : mibOfKib(idle),
+         {},
+         {},
+         {},
+         QStringLiteral("-")});
+    for (const auto &entry : files) {
+        const quint32 size = entry.second;
+        progress(QStringLiteral("memory: update of %1").arg(sizeName(size)));
+        const qint64 floor = medianChildPeak(QStringLiteral("device"), entry.first);
+        const QVector<qint64> peaks = childPeaks(QStringLiteral("update"), entry.first);
+        const QString figure =
+            QStringLiteral("Peak resident memory, update of %1, each of %2 runs: min / median / max")
+                .arg(sizeName(size))
+                .arg(memoryRepetitions);
+        if (floor < 0 || peaks.isEmpty()) {
+            table.add(
+                {QStringLiteral("4"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+            continue;
+        }
+        QVector<double> images;
+        for (const qint64 peak : peaks)
+            images.append(double(peak - floor) * 1024.0 / size);
+        const double worst = bench::maximum(images);
+        const auto ratio = [](double value) { return QString::number(value, 'f', 2); };
+        table.add({QStringLiteral("4"), figure,
+                   mibOfKib(qint64(bench::minimum(peaks))) + " / " + mibOfKib(qint64(bench::median(peaks))) +
+                       " / " + mibOfKib(qint64(bench::maximum(peaks))),
+                   mibOfKib(floor) + QStringLiteral(" (idle window + simulated flash holding the image)"),
+                   QStringLiteral("floor + %1 / %2 / %3 x image")
+                       .arg(ratio(bench::minimum(images)), ratio(bench::median(images)), ratio(worst)),
+                   QStringLiteral("every run <= floor + %1 x image").arg(memoryTargetImages),
+                   bench::verdict(worst <= memoryTargetImages)});
+    }
+}
+
+// 6. Long image lists: one child process per list, as memory is measured.
+void imageLists(const QDir &dir, Table &table)
+{
+    for (const int count : {1000, 10000}) {
+        progress(QStringLiteral("image list of %1 images").arg(count));
+        const QString figure = QStringLiteral("\"Get Image Info\" on %1 images: time to the dialog shown / "
+                                              "peak memory over the idle window")
+                                   .arg(count);
+        const QString file = writeManyImages(dir, count);
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QLatin1String(listChildOption), file});
+        QMap<QByteArray, qint64> values;
+        if (!file.isEmpty() && child.waitForFinished(-1)) {
+            for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+                const QList<QByteArray> parts = line.split(' ');
+                if (parts.size() == 2)
+                    values.insert(parts.at(0), parts.at(1).toLongLong());
+            }
+        }
+        if (values.value("rows") != count) {
+            table.add(
+                {QStringLiteral("6"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+            continue;
+        }
+        const double listMs = double(values.value("list-ns")) / bench::nsPerMs;
+        const double extraMiB = double(values.value("peak-kib") - values.value("idle-kib")) / 1024.0;
+        table.add({QStringLiteral("6"), figure,
+                   QStringLiteral("%1 ms / +%2 MiB").arg(listMs, 0, 'f', 1).arg(extraMiB, 0, 'f', 1),
+                   mibOfKib(values.value("idle-kib")) + QStringLiteral(" (idle window)"), QString(),
+                   QStringLiteral("<= %1 ms, <= +%2 MiB").arg(listTargetMs).arg(listTargetMiB),
+                   bench::verdict(listMs <= listTargetMs && extraMiB <= listTargetMiB)});
+    }
+}
+
+} // namespace bench
