@@ -1,6 +1,7 @@
 #include "imageinfodialog.h"
 
 #include "imageitem.h"
+#include "imagetext.h"
 #include "lazyrows.h"
 #include "ui_imageinfodialog.h"
 #include "updaterthread.h"
@@ -15,22 +16,6 @@ namespace {
 
 // Every row gets the size of the row form, so the list never squeezes it.
 const QSize rowSizeHint(465, 128);
-
-const int nameLength = int(sizeof(UpdaterThread::imgHeader::name));
-
-// Most significant byte first, and no dot between the third and fourth numbers:
-// the bytes 1, 2, 3, 4 show as 1.2.34, the form in which image versions are known.
-QString versionText(quint32 version)
-{
-    return QString::number(version >> 24) + QLatin1Char('.') + QString::number((version >> 16) & 0xffU) +
-           QLatin1Char('.') + QString::number((version >> 8) & 0xffU) + QString::number(version & 0xffU);
-}
-
-// The name field is NUL-padded, and has no terminator when all four bytes are used.
-QString nameText(const char (&name)[nameLength])
-{
-    return QString::fromUtf8(name, int(qstrnlen(name, nameLength)));
-}
 
 } // namespace
 
@@ -75,8 +60,8 @@ void ImageInfoDialog::showEvent(QShowEvent *)
     rows->reset([images](int row) {
         const UpdaterThread::imgHeader &image = images.at(row);
         auto *widget = new ImageItem(nullptr);
-        widget->setValues(nameText(image.name), versionText(image.version), QString::number(image.minHW),
-                          QStringLiteral("0x") + QString::number(image.address, 16),
+        widget->setValues(imagetext::name(image), imagetext::version(image.version),
+                          QString::number(image.minHW), imagetext::address(image.address),
                           QString::number(image.size));
         return widget;
     });

@@ -7,6 +7,7 @@
 #include "imageinfodialog.h"
 #include "reportpacer.h"
 #include "runguard.h"
+#include "runhistory.h"
 #include "runlifeline.h"
 #include "runoutcomeview.h"
 #include "runsession.h"
@@ -98,6 +99,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     runSession = new RunSession(this);
     new RunGuard(this, runSession);
     new RunOutcomeView(runSession, ui->statusLabel, statusBar(), this);
+    // An update that a power cut or a kill ended is said before anything else is done.
+    for (const HistoryEntry &entry : RunHistory().unfinished())
+        statusBar()->showMessage(RunHistory::describe(entry));
 }
 
 MainWindow::~MainWindow()
@@ -224,6 +228,8 @@ void MainWindow::startUpdateButton_released()
     // After the window's own slot: the report has been shown.
     auto pacer = std::make_shared<ReportPacer>(reportsAhead);
     worker->setReportPacer(pacer);
+    worker->setRunRecorder(
+        std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update-utility")));
     connect(worker, &UpdaterThread::updateTotalProgress, this, [pacer] { pacer->reportHandled(); });
 
     elapsedTimer.start();

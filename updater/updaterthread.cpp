@@ -4,6 +4,7 @@
 #include "flashlock.h"
 #include "imagebuffer.h"
 #include "reportpacer.h"
+#include "runhistory.h"
 #include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
@@ -291,6 +292,11 @@ int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeade
 void UpdaterThread::setReportPacer(std::shared_ptr<ReportPacer> pacer)
 {
     this->pacer = std::move(pacer);
+}
+
+void UpdaterThread::setRunRecorder(std::shared_ptr<RunRecorder> recorder)
+{
+    this->recorder = std::move(recorder);
 }
 
 void UpdaterThread::reportProgress(int phase, float fraction)

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 class ReportPacer;
+class RunRecorder;
 
 // The worker of one update run. Despite its name it is a plain QObject that the
 // main window moves to a thread of its own; process() then runs the whole
@@ -40,6 +41,8 @@ public:
     // Set before the worker's thread starts: the window that shows the
     // reports paces them. Without one, reports go out as fast as they come.
     void setReportPacer(std::shared_ptr<ReportPacer> pacer);
+    // Likewise: the history this run is written to. Without one, none is kept.
+    void setRunRecorder(std::shared_ptr<RunRecorder> recorder);
 
 signals:
     void finished();
@@ -58,4 +61,5 @@ private:
     float imageWeight;
     float completedWeight;
     std::shared_ptr<ReportPacer> pacer;
+    std::shared_ptr<RunRecorder> recorder;
 };

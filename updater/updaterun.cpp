@@ -1,6 +1,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
+#include "runhistory.h"
 #include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
@@ -147,6 +148,9 @@ void UpdaterThread::runUpdate()
     shares.reserve(images.size());
     for (const imgHeader &image : images)
         shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
+
+    // Written to disk before the flash is touched, completed however the run ends.
+    const auto recording = recorder ? recorder->begin(this, filename, *snapshot, images) : nullptr;
 
     // A refusal is already reported; the erase or the verification then fails and ends the run.
     unlockFlash(device.fd);

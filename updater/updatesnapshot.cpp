@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -118,6 +119,17 @@ QString UpdateSnapshot::refusal(QList<ImageHeader> *images, QFile &file) const
     if (finding.fault != updatefilereader::Fault::None)
         return updatefilereader::describe(finding, filePath, *images);
     return QString();
+}
+
+QString UpdateSnapshot::sha256() const
+{
+    QFile file;
+    if (!open(file))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
 }
 
 namespace confirmedupdates {

@@ -1,0 +1,247 @@
+#include "runhistory.h"
+
+#include "imageheader.h"
+#include "runtexts.h"
+#include "updaterthread.h"
+#include "updatesnapshot.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char folderName[] = "zarn-update-utility";
+const char rootDirectory[] = "/var/lib/zarn-update-utility/history";
+const char startedResult[] = "started";
+
+QJsonObject toJson(const HistoryEntry &entry)
+{
+    QJsonArray images;
+    for (const HistoryEntry::Image &image : entry.images) {
+        images.append(QJsonObject{{"name", image.name},
+                                  {"version", qint64(image.version)},
+                                  {"address", qint64(image.address)},
+                                  {"size", qint64(image.size)}});
+    }
+    return QJsonObject{{"id", entry.id},
+                       {"started", entry.started.toUTC().toString(Qt::ISODateWithMs)},
+                       {"durationMs", entry.durationMs},
+                       {"user", entry.user},
+                       {"pid", entry.pid},
+                       {"program", entry.program},
+                       {"file", entry.file},
+                       {"sha256", entry.sha256},
+                       {"signer", entry.signer},
+                       {"images", images},
+                       {"result", entry.result},
+                       {"lastLine", entry.lastLine}};
+}
+
+HistoryEntry fromJson(const QJsonObject &object)
+{
+    HistoryEntry entry;
+    entry.id = object.value("id").toString();
+    entry.started = QDateTime::fromString(object.value("started").toString(), Qt::ISODateWithMs);
+    entry.durationMs = qint64(object.value("durationMs").toDouble());
+    entry.user = object.value("user").toString();
+    entry.pid = qint64(object.value("pid").toDouble());
+    entry.program = object.value("program").toString();
+    entry.file = object.value("file").toString();
+    entry.sha256 = object.value("sha256").toString();
+    entry.signer = object.value("signer").toString();
+    const QJsonArray images = object.value("images").toArray();
+    for (const QJsonValue &value : images) {
+        const QJsonObject image = value.toObject();
+        entry.images.append({image.value("name").toString(), quint32(image.value("version").toDouble()),
+                             quint32(image.value("address").toDouble()),
+                             quint32(image.value("size").toDouble())});
+    }
+    entry.result = object.value("result").toString();
+    entry.lastLine = object.value("lastLine").toString();
+    return entry;
+}
+
+// The whole of bytes on disk under path, or the reason it is not.
+bool writeDurably(const QString &directory, const QString &path, const QByteArray &bytes, QString *error)
+{
+    const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".tmp"));
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    qint64 done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        ok = wrote > 0;
+        done += ok ? wrote : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    const int savedErrno = errno;
+    // The descriptor goes whatever happened; a failed close after fsync loses nothing.
+    ::close(fd);
+    if (ok && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0) {
+        // The rename itself must reach the disk too.
+        const int dirFd =
+            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ok = dirFd >= 0 && ::fsync(dirFd) == 0;
+        if (dirFd >= 0)
+            ::close(dirFd);
+        if (ok)
+            return true;
+    }
+    *error = QString::fromLocal8Bit(std::strerror(ok ? errno : savedErrno));
+    ::unlink(temporary.constData());
+    return false;
+}
+
+bool processGone(qint64 pid)
+{
+    return pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
+}
+
+} // namespace
+
+bool HistoryEntry::interrupted() const
+{
+    return result == QLatin1String(startedResult) && processGone(pid);
+}
+
+QString RunHistory::defaultDirectory()
+{
+    // A state directory named outright wins, for root too; root's own is the system's.
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state)) {
+        if (::geteuid() == 0)
+            return QLatin1String(rootDirectory);
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    }
+    return state + QLatin1Char('/') + QLatin1String(folderName) + QStringLiteral("/history");
+}
+
+RunHistory::RunHistory(QString directory) : dir(std::move(directory)) {}
+
+bool RunHistory::begin(HistoryEntry &entry, QString *error)
+{
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create ") + dir;
+        return false;
+    }
+    entry.result = QLatin1String(startedResult);
+    entry.id = entry.started.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz")) + QLatin1Char('-') +
+               QString::number(entry.pid);
+    return write(entry, error);
+}
+
+bool RunHistory::finish(const HistoryEntry &entry, QString *error)
+{
+    return write(entry, error);
+}
+
+bool RunHistory::write(const HistoryEntry &entry, QString *error)
+{
+    const QByteArray bytes = QJsonDocument(toJson(entry)).toJson(QJsonDocument::Indented);
+    return writeDurably(dir, dir + QLatin1Char('/') + entry.id + QStringLiteral(".json"), bytes, error);
+}
+
+QList<HistoryEntry> RunHistory::entries() const
+{
+    QList<HistoryEntry> all;
+    const QStringList names = QDir(dir).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        QFile file(dir + QLatin1Char('/') + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+        if (document.isObject())
+            all.append(fromJson(document.object()));
+    }
+    std::sort(all.begin(), all.end(),
+              [](const HistoryEntry &a, const HistoryEntry &b) { return a.started < b.started; });
+    return all;
+}
+
+QList<HistoryEntry> RunHistory::unfinished() const
+{
+    const QList<HistoryEntry> all = entries();
+    if (all.isEmpty() || !all.last().interrupted())
+        return {};
+    return {all.last()};
+}
+
+QString RunHistory::describe(const HistoryEntry &entry)
+{
+    return QStringLiteral(
+               "An update of the ZARN flash started %1 by %2 from %3 never ended: the ZARN system may "
+               "not start. Run the update again before restarting the computer.")
+        .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.user,
+             entry.file);
+}
+
+RunRecorder::RunRecorder(RunHistory history, QString program)
+    : history(std::move(history)), program(std::move(program))
+{
+}
+
+std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(UpdaterThread *worker, const QString &file,
+                                                           const UpdateSnapshot &snapshot,
+                                                           const QList<ImageHeader> &images)
+{
+    HistoryEntry entry;
+    entry.started = QDateTime::currentDateTimeUtc();
+    const struct passwd *account = ::getpwuid(::geteuid());
+    entry.user = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(::geteuid());
+    entry.pid = ::getpid();
+    entry.program = program;
+    entry.file = QFileInfo(file).absoluteFilePath();
+    entry.sha256 = snapshot.sha256();
+    entry.signer = currentSigner;
+    for (const ImageHeader &image : images) {
+        entry.images.append({QString::fromLatin1(image.name, int(qstrnlen(image.name, sizeof image.name))),
+                             image.version, image.address, image.size});
+    }
+    QString error;
+    if (!history.begin(entry, &error)) {
+        qWarning() << "The run history cannot be written:" << error;
+        return nullptr;
+    }
+    return std::unique_ptr<Recording>(new Recording(history, entry, worker));
+}
+
+RunRecorder::Recording::Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker)
+    : history(std::move(history)), entry(std::move(entry)), lineWatch(new QObject),
+      startedMs(QDateTime::currentMSecsSinceEpoch())
+{
+    // On the run's own thread, as each line is sent.
+    QObject::connect(
+        worker, &UpdaterThread::updateStatusText, lineWatch,
+        [this](const QString &line) { this->entry.lastLine = line; }, Qt::DirectConnection);
+}
+
+RunRecorder::Recording::~Recording()
+{
+    delete lineWatch;
+    entry.durationMs = QDateTime::currentMSecsSinceEpoch() - startedMs;
+    entry.result = entry.lastLine == QLatin1String(updateDoneText) ? QStringLiteral("succeeded")
+                                                                   : QStringLiteral("failed");
+    QString error;
+    if (!history.finish(entry, &error))
+        qWarning() << "The run history cannot be written:" << error;
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <memory>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// One update as the history keeps it: written when the run starts, before the
+// flash is touched, and completed when it ends. An entry still "started" whose
+// process is gone is an update a power cut or a kill cut short.
+struct HistoryEntry
+{
+    struct Image
+    {
+        QString name;
+        quint32 version = 0;
+        quint32 address = 0;
+        quint32 size = 0;
+    };
+
+    QString id; // the entry's file name, without its extension
+    QDateTime started;
+    qint64 durationMs = 0;
+    QString user;
+    qint64 pid = 0;
+    QString program; // "zarn-update-utility" or "zarn-update"
+    QString file;
+    QString sha256; // of the confirmed bytes
+    QString signer; // empty when the file was not signed
+    QList<Image> images;
+    QString result; // "started", "succeeded" or "failed"
+    QString lastLine;
+
+    bool interrupted() const;
+};
+
+// The run history: one JSON file per update in a directory of its own, each
+// written whole to a temporary name, flushed and renamed into place, so that
+// a power cut leaves either the entry before or the entry after.
+class RunHistory
+{
+public:
+    // $XDG_STATE_HOME (or ~/.local/state)/zarn-update-utility/history; for
+    // root without XDG_STATE_HOME, /var/lib/zarn-update-utility/history.
+    static QString defaultDirectory();
+
+    explicit RunHistory(QString directory = defaultDirectory());
+
+    const QString &directory() const { return dir; }
+
+    // Both write the entry and flush it to disk before they return; false,
+    // with the reason, when they cannot.
+    bool begin(HistoryEntry &entry, QString *error);
+    bool finish(const HistoryEntry &entry, QString *error);
+
+    // Oldest first.
+    QList<HistoryEntry> entries() const;
+    // The newest entry when it is an update that never ended; none otherwise
+    // (a later update has been made since, or it is still under way).
+    QList<HistoryEntry> unfinished() const;
+
+    static QString describe(const HistoryEntry &entry);
+
+private:
+    bool write(const HistoryEntry &entry, QString *error);
+
+    QString dir;
+};
+
+class QObject;
+class UpdaterThread;
+class UpdateSnapshot;
+struct ImageHeader;
+
+// Writes the history of the runs of the program that sets it on its workers:
+// the entry when the run is about to touch the flash, completed when the run
+// ends, however it ends. A history that cannot be written is said on the debug
+// output and never stops an update.
+class RunRecorder
+{
+public:
+    RunRecorder(RunHistory history, QString program);
+
+    // Set before the run starts: who signed the confirmed file, if anyone.
+    void setSigner(const QString &signer) { currentSigner = signer; }
+
+    // An entry under way; completing it is its destruction.
+    class Recording
+    {
+    public:
+        ~Recording();
+        Recording(const Recording &) = delete;
+        Recording &operator=(const Recording &) = delete;
+
+    private:
+        friend class RunRecorder;
+        Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker);
+
+        RunHistory history;
+        HistoryEntry entry;
+        QObject *lineWatch;
+        qint64 startedMs;
+    };
+
+    // On the worker's thread, once the run has its images and holds the flash.
+    std::unique_ptr<Recording> begin(UpdaterThread *worker, const QString &file,
+                                     const UpdateSnapshot &snapshot, const QList<ImageHeader> &images);
+
+private:
+    RunHistory history;
+    QString program;
+    QString currentSigner;
+};
