@@ -1,0 +1,56 @@
+#include "cliout.h"
+
+#include <cstdio>
+#include <QJsonDocument>
+#include <unistd.h>
+
+CliOutput::CliOutput(bool json)
+    : current(json ? Mode::Json : (::isatty(STDOUT_FILENO) ? Mode::Terminal : Mode::Plain))
+{
+}
+
+void CliOutput::line(const QString &text)
+{
+    if (current == Mode::Json) {
+        event({{"event", "message"}, {"level", "info"}, {"text", text}});
+        return;
+    }
+    endProgress();
+    std::fprintf(stdout, "%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+void CliOutput::error(const QString &text)
+{
+    if (current == Mode::Json) {
+        event({{"event", "message"}, {"level", "error"}, {"text", text}});
+        return;
+    }
+    endProgress();
+    std::fprintf(stderr, "zarn-update: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+void CliOutput::event(const QJsonObject &object)
+{
+    std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
+void CliOutput::progress(const QString &text)
+{
+    if (current != Mode::Terminal)
+        return;
+    // Back to the line's start, the line, and the rest of any longer line cleared.
+    std::fprintf(stdout, "\r%s\033[K", qPrintable(text));
+    std::fflush(stdout);
+    progressShown = true;
+}
+
+void CliOutput::endProgress()
+{
+    if (!progressShown)
+        return;
+    std::fputc('\n', stdout);
+    progressShown = false;
+}

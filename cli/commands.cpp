@@ -1,0 +1,243 @@
+#include "commands.h"
+
+#include "cliout.h"
+#include "exitcodes.h"
+#include "flashaudit.h"
+#include "flashio.h"
+#include "imagetext.h"
+#include "runhistory.h"
+#include "updatesnapshot.h"
+#include "zarnsystem.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace commands {
+
+namespace {
+
+const char usageText[] =
+    "Usage: zarn-update [--json] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "  versions              the versions installed on the ZARN system\n"
+    "  info FILE             the images of an update file\n"
+    "  check FILE            check an update file as an update would, without the device\n"
+    "  update FILE [--yes]   update the flash from FILE (asks first on a terminal)\n"
+    "  verify FILE           compare the flash with FILE's images, without writing\n"
+    "  backup FILE OUT       save what the flash holds where FILE's images go, as an update file\n"
+    "  history               the updates made on this system\n"
+    "\n"
+    "--json writes one JSON object a line. Exit statuses: 0 success, 1 update failed, 2 usage,\n"
+    "3 refused file, 4 refused signature, 5 no device or permission, 6 busy, 7 verification\n"
+    "failed, 8 interrupted, 9 not confirmed. See zarn-update(1).\n";
+
+int usage(CliOutput &out, const QString &problem)
+{
+    if (!problem.isEmpty())
+        out.error(problem);
+    std::fputs(usageText, stderr);
+    return exitcode::usage;
+}
+
+int outcomeStatus(const flashaudit::Outcome &outcome)
+{
+    switch (outcome.kind) {
+    case flashaudit::Outcome::Done:
+        return outcome.differing.isEmpty() ? exitcode::success : exitcode::verificationFailed;
+    case flashaudit::Outcome::NoDevice:
+        return exitcode::noDevice;
+    case flashaudit::Outcome::Busy:
+        return exitcode::busy;
+    case flashaudit::Outcome::Failed:
+        break;
+    }
+    return exitcode::updateFailed;
+}
+
+int versions(CliOutput &out)
+{
+    QString timestamp;
+    QString software;
+    QString pid;
+    if (ZARNsystem::getSystemVersion(&timestamp, &software, &pid) < 0) {
+        const QString cause = flashio::openFailureCause(ZARNsystem::lastError());
+        out.error(QStringLiteral("/dev/zarn_mailbox could not be read: ") +
+                  (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
+        return exitcode::noDevice;
+    }
+    if (out.mode() == CliOutput::Mode::Json) {
+        out.event({{"event", "versions"},
+                   {"hardwareTimestamp", timestamp},
+                   {"softwareVersion", software},
+                   {"pidVersion", pid}});
+    } else {
+        out.line(QStringLiteral("Hardware timestamp: ") + timestamp);
+        out.line(QStringLiteral("Software version:   ") + software);
+        out.line(QStringLiteral("PID version:        ") + pid);
+    }
+    return exitcode::success;
+}
+
+int verify(const QString &path, CliOutput &out)
+{
+    CheckedFile checked = checkFile(path, out);
+    if (checked.status != 0)
+        return checked.status;
+    const flashaudit::Outcome outcome =
+        flashaudit::verify(checked.images, *checked.file, [&](int i, bool equal) {
+            const ImageHeader &image = checked.images.at(i);
+            if (out.mode() == CliOutput::Mode::Json)
+                out.event({{"event", "image"},
+                           {"index", i + 1},
+                           {"name", imagetext::name(image)},
+                           {"address", qint64(image.address)},
+                           {"equal", equal}});
+            else
+                out.line(QStringLiteral("image %1 (%2) at %3: %4")
+                             .arg(i + 1)
+                             .arg(imagetext::name(image), imagetext::address(image.address),
+                                  equal ? QStringLiteral("equal") : QStringLiteral("DIFFERS")));
+        });
+    if (outcome.kind != flashaudit::Outcome::Done)
+        out.error(outcome.line);
+    const int status = outcomeStatus(outcome);
+    if (status == exitcode::verificationFailed)
+        out.error(QStringLiteral("the flash does not hold %1: %2 of %3 images differ")
+                      .arg(path)
+                      .arg(outcome.differing.size())
+                      .arg(checked.images.size()));
+    return status;
+}
+
+int backup(const QString &path, const QString &target, CliOutput &out)
+{
+    CheckedFile checked = checkFile(path, out);
+    if (checked.status != 0)
+        return checked.status;
+    const flashaudit::Outcome outcome = flashaudit::backup(checked.images, *checked.file, target);
+    if (outcome.kind != flashaudit::Outcome::Done) {
+        out.error(outcome.line);
+        return outcomeStatus(outcome);
+    }
+    out.line(QStringLiteral("Saved what the flash holds for %1 images in %2")
+                 .arg(checked.images.size())
+                 .arg(target));
+    return exitcode::success;
+}
+
+int history(CliOutput &out)
+{
+    const RunHistory history;
+    for (const HistoryEntry &entry : history.entries()) {
+        if (out.mode() == CliOutput::Mode::Json) {
+            QJsonArray images;
+            for (const HistoryEntry::Image &image : entry.images)
+                images.append(QJsonObject{{"name", image.name},
+                                          {"version", imagetext::version(image.version)},
+                                          {"address", qint64(image.address)},
+                                          {"size", qint64(image.size)}});
+            out.event({{"event", "history"},
+                       {"id", entry.id},
+                       {"started", entry.started.toUTC().toString(Qt::ISODate)},
+                       {"durationMs", entry.durationMs},
+                       {"user", entry.user},
+                       {"program", entry.program},
+                       {"file", entry.file},
+                       {"sha256", entry.sha256},
+                       {"signer", entry.signer},
+                       {"images", images},
+                       {"result", entry.interrupted() ? QStringLiteral("interrupted") : entry.result},
+                       {"lastLine", entry.lastLine}});
+            continue;
+        }
+        out.line(QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")
+                     .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                          entry.user, entry.interrupted() ? QStringLiteral("interrupted") : entry.result,
+                          entry.file)
+                     .arg(entry.images.size())
+                     .arg(double(entry.durationMs) / 1000.0, 0, 'f', 1)
+                     .arg(entry.lastLine));
+    }
+    return exitcode::success;
+}
+
+} // namespace
+
+CheckedFile checkFile(const QString &path, CliOutput &out)
+{
+    CheckedFile checked;
+    checked.snapshot = UpdateSnapshot::capture(path);
+    checked.file = std::make_unique<QFile>();
+    const QString refusal = checked.snapshot->refusal(&checked.images, *checked.file);
+    if (!refusal.isEmpty()) {
+        out.error(refusal);
+        checked.status = exitcode::refusedFile;
+    }
+    return checked;
+}
+
+void printImages(const QList<ImageHeader> &images, CliOutput &out)
+{
+    for (int i = 0; i < images.size(); ++i) {
+        const ImageHeader &image = images.at(i);
+        if (out.mode() == CliOutput::Mode::Json) {
+            out.event({{"event", "image"},
+                       {"index", i + 1},
+                       {"name", imagetext::name(image)},
+                       {"version", imagetext::version(image.version)},
+                       {"minHW", qint64(image.minHW)},
+                       {"address", qint64(image.address)},
+                       {"size", qint64(image.size)}});
+            continue;
+        }
+        out.line(QStringLiteral("%1. %2  version %3  min HW %4  address %5  size %6")
+                     .arg(i + 1)
+                     .arg(imagetext::name(image), imagetext::version(image.version))
+                     .arg(image.minHW)
+                     .arg(imagetext::address(image.address))
+                     .arg(image.size));
+    }
+}
+
+int run(const QStringList &arguments)
+{
+    QStringList words = arguments;
+    const bool json = words.removeAll(QStringLiteral("--json")) > 0;
+    const bool yes = words.removeAll(QStringLiteral("--yes")) > 0;
+    CliOutput out(json);
+    if (words.isEmpty())
+        return usage(out, QString());
+    const QString command = words.takeFirst();
+    const auto expect = [&](int count) { return words.size() == count; };
+
+    // An update that a power cut or a kill ended is said first, whatever is asked.
+    for (const HistoryEntry &entry : RunHistory().unfinished())
+        out.error(RunHistory::describe(entry));
+
+    if (command == QLatin1String("versions") && expect(0))
+        return versions(out);
+    if (command == QLatin1String("info") && expect(1)) {
+        CheckedFile checked = checkFile(words.at(0), out);
+        printImages(checked.images, out);
+        return checked.status;
+    }
+    if (command == QLatin1String("check") && expect(1)) {
+        CheckedFile checked = checkFile(words.at(0), out);
+        if (checked.status == 0)
+            out.line(words.at(0) + QStringLiteral(": %1 images, ready to update").arg(checked.images.size()));
+        return checked.status;
+    }
+    if (command == QLatin1String("update") && expect(1))
+        return update(words.at(0), yes, out);
+    if (command == QLatin1String("verify") && expect(1))
+        return verify(words.at(0), out);
+    if (command == QLatin1String("backup") && expect(2))
+        return backup(words.at(0), words.at(1), out);
+    if (command == QLatin1String("history") && expect(0))
+        return history(out);
+    return usage(out,
+                 QStringLiteral("unknown command or wrong arguments: ") + arguments.join(QLatin1Char(' ')));
+}
+
+} // namespace commands

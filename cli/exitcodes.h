@@ -1,0 +1,17 @@
+#pragma once
+
+// The exit statuses of zarn-update, fixed for scripts (see zarn-update(1)).
+namespace exitcode {
+
+inline constexpr int success = 0;
+inline constexpr int updateFailed = 1;       // a device call or the flash failed, other than below
+inline constexpr int usage = 2;              // the command line is wrong
+inline constexpr int refusedFile = 3;        // the update file cannot be read or is damaged
+inline constexpr int refusedSignature = 4;   // its signature or checksum does not verify, or is missing
+inline constexpr int noDevice = 5;           // the ZARN driver's node is missing or not permitted
+inline constexpr int busy = 6;               // another update of the flash is under way
+inline constexpr int verificationFailed = 7; // the flash does not hold the file's images
+inline constexpr int interrupted = 8;        // a signal asked the program to stop during the update
+inline constexpr int notConfirmed = 9;       // the operator did not confirm (or no --yes without a terminal)
+
+} // namespace exitcode

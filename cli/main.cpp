@@ -1,0 +1,15 @@
+#include "commands.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+// zarn-update: the update utility's command line, for scripts and for systems
+// looked after from afar. Qt Core and the engine, no window.
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    // Diagnostics of the engine stay out of the output, as the window keeps them out of sight.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        qputenv("QT_LOGGING_RULES", "default.debug=false");
+    return commands::run(application.arguments().mid(1));
+}

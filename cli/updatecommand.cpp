@@ -1,0 +1,225 @@
+#include "cliout.h"
+#include "commands.h"
+#include "exitcodes.h"
+#include "flashlock.h"
+#include "imagetext.h"
+#include "quitsignalguard.h"
+#include "runhistory.h"
+#include "runinhibitor.h"
+#include "runsession.h"
+#include "runtexts.h"
+#include "updaterthread.h"
+#include "updatesnapshot.h"
+
+#include <cstdio>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QTextStream>
+#include <QThread>
+#include <unistd.h>
+
+namespace commands {
+
+namespace {
+
+// Lines sent for every KiB or page; the progress line or event stands for them.
+bool isBlockLine(const QString &line)
+{
+    return line.startsWith(QLatin1String("Writing to Flash memory at 0x")) ||
+           line.startsWith(QLatin1String("Reading from Flash memory at 0x")) ||
+           line.startsWith(QLatin1String("Erasing page at 0x"));
+}
+
+// The exit status of a run from its last status line.
+int statusOfRun(const QString &lastLine)
+{
+    if (lastLine == QLatin1String(updateDoneText))
+        return exitcode::success;
+    if (lastLine.startsWith(QLatin1String("Error opening /dev/zarn_flash")))
+        return exitcode::noDevice;
+    if (lastLine.startsWith(QLatin1String("Another update of the ZARN flash")))
+        return exitcode::busy;
+    if (lastLine.startsWith(QLatin1String("Error in ")) ||
+        lastLine.startsWith(QLatin1String("Error opening ")))
+        return exitcode::refusedFile;
+    if (lastLine.startsWith(QLatin1String("Error verifying")))
+        return exitcode::verificationFailed;
+    return exitcode::updateFailed;
+}
+
+QString clock(qint64 seconds)
+{
+    return QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+bool confirmedAtTerminal(int count)
+{
+    std::fprintf(stdout, "Update the ZARN flash with these %d images? [y/N] ", count);
+    std::fflush(stdout);
+    QTextStream input(stdin);
+    const QString answer = input.readLine().trimmed().toLower();
+    return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+// Follows one run: its lines and bars become the program's output.
+struct RunView
+{
+    CliOutput &out;
+    const QList<ImageHeader> &images;
+    QElapsedTimer elapsed;
+    int image = 0;
+    QString phase = QStringLiteral("starting");
+    int current = 0;
+    int total = 0;
+    QString lastLine;
+
+    void status(const QString &line)
+    {
+        lastLine = line;
+        if (line == QLatin1String("Started erasing Flash memory...")) {
+            ++image;
+            phase = QStringLiteral("erasing");
+        } else if (line == QLatin1String("Started writing to Flash memory...")) {
+            phase = QStringLiteral("writing");
+        } else if (line == QLatin1String("Verifying Flash memory...")) {
+            phase = QStringLiteral("verifying");
+        } else if (line == QLatin1String("Reading back the whole update...")) {
+            phase = QStringLiteral("final check");
+        }
+        if (isBlockLine(line))
+            return;
+        if (out.mode() == CliOutput::Mode::Json)
+            out.event({{"event", "status"}, {"text", line}});
+        else if (out.mode() == CliOutput::Mode::Plain)
+            out.line(line);
+        else
+            redraw();
+    }
+
+    void progress(int currentValue, int totalValue)
+    {
+        const bool moved = totalValue != total;
+        current = currentValue;
+        total = totalValue;
+        if (out.mode() == CliOutput::Mode::Json) {
+            if (moved)
+                out.event({{"event", "progress"},
+                           {"image", image},
+                           {"images", images.size()},
+                           {"phase", phase},
+                           {"current", current},
+                           {"total", total}});
+        } else {
+            redraw();
+        }
+    }
+
+    void redraw()
+    {
+        const qint64 seconds = elapsed.elapsed() / 1000;
+        const QString remaining =
+            total > 0 ? clock(elapsed.elapsed() / (10 * qint64(total)) - seconds) : QStringLiteral(" - ");
+        const QString name =
+            image > 0 && image <= images.size() ? imagetext::name(images.at(image - 1)) : QString();
+        out.progress(QStringLiteral("image %1 of %2 %3 | %4 %5% | total %6% | %7 elapsed, %8 left")
+                         .arg(image)
+                         .arg(images.size())
+                         .arg(name, phase)
+                         .arg(current)
+                         .arg(total)
+                         .arg(clock(seconds), remaining));
+    }
+};
+
+} // namespace
+
+int update(const QString &path, bool yes, CliOutput &out)
+{
+    const flashlock::Attempt lock = flashlock::probe();
+    if (lock.state == flashlock::Attempt::Busy) {
+        out.error(flashlock::busyText(lock.holder));
+        return exitcode::busy;
+    }
+    CheckedFile checked = checkFile(path, out);
+    if (checked.status != 0)
+        return checked.status;
+    printImages(checked.images, out);
+    if (!yes) {
+        const bool terminal = ::isatty(STDIN_FILENO) && out.mode() != CliOutput::Mode::Json;
+        if (!terminal) {
+            out.error(QStringLiteral("not confirmed: give --yes to update without a question"));
+            return exitcode::notConfirmed;
+        }
+        if (!confirmedAtTerminal(checked.images.size())) {
+            out.error(QStringLiteral("not confirmed: nothing was changed"));
+            return exitcode::notConfirmed;
+        }
+    }
+
+    // The run's surroundings, as the window has them: the session, the
+    // deferred signals, the inhibitor lock, the history.
+    RunSession session;
+    QuitSignalGuard signalGuard(&session, nullptr);
+    RunInhibitor inhibitor(&session, QDBusConnection::systemBus(), nullptr);
+    RunView view{out, checked.images, {}, 0, QStringLiteral("starting"), 0, 0, QString()};
+
+    confirmedupdates::pin(checked.snapshot);
+    auto *thread = new QThread;
+    auto *worker = new UpdaterThread(nullptr);
+    worker->setFilename(path);
+    worker->setRunRecorder(std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update")));
+    worker->moveToThread(thread);
+    QObject::connect(worker, &UpdaterThread::updateStatusText, &session, &RunSession::noteStatus);
+    QObject::connect(worker, &UpdaterThread::finished, &session, &RunSession::finish);
+    QObject::connect(thread, &QThread::started, worker, &UpdaterThread::process);
+    QObject::connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
+    QObject::connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    QObject::connect(worker, &UpdaterThread::updateStatusText, &session,
+                     [&view](const QString &line) { view.status(line); });
+    QObject::connect(worker, &UpdaterThread::updateCurrentProgress, &session,
+                     [&view](int value) { view.progress(value, view.total); });
+    QObject::connect(worker, &UpdaterThread::updateTotalProgress, &session,
+                     [&view](int value) { view.progress(view.current, value); });
+    QObject::connect(worker, &UpdaterThread::finished, &session, [&session] {
+        session.announceEnd();
+        // After the signal guard, which quits first when a signal came during the run.
+        QMetaObject::invokeMethod(
+            &session, [&session] { QCoreApplication::exit(statusOfRun(session.lastLine())); },
+            Qt::QueuedConnection);
+    });
+
+    session.start();
+    view.elapsed.start();
+    const QPointer<QThread> running(thread);
+    thread->start();
+    int status = QCoreApplication::exec();
+    // The thread is gone before the objects it reported to are.
+    if (running)
+        running->wait();
+    if (status >= 128)
+        status = exitcode::interrupted;
+
+    const QString lastLine = session.lastLine();
+    if (out.mode() == CliOutput::Mode::Json) {
+        out.event({{"event", "result"},
+                   {"result", session.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed")},
+                   {"exitCode", status},
+                   {"lastLine", lastLine}});
+    } else {
+        out.endProgress();
+        // Plain output has had the line already.
+        if (session.succeeded() && out.mode() == CliOutput::Mode::Terminal)
+            out.line(lastLine);
+        else
+            out.error(
+                QStringLiteral("the update failed: ") + lastLine +
+                QStringLiteral(". The ZARN system may not start: run the update again before restarting."));
+    }
+    return status;
+}
+
+} // namespace commands
