@@ -295,6 +295,7 @@ void shutdown()
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     writeRecordFile(s);
+    writeBusyFile();
 }
 
 } // namespace detail

@@ -56,6 +56,9 @@ void settle(uint64_t busyNs);
 
 // Where shutdown() writes the record, one describe() line per call; empty: nowhere.
 std::string &recordFile();
+// Where shutdown() writes the device's busy nanoseconds; empty: nowhere.
+std::string &busyFile();
+void writeBusyFile();
 
 // Holds the device lock across fork(), so that a child never inherits it
 // held by a thread that does not exist there.

@@ -187,6 +187,10 @@ std::vector<std::string> configureFromEnvironment()
         detail::recordFile() = text;
         return true;
     });
+    reader.take("ZARNSIM_BUSY_FILE", "a path", [](const std::string &text) {
+        detail::busyFile() = text;
+        return true;
+    });
     reader.take("ZARNSIM_FLASH_FILE", "a flash image", [&](const std::string &text) {
         std::string error;
         if (!setBackingFile(text, &error))

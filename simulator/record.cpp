@@ -17,6 +17,26 @@ std::string &recordFile()
     return *path;
 }
 
+std::string &busyFile()
+{
+    static std::string *const path = new std::string;
+    return *path;
+}
+
+void writeBusyFile()
+{
+    const std::string &path = busyFile();
+    if (path.empty())
+        return;
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) {
+        std::fprintf(stderr, "zarnsim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return;
+    }
+    std::fprintf(file, "%llu\n", static_cast<unsigned long long>(busyNanoseconds()));
+    std::fclose(file);
+}
+
 void writeRecordFile(const State &s)
 {
     const std::string &path = recordFile();

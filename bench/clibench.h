@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace bench {
+
+class Table;
+
+// 7. zarn-update's update against the device's own busy time at NOR speed:
+// the command line in a process of its own, the simulated device preloaded.
+void commandLineUpdate(const QString &file, quint32 size, const QString &workDir, Table &table);
+
+} // namespace bench
