@@ -9,6 +9,7 @@
 #include "updatesnapshot.h"
 #include "zarnsystem.h"
 
+#include <cstdio>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -19,6 +20,7 @@ namespace {
 
 const char usageText[] =
     "Usage: zarn-update [--json] COMMAND [ARGUMENTS]\n"
+    "       zarn-update --help | --version\n"
     "\n"
     "  versions              the versions installed on the ZARN system\n"
     "  info FILE             the images of an update file\n"
@@ -208,6 +210,14 @@ int run(const QStringList &arguments)
     CliOutput out(json);
     if (words.isEmpty())
         return usage(out, QString());
+    if (words.first() == QLatin1String("--help") || words.first() == QLatin1String("help")) {
+        std::fputs(usageText, stdout);
+        return exitcode::success;
+    }
+    if (words.first() == QLatin1String("--version")) {
+        std::printf("zarn-update %s (build %d)\n", ZARN_VERSION, ZARN_BUILD_NUMBER);
+        return exitcode::success;
+    }
     const QString command = words.takeFirst();
     const auto expect = [&](int count) { return words.size() == count; };
 

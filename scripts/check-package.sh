@@ -34,7 +34,9 @@ icons=()
 for size in "${icon_sizes[@]}"; do
   icons+=("/usr/share/icons/hicolor/${size}x${size}/apps/$package.png")
 done
-installed_files=("$program" "$desktop" "$rules" "${icons[@]}")
+cli=/usr/bin/zarn-update
+cli_manual=/usr/share/man/man1/zarn-update.1.gz
+installed_files=("$program" "$cli" "$cli_manual" "$desktop" "$rules" "${icons[@]}")
 
 # dpkg-shlibdeps (dpkg-dev) works out the library dependencies.
 scripts/install-deps.sh dpkg-dev desktop-file-utils
@@ -105,6 +107,13 @@ echo "---"
 grep -qF "$force_line" "$log" && pass "installed utility starts in force mode" || fail "no \"$force_line\" line"
 # 124: still running when the timeout ended it, as expected.
 [ "$status" -eq 124 ] && pass "utility kept running until the timeout" || fail "utility ended by itself with status $status"
+
+"$cli" --version | grep -qx "zarn-update $project_version (build [0-9]*)" &&
+  pass "installed zarn-update answers --version" || fail "zarn-update --version"
+cli_status=0
+"$cli" versions >/dev/null 2>&1 || cli_status=$?
+[ "$cli_status" -eq 5 ] && pass "zarn-update versions without the driver exits 5" ||
+  fail "zarn-update versions without the driver exited $cli_status"
 
 apt_get purge "$package"
 for file in "${installed_files[@]}"; do
