@@ -5,6 +5,7 @@
 #include "flashaudit.h"
 #include "flashio.h"
 #include "imagetext.h"
+#include "provenance.h"
 #include "runhistory.h"
 #include "updatesnapshot.h"
 #include "zarnsystem.h"
@@ -175,6 +176,12 @@ CheckedFile checkFile(const QString &path, CliOutput &out)
     if (!refusal.isEmpty()) {
         out.error(refusal);
         checked.status = exitcode::refusedFile;
+        return checked;
+    }
+    checked.origin = provenance::check(*checked.snapshot);
+    if (!checked.origin.accepted()) {
+        out.error(checked.origin.refusal);
+        checked.status = exitcode::refusedSignature;
     }
     return checked;
 }
@@ -235,7 +242,9 @@ int run(const QStringList &arguments)
     if (command == QLatin1String("check") && expect(1)) {
         CheckedFile checked = checkFile(words.at(0), out);
         if (checked.status == 0)
-            out.line(words.at(0) + QStringLiteral(": %1 images, ready to update").arg(checked.images.size()));
+            out.line(words.at(0) + QStringLiteral(": %1 images, %2, ready to update")
+                                       .arg(checked.images.size())
+                                       .arg(checked.origin.origin.toLower()));
         return checked.status;
     }
     if (command == QLatin1String("update") && expect(1))

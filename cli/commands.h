@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imageheader.h"
+#include "provenance.h"
 
 #include <memory>
 #include <QList>
@@ -23,6 +24,7 @@ struct CheckedFile
     std::shared_ptr<const UpdateSnapshot> snapshot;
     QList<ImageHeader> images;
     std::unique_ptr<QFile> file;
+    provenance::Verdict origin;
     int status = 0;
 };
 CheckedFile checkFile(const QString &path, CliOutput &out);

@@ -147,6 +147,10 @@ int update(const QString &path, bool yes, CliOutput &out)
     if (checked.status != 0)
         return checked.status;
     printImages(checked.images, out);
+    if (out.mode() == CliOutput::Mode::Json)
+        out.event({{"event", "origin"}, {"text", checked.origin.origin}, {"signer", checked.origin.signer}});
+    else
+        out.line(checked.origin.origin);
     if (!yes) {
         const bool terminal = ::isatty(STDIN_FILENO) && out.mode() != CliOutput::Mode::Json;
         if (!terminal) {
@@ -170,7 +174,9 @@ int update(const QString &path, bool yes, CliOutput &out)
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(path);
-    worker->setRunRecorder(std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update")));
+    auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));
+    recorder->setSigner(checked.origin.signer);
+    worker->setRunRecorder(recorder);
     worker->moveToThread(thread);
     QObject::connect(worker, &UpdaterThread::updateStatusText, &session, &RunSession::noteStatus);
     QObject::connect(worker, &UpdaterThread::finished, &session, &RunSession::finish);

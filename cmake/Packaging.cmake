@@ -18,6 +18,12 @@ endforeach()
 # library directory would not do here.
 install(FILES ${ZARN_PACKAGING_DIR}/60-zarn.rules DESTINATION lib/udev/rules.d COMPONENT utility)
 
+# Where a site puts the certificates it trusts for update files, and where a
+# release ships its own: created empty, read by the utility at these fixed
+# places whatever the install prefix (updater/provenance.cpp).
+install(DIRECTORY DESTINATION /etc/zarn-update-utility/trusted COMPONENT utility)
+install(DIRECTORY DESTINATION /usr/share/zarn-update-utility/trusted COMPONENT utility)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zarn-update-utility)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -29,7 +35,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "The ZARN Update Utility shows the versions installed on a ZARN system,\n"
        "lists the images of an update file (.zarnru) and writes them to the\n"
        "flash memory through the ZARN kernel driver, reading every image back\n"
-       "and repairing what differs.\n"
+       "and repairing what differs. Update files signed by a certificate the\n"
+       "site trusts, or carrying a checksum, are verified before the flash is\n"
+       "touched.\n"
        ".\n"
        "The package gives the group zarn read-write access to the driver's\n"
        "device nodes: operators in that group run the utility without root.")
@@ -49,7 +57,7 @@ if(ZARN_DPKG_SHLIBDEPS)
 else()
   # Without dpkg-dev the library packages are named by hand, without versions.
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-         ", libc6, libstdc++6, libqt5core5a, libqt5dbus5, libqt5gui5 | libqt5gui5-gles, libqt5widgets5")
+         ", libc6, libstdc++6, libqt5core5a, libqt5dbus5, libqt5gui5 | libqt5gui5-gles, libqt5widgets5, libssl3")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZARN_PACKAGING_DIR}/debian/postinst ${ZARN_PACKAGING_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

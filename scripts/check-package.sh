@@ -37,6 +37,8 @@ done
 cli=/usr/bin/zarn-update
 cli_manual=/usr/share/man/man1/zarn-update.1.gz
 installed_files=("$program" "$cli" "$cli_manual" "$desktop" "$rules" "${icons[@]}")
+# Created empty: the site's trusted certificates, and those a release ships.
+trusted_dirs=(/etc/$package/trusted /usr/share/$package/trusted)
 
 # dpkg-shlibdeps (dpkg-dev) works out the library dependencies.
 scripts/install-deps.sh dpkg-dev desktop-file-utils
@@ -65,12 +67,16 @@ depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 # One package name a line, versions dropped.
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g')
-for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5; do
+for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libssl3; do
   grep -qxF "$library" <<<"$depends_names" && pass "depends on $library" || fail "no dependency on $library"
 done
 contents=$(dpkg-deb --contents "$deb")
 for file in "${installed_files[@]}"; do
   grep -q " \.$file\$" <<<"$contents" && pass "package holds $file" || fail "package lacks $file"
+done
+for dir in "${trusted_dirs[@]}"; do
+  grep -q " \.$dir/\$" <<<"$contents" && pass "package holds $dir/" || fail "package lacks $dir/"
+  if grep -q " \.$dir/." <<<"$contents"; then fail "package puts files in $dir/"; fi
 done
 if grep -Eq 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents"; then
   fail "package holds development files:"
@@ -89,6 +95,9 @@ for file in "${installed_files[@]}"; do
   [ -f "$file" ] && pass "installed $file" || fail "missing $file"
 done
 [ -x "$program" ] || fail "$program is not executable"
+for dir in "${trusted_dirs[@]}"; do
+  [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] && pass "installed $dir, empty" || fail "no empty $dir"
+done
 desktop-file-validate "$desktop" && pass "desktop entry is valid" || fail "desktop-file-validate rejects $desktop"
 grep -qx "Name=ZARN Update Utility" "$desktop" || fail "desktop entry has another name"
 grep -qx "Exec=$package" "$desktop" || fail "desktop entry does not start $package"
@@ -116,7 +125,7 @@ cli_status=0
   fail "zarn-update versions without the driver exited $cli_status"
 
 apt_get purge "$package"
-for file in "${installed_files[@]}"; do
+for file in "${installed_files[@]}" "${trusted_dirs[@]}"; do
   [ ! -e "$file" ] && pass "removed $file" || fail "$file is still there after purge"
 done
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev qtbase5-dev-tools
+  libssl-dev openssl
   fonts-dejavu-core
   "$@"
 )

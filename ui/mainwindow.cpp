@@ -5,6 +5,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imageinfodialog.h"
+#include "provenance.h"
 #include "reportpacer.h"
 #include "runguard.h"
 #include "runhistory.h"
@@ -23,6 +24,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
@@ -183,20 +185,31 @@ void MainWindow::startUpdateButton_released()
         imageInfoDialog->hide();
     // The bytes listed now are the bytes the run writes, whatever becomes of
     // the file on disk once the operator has seen them. A file the run would
-    // refuse is refused now, with the run's own words, before it is listed.
+    // refuse, damaged or of no origin this computer trusts, is refused now,
+    // with the run's own words, before it is listed.
     const auto snapshot = UpdateSnapshot::capture(filename);
     QList<UpdaterThread::imgHeader> images;
     QFile checked;
-    const QString refusal = snapshot->refusal(&images, checked);
+    QString refusal = snapshot->refusal(&images, checked);
+    provenance::Verdict origin;
+    if (refusal.isEmpty()) {
+        origin = provenance::check(*snapshot);
+        refusal = origin.refusal;
+    }
     if (!refusal.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, tr("Update file refused"), refusal, QMessageBox::Ok, this);
+        // The reason may quote a certificate's name, which is not the utility's to format.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
         return;
     }
+    // Seen beside the confirmation, so the operator knows whose file is listed.
+    statusBar()->showMessage(origin.origin);
     confirmedupdates::pin(snapshot);
     imageInfoDialog->setFilename(filename);
     if (imageInfoDialog->exec() != QDialog::Accepted) {
         confirmedupdates::unpin(filename);
+        statusBar()->clearMessage();
         return;
     }
 

@@ -3,6 +3,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
+#include "provenance.h"
 #include "reportpacer.h"
 #include "runhistory.h"
 #include "runphases.h"
@@ -267,13 +268,22 @@ bool ImageVerifier::repairPage(u_int32_t w)
 
 } // namespace
 
-UpdaterThread::UpdaterThread(QObject *parent) : QObject(parent), imageWeight(0), completedWeight(0) {}
+UpdaterThread::UpdaterThread(QObject *parent)
+    : QObject(parent), trustedDirectories(provenance::defaultTrustedDirectories()), imageWeight(0),
+      completedWeight(0)
+{
+}
 
 UpdaterThread::~UpdaterThread() = default;
 
 void UpdaterThread::setFilename(QString filename)
 {
     this->filename = filename;
+}
+
+void UpdaterThread::setTrustedDirectories(QStringList directories)
+{
+    trustedDirectories = std::move(directories);
 }
 
 int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list)

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <sys/types.h>
 
 class ReportPacer;
@@ -28,6 +29,9 @@ public:
     ~UpdaterThread() override;
 
     void setFilename(QString filename);
+    // Where the run looks for the certificates it trusts; the installed
+    // directories unless set before the run.
+    void setTrustedDirectories(QStringList directories);
 
     static int getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list);
 
@@ -58,6 +62,7 @@ private:
     int readBackUpdate(int fd, QFile &file, const QList<imgHeader> &images);
 
     QString filename;
+    QStringList trustedDirectories;
     float imageWeight;
     float completedWeight;
     std::shared_ptr<ReportPacer> pacer;

@@ -1,6 +1,7 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
+#include "provenance.h"
 #include "runhistory.h"
 #include "runphases.h"
 #include "statuslines.h"
@@ -118,6 +119,13 @@ void UpdaterThread::runUpdate()
         if (!file.isOpen())
             qDebug() << "Failed opening file: " << filename;
         emit updateStatusText(refusal);
+        return;
+    }
+    // Judged again here, not taken from the window: a run started without the
+    // window, or a signature changed since the confirmation, must not reach the flash.
+    const provenance::Verdict origin = provenance::check(*snapshot, trustedDirectories);
+    if (!origin.accepted()) {
+        emit updateStatusText(origin.refusal);
         return;
     }
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class UpdateSnapshot;
+
+// Where an update file comes from. The format itself holds nothing that
+// vouches for the bytes (no checksum, not even the length of the last image),
+// so a file reaches the flash on the word of what lies beside it: a detached
+// CMS signature "<file>.p7s" (DER or PEM) checked against the certificates a
+// site trusts, and a checksum "<file>.sha256" as sha256sum writes it. Both are
+// checked over the snapshot's bytes, never the file on disk, so that what was
+// judged is what is flashed. Nothing here goes to the network.
+namespace provenance {
+
+// The site's own certificates, then those shipped with the utility.
+QStringList defaultTrustedDirectories();
+
+struct Verdict
+{
+    // Empty when the file may go ahead; otherwise the operator's line that
+    // refuses it, naming the file.
+    QString refusal;
+    // For an accepted file, what the operator is told of its origin:
+    // "Signed by <name>", "Checksum verified" or "Not signed".
+    QString origin;
+    // The signer's name for a signed file; empty otherwise.
+    QString signer;
+
+    bool accepted() const { return refusal.isEmpty(); }
+};
+
+// The trusted certificates are the PEM files (*.pem, *.crt) in the
+// directories; each may hold several, and any of them may anchor a chain.
+// Once any is installed, only a file signed by a certificate that one of them
+// vouches for, valid today and marked for code signing, is accepted; with
+// none, an unsigned file is accepted as it always was. A signature or checksum
+// that is present but does not verify refuses the file whatever the rest says.
+// A directory that does not exist holds no certificate; one that cannot be
+// read, or a certificate file that cannot be, refuses every file: a site that
+// installed a certificate must not find its files taken unsigned.
+Verdict check(const UpdateSnapshot &snapshot,
+              const QStringList &trustedDirectories = defaultTrustedDirectories());
+
+} // namespace provenance
