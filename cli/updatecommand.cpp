@@ -191,11 +191,13 @@ int update(const QString &path, bool yes, CliOutput &out)
     QObject::connect(worker, &UpdaterThread::updateTotalProgress, &session,
                      [&view](int value) { view.progress(view.current, value); });
     QObject::connect(worker, &UpdaterThread::finished, &session, [&session] {
-        session.announceEnd();
-        // After the signal guard, which quits first when a signal came during the run.
+        // Queued before the signal guard hears of the end: the exit status
+        // the guard then sets, when a signal came during the run, is the one
+        // the event loop returns.
         QMetaObject::invokeMethod(
             &session, [&session] { QCoreApplication::exit(statusOfRun(session.lastLine())); },
             Qt::QueuedConnection);
+        session.announceEnd();
     });
 
     session.start();
