@@ -26,7 +26,9 @@ const char usageText[] =
     "  versions              the versions installed on the ZARN system\n"
     "  info FILE             the images of an update file\n"
     "  check FILE            check an update file as an update would, without the device\n"
-    "  update FILE [--yes]   update the flash from FILE (asks first on a terminal)\n"
+    "  update FILE [--yes] [--only-changed]\n"
+    "                        update the flash from FILE (asks first on a terminal); --only-changed\n"
+    "                        writes only the pages that do not hold FILE's bytes already\n"
     "  verify FILE           compare the flash with FILE's images, without writing\n"
     "  backup FILE OUT       save what the flash holds where FILE's images go, as an update file\n"
     "  history               the updates made on this system\n"
@@ -151,7 +153,10 @@ int history(CliOutput &out)
                        {"signer", entry.signer},
                        {"images", images},
                        {"result", entry.interrupted() ? QStringLiteral("interrupted") : entry.result},
-                       {"lastLine", entry.lastLine}});
+                       {"lastLine", entry.lastLine},
+                       {"pagesSkipped", entry.pagesSkipped},
+                       {"pagesWritten", entry.pagesWritten},
+                       {"pagesProgrammed", entry.pagesProgrammed}});
             continue;
         }
         out.line(QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")
@@ -214,6 +219,7 @@ int run(const QStringList &arguments)
     QStringList words = arguments;
     const bool json = words.removeAll(QStringLiteral("--json")) > 0;
     const bool yes = words.removeAll(QStringLiteral("--yes")) > 0;
+    const bool onlyChanged = words.removeAll(QStringLiteral("--only-changed")) > 0;
     CliOutput out(json);
     if (words.isEmpty())
         return usage(out, QString());
@@ -248,7 +254,7 @@ int run(const QStringList &arguments)
         return checked.status;
     }
     if (command == QLatin1String("update") && expect(1))
-        return update(words.at(0), yes, out);
+        return update(words.at(0), yes, onlyChanged, out);
     if (command == QLatin1String("verify") && expect(1))
         return verify(words.at(0), out);
     if (command == QLatin1String("backup") && expect(2))

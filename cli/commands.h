@@ -31,6 +31,6 @@ CheckedFile checkFile(const QString &path, CliOutput &out);
 
 void printImages(const QList<ImageHeader> &images, CliOutput &out);
 
-int update(const QString &path, bool yes, CliOutput &out);
+int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out);
 
 } // namespace commands

@@ -1,3 +1,4 @@
+#include "changedpages.h"
 #include "cliout.h"
 #include "commands.h"
 #include "exitcodes.h"
@@ -16,6 +17,7 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QPointer>
 #include <QTextStream>
 #include <QThread>
@@ -86,6 +88,8 @@ struct RunView
             phase = QStringLiteral("writing");
         } else if (line == QLatin1String("Verifying Flash memory...")) {
             phase = QStringLiteral("verifying");
+        } else if (line == QLatin1String("Comparing Flash memory with the update...")) {
+            phase = QStringLiteral("comparing");
         } else if (line == QLatin1String("Reading back the whole update...")) {
             phase = QStringLiteral("final check");
         }
@@ -136,7 +140,7 @@ struct RunView
 
 } // namespace
 
-int update(const QString &path, bool yes, CliOutput &out)
+int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
 {
     const flashlock::Attempt lock = flashlock::probe();
     if (lock.state == flashlock::Attempt::Busy) {
@@ -176,6 +180,12 @@ int update(const QString &path, bool yes, CliOutput &out)
     worker->setFilename(path);
     auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));
     recorder->setSigner(checked.origin.signer);
+    std::shared_ptr<changedpages::Counts> counts;
+    if (onlyChanged) {
+        counts = std::make_shared<changedpages::Counts>();
+        worker->setOnlyChanged(counts);
+        recorder->setChangeCounts(counts);
+    }
     worker->setRunRecorder(recorder);
     worker->moveToThread(thread);
     QObject::connect(worker, &UpdaterThread::updateStatusText, &session, &RunSession::noteStatus);
@@ -213,19 +223,33 @@ int update(const QString &path, bool yes, CliOutput &out)
 
     const QString lastLine = session.lastLine();
     if (out.mode() == CliOutput::Mode::Json) {
-        out.event({{"event", "result"},
-                   {"result", session.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed")},
-                   {"exitCode", status},
-                   {"lastLine", lastLine}});
+        QJsonObject result{
+            {"event", "result"},
+            {"result", session.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed")},
+            {"exitCode", status},
+            {"lastLine", lastLine}};
+        if (counts) {
+            result.insert(QStringLiteral("pages"), int(counts->pages));
+            result.insert(QStringLiteral("pagesSkipped"), int(counts->skipped));
+            result.insert(QStringLiteral("pagesWritten"), counts->rewritten + counts->programmed);
+            result.insert(QStringLiteral("pagesProgrammed"), int(counts->programmed));
+        }
+        out.event(result);
     } else {
+        if (counts)
+            out.line(QStringLiteral("Pages: %1 skipped, %2 written (%3 without erasing), of %4")
+                         .arg(counts->skipped)
+                         .arg(counts->rewritten + counts->programmed)
+                         .arg(counts->programmed)
+                         .arg(counts->pages));
         out.endProgress();
         // Plain output has had the line already.
-        if (session.succeeded() && out.mode() == CliOutput::Mode::Terminal)
-            out.line(lastLine);
-        else
+        if (!session.succeeded())
             out.error(
                 QStringLiteral("the update failed: ") + lastLine +
                 QStringLiteral(". The ZARN system may not start: run the update again before restarting."));
+        else if (out.mode() == CliOutput::Mode::Terminal)
+            out.line(lastLine);
     }
     return status;
 }

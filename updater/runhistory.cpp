@@ -1,5 +1,6 @@
 #include "runhistory.h"
 
+#include "changedpages.h"
 #include "imageheader.h"
 #include "runtexts.h"
 #include "updaterthread.h"
@@ -48,7 +49,10 @@ QJsonObject toJson(const HistoryEntry &entry)
                        {"signer", entry.signer},
                        {"images", images},
                        {"result", entry.result},
-                       {"lastLine", entry.lastLine}};
+                       {"lastLine", entry.lastLine},
+                       {"pagesSkipped", entry.pagesSkipped},
+                       {"pagesWritten", entry.pagesWritten},
+                       {"pagesProgrammed", entry.pagesProgrammed}};
 }
 
 HistoryEntry fromJson(const QJsonObject &object)
@@ -72,6 +76,9 @@ HistoryEntry fromJson(const QJsonObject &object)
     }
     entry.result = object.value("result").toString();
     entry.lastLine = object.value("lastLine").toString();
+    entry.pagesSkipped = object.value("pagesSkipped").toInt(-1);
+    entry.pagesWritten = object.value("pagesWritten").toInt(-1);
+    entry.pagesProgrammed = object.value("pagesProgrammed").toInt(-1);
     return entry;
 }
 
@@ -222,12 +229,13 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(UpdaterThread *worker
         qWarning() << "The run history cannot be written:" << error;
         return nullptr;
     }
-    return std::unique_ptr<Recording>(new Recording(history, entry, worker));
+    return std::unique_ptr<Recording>(new Recording(history, entry, worker, changes));
 }
 
-RunRecorder::Recording::Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker)
-    : history(std::move(history)), entry(std::move(entry)), lineWatch(new QObject),
-      startedMs(QDateTime::currentMSecsSinceEpoch())
+RunRecorder::Recording::Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker,
+                                  std::shared_ptr<const changedpages::Counts> changes)
+    : history(std::move(history)), changes(std::move(changes)), entry(std::move(entry)),
+      lineWatch(new QObject), startedMs(QDateTime::currentMSecsSinceEpoch())
 {
     // On the run's own thread, as each line is sent.
     QObject::connect(
@@ -239,6 +247,11 @@ RunRecorder::Recording::~Recording()
 {
     delete lineWatch;
     entry.durationMs = QDateTime::currentMSecsSinceEpoch() - startedMs;
+    if (changes) {
+        entry.pagesSkipped = changes->skipped;
+        entry.pagesWritten = changes->rewritten + changes->programmed;
+        entry.pagesProgrammed = changes->programmed;
+    }
     entry.result = entry.lastLine == QLatin1String(updateDoneText) ? QStringLiteral("succeeded")
                                                                    : QStringLiteral("failed");
     QString error;

@@ -31,6 +31,10 @@ struct HistoryEntry
     QList<Image> images;
     QString result; // "started", "succeeded" or "failed"
     QString lastLine;
+    // An update of the changed pages only: how its pages went; -1 for a full update.
+    int pagesSkipped = -1;
+    int pagesWritten = -1;
+    int pagesProgrammed = -1;
 
     bool interrupted() const;
 };
@@ -69,6 +73,9 @@ private:
 };
 
 class QObject;
+namespace changedpages {
+struct Counts;
+}
 class UpdaterThread;
 class UpdateSnapshot;
 struct ImageHeader;
@@ -84,6 +91,8 @@ public:
 
     // Set before the run starts: who signed the confirmed file, if anyone.
     void setSigner(const QString &signer) { currentSigner = signer; }
+    // Set when the run writes the changed pages only: their counts go in the entry.
+    void setChangeCounts(std::shared_ptr<const changedpages::Counts> counts) { changes = std::move(counts); }
 
     // An entry under way; completing it is its destruction.
     class Recording
@@ -95,9 +104,11 @@ public:
 
     private:
         friend class RunRecorder;
-        Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker);
+        Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker,
+                  std::shared_ptr<const changedpages::Counts> changes);
 
         RunHistory history;
+        std::shared_ptr<const changedpages::Counts> changes;
         HistoryEntry entry;
         QObject *lineWatch;
         qint64 startedMs;
@@ -111,4 +122,5 @@ private:
     RunHistory history;
     QString program;
     QString currentSigner;
+    std::shared_ptr<const changedpages::Counts> changes;
 };

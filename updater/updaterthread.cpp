@@ -309,6 +309,11 @@ void UpdaterThread::setRunRecorder(std::shared_ptr<RunRecorder> recorder)
     this->recorder = std::move(recorder);
 }
 
+void UpdaterThread::setOnlyChanged(std::shared_ptr<changedpages::Counts> counts)
+{
+    changes = std::move(counts);
+}
+
 void UpdaterThread::reportProgress(int phase, float fraction)
 {
     if (pacer)

@@ -11,6 +11,9 @@
 #include <QStringList>
 #include <sys/types.h>
 
+namespace changedpages {
+struct Counts;
+}
 class ReportPacer;
 class RunRecorder;
 
@@ -47,6 +50,9 @@ public:
     void setReportPacer(std::shared_ptr<ReportPacer> pacer);
     // Likewise: the history this run is written to. Without one, none is kept.
     void setRunRecorder(std::shared_ptr<RunRecorder> recorder);
+    // Likewise: write only the pages that do not hold the update already,
+    // counting them in counts. The window always makes the full update.
+    void setOnlyChanged(std::shared_ptr<changedpages::Counts> counts);
 
 signals:
     void finished();
@@ -67,4 +73,5 @@ private:
     float completedWeight;
     std::shared_ptr<ReportPacer> pacer;
     std::shared_ptr<RunRecorder> recorder;
+    std::shared_ptr<changedpages::Counts> changes;
 };

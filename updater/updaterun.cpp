@@ -1,3 +1,4 @@
+#include "changedpages.h"
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
@@ -163,19 +164,28 @@ void UpdaterThread::runUpdate()
     // A refusal is already reported; the erase or the verification then fails and ends the run.
     unlockFlash(device.fd);
 
+    changedpages::Plan plan;
+    if (changes && !changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes))
+        return;
+
     completedWeight = 0;
     for (int i = 0; i < images.size(); ++i) {
         const imgHeader &image = images.at(i);
         imageWeight = shares.at(i);
-        emit updateStatusText(QStringLiteral("Started erasing Flash memory..."));
-        // Two erase passes per image are part of the established procedure.
-        if (eraseFlash(device.fd, image.address, image.size) < 0)
-            return;
-        if (eraseFlash(device.fd, image.address, image.size) < 0)
-            return;
-        emit updateStatusText(QStringLiteral("Started writing to Flash memory..."));
-        if (writeToFlash(device.fd, file, image.offset, image.address, image.size) < 0)
-            return;
+        if (changes) {
+            if (!changedpages::write(*this, filename, device.fd, file, image, plan.at(size_t(i))))
+                return;
+        } else {
+            emit updateStatusText(QStringLiteral("Started erasing Flash memory..."));
+            // Two erase passes per image are part of the established procedure.
+            if (eraseFlash(device.fd, image.address, image.size) < 0)
+                return;
+            if (eraseFlash(device.fd, image.address, image.size) < 0)
+                return;
+            emit updateStatusText(QStringLiteral("Started writing to Flash memory..."));
+            if (writeToFlash(device.fd, file, image.offset, image.address, image.size) < 0)
+                return;
+        }
         emit updateStatusText(QStringLiteral("Verifying Flash memory..."));
         if (verifyAndRepair(device.fd, file, image.offset, image.address, image.size) < 0)
             return;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "imageheader.h"
+
+#include <atomic>
+#include <QList>
+#include <QString>
+#include <vector>
+
+class QFile;
+class UpdaterThread;
+
+// An update that touches only the pages of the flash that do not already hold
+// the confirmed bytes: first every image's range is read back and compared
+// page by page, then only differing pages are written, each erased twice
+// first unless programming alone can reach its bytes (a write only clears
+// bits, so a page whose flash holds a 1 wherever the file wants one needs no
+// erase). Verification and the final read-back follow as in a full update.
+namespace changedpages {
+
+// How the pages went, for the caller's report and the run history.
+struct Counts
+{
+    std::atomic<int> pages{0};
+    std::atomic<int> skipped{0};    // already held the update: not touched
+    std::atomic<int> rewritten{0};  // erased twice and written
+    std::atomic<int> programmed{0}; // written without an erase
+};
+
+enum class Action : unsigned char { Skip, Program, EraseAndWrite };
+
+// One action per page of each image, pages counted from the image's own address.
+using Plan = std::vector<std::vector<Action>>;
+
+// Reads every image's range and decides; false after a failure it has reported
+// through the worker.
+bool plan(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
+          const QList<ImageHeader> &images, Plan *result, Counts &counts);
+
+// Carries out one image's part of the plan; false after a reported failure.
+bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, const ImageHeader &image,
+           const std::vector<Action> &pages);
+
+} // namespace changedpages
