@@ -3,6 +3,7 @@
 #include "benchclock.h"
 #include "benchformat.h"
 #include "benchtable.h"
+#include "updatefilebuilder.h"
 
 #include <QFile>
 #include <QProcess>
@@ -13,6 +14,58 @@ namespace bench {
 namespace {
 
 constexpr double targetRatio = 1.02;
+constexpr double unchangedTarget = 0.02;
+constexpr double changedMargin = 0.05;
+constexpr int imagesInFile = 3;
+
+struct CliRun
+{
+    bool ok = false;
+    qint64 wallNs = 0;
+    qint64 busyNs = 0;
+};
+
+// zarn-update in a process of its own, the simulated device preloaded at NOR
+// speed, the flash in flashFile when one is given.
+CliRun runCli(const QStringList &arguments, const QString &workDir, const QString &flashFile = QString())
+{
+    const QString busyFile = workDir + QStringLiteral("/cli-busy");
+    QFile::remove(busyFile);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARN_BENCH_SIMULATOR));
+    environment.insert(QStringLiteral("ZARNSIM_TIMING"), QStringLiteral("nor"));
+    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
+    environment.insert(QStringLiteral("ZARNSIM_BUSY_FILE"), busyFile);
+    if (!flashFile.isEmpty())
+        environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), workDir + QStringLiteral("/state"));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    CliRun run;
+    const qint64 start = nowNs();
+    child.start(QStringLiteral(ZARN_BENCH_CLI), arguments);
+    run.ok = child.waitForFinished(-1) && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    run.wallNs = nowNs() - start;
+    QFile busyText(busyFile);
+    if (run.ok && busyText.open(QIODevice::ReadOnly))
+        run.busyNs = busyText.readAll().trimmed().toLongLong();
+    return run;
+}
+
+QString writeThreeImages(const QString &path, quint32 size, quint32 seedOfSecond)
+{
+    QList<updatefile::Image> images;
+    for (int i = 0; i < imagesInFile; ++i) {
+        updatefile::Image image;
+        image.name = QByteArray("IMG") + char('1' + i);
+        image.address = quint32(i) * 0x1000000;
+        image.data = updatefile::pattern(i == 1 ? seedOfSecond : quint32(i), int(size / imagesInFile));
+        images << image;
+    }
+    return updatefile::writeFile(path, images) ? path : QString();
+}
 
 } // namespace
 
@@ -22,34 +75,55 @@ void commandLineUpdate(const QString &file, quint32 size, const QString &workDir
         QStringLiteral("zarn-update update %1, \"nor\" device: wall time / device busy time")
             .arg(sizeName(size));
     progress(figure);
-    const QString busyFile = workDir + QStringLiteral("/cli-busy");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARN_BENCH_SIMULATOR));
-    environment.insert(QStringLiteral("ZARNSIM_TIMING"), QStringLiteral("nor"));
-    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
-    environment.insert(QStringLiteral("ZARNSIM_BUSY_FILE"), busyFile);
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), workDir + QStringLiteral("/state"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setStandardOutputFile(QProcess::nullDevice());
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const qint64 start = nowNs();
-    child.start(QStringLiteral(ZARN_BENCH_CLI), {QStringLiteral("update"), QStringLiteral("--yes"), file});
-    const bool ran =
-        child.waitForFinished(-1) && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    const qint64 wall = nowNs() - start;
-    QFile busyText(busyFile);
-    const qint64 busy =
-        ran && busyText.open(QIODevice::ReadOnly) ? busyText.readAll().trimmed().toLongLong() : 0;
-    if (busy <= 0) {
+    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--yes"), file}, workDir);
+    if (!run.ok || run.busyNs <= 0) {
         table.add(
             {QStringLiteral("7"), figure, QStringLiteral("run failed"), {}, {}, {}, QStringLiteral("NO")});
         return;
     }
-    const double ratio = double(wall) / double(busy);
-    table.add({QStringLiteral("7"), figure, seconds(wall), seconds(busy) + " busy",
+    const double ratio = double(run.wallNs) / double(run.busyNs);
+    table.add({QStringLiteral("7"), figure, seconds(run.wallNs), seconds(run.busyNs) + " busy",
                QString::number(ratio, 'f', 3), QStringLiteral("<= %1").arg(targetRatio),
                verdict(ratio <= targetRatio)});
+}
+
+void onlyChanged(quint32 size, const QString &workDir, Table &table)
+{
+    progress(QStringLiteral("zarn-update update --only-changed, \"nor\" device"));
+    const QString flashFile = workDir + QStringLiteral("/only-changed-flash.bin");
+    QFile::remove(flashFile);
+    const QString same = writeThreeImages(workDir + QStringLiteral("/three.zarnru"), size, 1);
+    const QString changed = writeThreeImages(workDir + QStringLiteral("/three-changed.zarnru"), size, 99);
+    const QStringList update{QStringLiteral("update"), QStringLiteral("--yes")};
+    const CliRun full = runCli(update + QStringList{same}, workDir, flashFile);
+    const CliRun again =
+        runCli(update + QStringList{QStringLiteral("--only-changed"), same}, workDir, flashFile);
+    const CliRun oneImage =
+        runCli(update + QStringList{QStringLiteral("--only-changed"), changed}, workDir, flashFile);
+    const QString floor = QStringLiteral("%1 full update of the same file").arg(seconds(full.wallNs));
+    if (!full.ok || !again.ok || !oneImage.ok) {
+        table.add({QStringLiteral("8"),
+                   QStringLiteral("--only-changed"),
+                   QStringLiteral("run failed"),
+                   {},
+                   {},
+                   {},
+                   QStringLiteral("NO")});
+        return;
+    }
+    const double againShare = double(again.wallNs) / double(full.wallNs);
+    table.add({QStringLiteral("8"),
+               QStringLiteral("--only-changed, %1 the flash already holds: wall time / full update")
+                   .arg(sizeName(size)),
+               seconds(again.wallNs), floor, QString::number(againShare * 100, 'f', 2) + " %",
+               QStringLiteral("<= %1 %").arg(unchangedTarget * 100), verdict(againShare <= unchangedTarget)});
+    const double oneShare = double(oneImage.wallNs) / double(full.wallNs);
+    const double oneTarget = 1.0 / imagesInFile + changedMargin;
+    table.add({QStringLiteral("8"),
+               QStringLiteral("--only-changed, %1, one image of three changed: wall time / full update")
+                   .arg(sizeName(size)),
+               seconds(oneImage.wallNs), floor, QString::number(oneShare * 100, 'f', 1) + " %",
+               QStringLiteral("<= %1 %").arg(oneTarget * 100, 0, 'f', 1), verdict(oneShare <= oneTarget)});
 }
 
 } // namespace bench

@@ -11,4 +11,8 @@ class Table;
 // the command line in a process of its own, the simulated device preloaded.
 void commandLineUpdate(const QString &file, quint32 size, const QString &workDir, Table &table);
 
+// 8. zarn-update update --only-changed beside the full update of the same
+// file, in one run: the file again, then a file with one image of three changed.
+void onlyChanged(quint32 size, const QString &workDir, Table &table);
+
 } // namespace bench

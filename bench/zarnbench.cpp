@@ -2,7 +2,7 @@
 // each figure beside its floor, measured in the same run. Never fails on a
 // figure: the exit status says only whether the benchmarks could run.
 //
-//   zarn-bench                 all seven parts
+//   zarn-bench                 all eight parts
 //   ZARN_BENCH_QUICK=1         leaves out the slowest cases (8 MiB at NOR speed, about 30 s each)
 //   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --lists-only    only the long image lists
@@ -324,6 +324,7 @@ int main(int argc, char *argv[])
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--cli-only")) {
         Table table;
         bench::commandLineUpdate(writeUpdateFile(workDir, 8 * mib), 8 * mib, workDir.path(), table);
+        bench::onlyChanged(8 * mib, workDir.path(), table);
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }
@@ -371,6 +372,9 @@ int main(int argc, char *argv[])
                        "it); the simulated device is preloaded into every program."));
     table.note(QStringLiteral("7: zarn-update in a process of its own from spawn to exit; busy time as the "
                               "simulated device preloaded into it accounts it."));
+    table.note(
+        QStringLiteral("8: the full update and the two --only-changed ones on one simulated flash kept in a "
+                       "file, one after the other in this run."));
     table.note(QStringLiteral("6: one child process per list: the dialog shown and its first events handled; "
                               "VmHWM after against VmHWM of the idle window before."));
     zarnsim::reset();
@@ -397,8 +401,10 @@ int main(int argc, char *argv[])
     bench::memory({{oneMiB, mib}, {largest, largestImage}}, table);
     startup(table);
     bench::imageLists(workDir, table);
-    if (!quick)
+    if (!quick) {
         bench::commandLineUpdate(eightMiB, 8 * mib, workDir.path(), table);
+        bench::onlyChanged(8 * mib, workDir.path(), table);
+    }
 
     std::printf("## Benchmark results\n\n");
     for (const QString &line : bench::machineDescription())
