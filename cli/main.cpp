@@ -7,6 +7,11 @@
 // looked after from afar. Qt Core and the engine, no window.
 int main(int argc, char *argv[])
 {
+    // The plain event dispatcher wakes the loop once for a batch of the
+    // worker's reports, where the GLib one wakes it for each; the command line
+    // has no dialogs that would want GLib.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     // Diagnostics of the engine stay out of the output, as the window keeps them out of sight.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
