@@ -15,9 +15,10 @@ const int rowsAhead = 8;
 
 } // namespace
 
-LazyRows::LazyRows(QListWidget *list, QObject *parent) : QObject(parent), list(list)
+LazyRows::LazyRows(QListWidget *list, QObject *parent)
+    : QObject(parent), list(list), viewport(list->viewport())
 {
-    list->viewport()->installEventFilter(this);
+    viewport->installEventFilter(this);
     connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &LazyRows::buildVisible);
 }
 
@@ -33,7 +34,9 @@ void LazyRows::reset(Factory rowFactory)
 
 bool LazyRows::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == list->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    // Compared with the pointer kept: while the list is being destroyed its
+    // viewport still sends events, and the list can no longer be asked.
+    if (watched == viewport && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         buildVisible();
     return QObject::eventFilter(watched, event);
 }

@@ -29,6 +29,7 @@ private:
     void buildVisible();
 
     QListWidget *list;
+    QWidget *viewport;
     Factory factory;
     int built = 0; // rows 0 to built - 1 have their widget
 };
