@@ -1,7 +1,7 @@
 // Where an update file comes from: what the check says, and whether the run then flashes it.
 // The certificates are made afresh by the openssl command; no key outlives the test.
 
-#include "enginetestkit.h"
+#include "runkit.h"
 #include "provenance.h"
 #include "updatesnapshot.h"
 
@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using namespace enginetest;
+using namespace runkit;
 
 namespace {
 
@@ -164,9 +164,10 @@ void TestProvenance::verdictAndRun()
     UpdaterThread worker;
     worker.setFilename(path);
     worker.setTrustedDirectories(trusted);
-    Recorder recorder(&worker);
+    RunWatcher watcher;
+    watcher.watch(&worker);
     worker.process(); // a refusal of the file's own would end the run with another line
-    QCOMPARE(statusLines(recorder.events).last(), accepted ? QString::fromLatin1(updateDoneText) : refusal);
+    QCOMPARE(watcher.run().lines().last(), accepted ? QString::fromLatin1(updateDoneText) : refusal);
     if (!accepted)
         QVERIFY(zarnsim::record().empty());
     for (const updatefile::Image &image : images)

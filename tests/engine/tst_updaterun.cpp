@@ -1,27 +1,36 @@
-#include "enginetestkit.h"
-#include "testsupport.h"
-#include "updaterthread.h"
+// The engine on the test's thread against the simulated device: the update
+// file's headers, the check made before the flash is touched, whole runs.
+
+#include "runkit.h"
+#include "updatefilereader.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <QFile>
-#include <QTemporaryDir>
+#include <cstring>
+#include <QDir>
 #include <QtTest>
+#include <sys/stat.h>
 
-using namespace enginetest;
+using namespace runkit;
+using Header = UpdaterThread::imgHeader;
+using zarnsim::Op;
 
 namespace {
 
-const QString initLine = QStringLiteral("Updater initialization...");
 const QString startErase = QStringLiteral("Started erasing Flash memory...");
 const QString startWrite = QStringLiteral("Started writing to Flash memory...");
 const QString startVerify = QStringLiteral("Verifying Flash memory...");
 const QString content = QStringLiteral("Verifying Flash memory content.");
-const QString done = QStringLiteral("Done updating. It is now safe to restart the computer.");
 const QString finalCheck = QStringLiteral("Reading back the whole update...");
+const QString dash = QStringLiteral("-----------------------------------");
 
-enum FileKind { Valid, Missing, Empty, Truncated, Oversized, Wrapping, Overlapping };
-enum DeviceFault { EraseFault, StuckFault, UnlockFault };
+// One read-back pass of an image: a line per whole 1 KiB block, then the comparison.
+QStringList pass(quint32 address, quint32 size)
+{
+    QStringList lines;
+    for (quint32 k = 0; k < size / 1024; ++k)
+        lines << "Reading from Flash memory at 0x" + QString::number(address + k * 1024, 16);
+    return lines << content;
+}
 
 } // namespace
 
@@ -30,303 +39,246 @@ class TestUpdateRun : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init() { zarnsim::reset(); }
+    void check_data();
+    void check();
     void refused_data();
     void refused();
     void smallRun();
-    void progress_data();
-    void progress();
-    void pageRepairRestartsReadBack();
-    void failures_data();
-    void failures();
+    void repairs_data();
+    void repairs();
     void deviceResults_data();
     void deviceResults();
 
 private:
-    QString makeFile(FileKind kind);
-    // Runs a whole update of path on this thread and returns all it reported.
-    QStringList run(const QString &path);
+    QString write(const QList<updatefile::Image> &images)
+    {
+        // Blanks and characters outside ASCII reach the file as they are.
+        const QString path =
+            dir.filePath(QStringLiteral("my  Pr\u00FCfung \u2013 \u66F4\u65B0 \u2713.zarnru"));
+        return updatefile::writeFile(path, images) ? path : QString();
+    }
+    // A whole update of path; onLine sees each status line as it is sent.
+    RunRecord run(const QString &path, std::function<void(const QString &)> onLine = {})
+    {
+        RunWatcher watcher;
+        watcher.onStatusLine = std::move(onLine);
+        UpdaterThread worker;
+        worker.setFilename(path);
+        watcher.watch(&worker);
+        worker.process();
+        return watcher.run();
+    }
 
     QTemporaryDir dir;
 };
 
-void TestUpdateRun::init()
+void TestUpdateRun::check_data()
 {
-    zarnsim::reset();
+    QTest::addColumn<QList<uint>>("addresses");
+    QTest::addColumn<QList<uint>>("sizes");
+    QTest::addColumn<int>("chain");
+    QTest::addColumn<qint64>("fileSize");
+    QTest::addColumn<QString>("message"); // after "Error in f.zarnru: "
+
+    const auto row = [](const char *name, QList<uint> addresses, QList<uint> sizes, const char *message,
+                        int chain = 0, qint64 fileSize = 0x1000) {
+        QTest::newRow(name) << addresses << sizes << chain << fileSize << QString::fromLatin1(message);
+    };
+    row("32 MiB image", {0}, {0x2000000}, "");
+    row("above 32 MiB", {0}, {0x2000001}, "image 1 (BOOT) is larger than 32 MiB, size 0x2000001");
+    row("ends at the last address", {0xFFFFF000}, {0x1000}, "");
+    row("runs past the last address", {0xFFFFF000}, {0x1001},
+        "image 1 (BOOT) at 0xfffff000 runs past the last flash address 0xffffffff");
+    row("next header inside this one", {0, 0x100000}, {0x10, 0x100},
+        "image 1 (BOOT) is shorter than its header, size 0x10");
+    row("same address twice", {0x40000, 0x40000}, {0x120, 0x120},
+        "image 2 (FS) at 0x40000 would erase image 1 (BOOT) at 0x40000");
+    row("an empty image still erases a page", {0x20000, 0x10000}, {0x1020, 0x20},
+        "image 2 (FS) at 0x10000 would erase image 1 (BOOT) at 0x20000");
+    row("later image inside an earlier one's last page", {0, 0x10000}, {0x8020, 0x1020}, "");
+    row("packed back to back", {0, 0x1000, 0x2000}, {0x1020, 0x1020, 0x1020}, "");
+    row("no image", {}, {}, "no image found");
+    row("chain cut short", {0}, {0x84}, "image header cut short at 0x84", -2);
+    row("4 GiB file", {0}, {0x100}, "the file is 4 GiB or larger", 0, qint64(1) << 32);
 }
 
-QString TestUpdateRun::makeFile(FileKind kind)
+void TestUpdateRun::check()
 {
-    const QString path = dir.filePath(QStringLiteral("run.zarnru"));
-    QFile::remove(path);
-    QByteArray bytes;
-    switch (kind) {
-    case Valid:
-        return writeUpdateFile(dir, {image("APP", 0x40000, updatefile::pattern(1, 1000))});
-    case Missing:
-        return path;
-    case Empty:
-        break;
-    case Truncated:
-        bytes = updatefile::build({image("A", 0, QByteArray(100, 'a')), image("B", 0x100000, {})}).left(140);
-        break;
-    case Oversized: {
-        // Sparse: the image data is a hole of zeros past the header.
-        const QString written = writeUpdateFile(dir, {image("BIG", 0, {})});
-        QFile::resize(written, 0x2000001);
-        return written;
+    QFETCH(QList<uint>, addresses);
+    QFETCH(QList<uint>, sizes);
+    QFETCH(int, chain);
+    QFETCH(qint64, fileSize);
+    QFETCH(QString, message);
+    QList<Header> list;
+    for (int i = 0; i < addresses.size(); ++i) {
+        list << Header{0, addresses.at(i), 0, sizes.at(i), 0, {}};
+        std::memcpy(list.last().name, i ? "FS\0\0" : "BOOT", 4);
     }
-    case Wrapping:
-        bytes = updatefile::build(
-            {image("A", 0, QByteArray(10, 'a')), image("WRAP", 0xFFFFFF00, QByteArray(0xE1, 'w'))});
-        break;
-    case Overlapping:
-        // The second image's page from 0x10000 reaches the first image's data.
-        bytes = updatefile::build(
-            {image("CFG", 0x20000, QByteArray(64, 'c')), image("BOOT", 0x10000, QByteArray(64, 'b'))});
-        break;
-    }
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-        return QString();
-    return path;
-}
-
-QStringList TestUpdateRun::run(const QString &path)
-{
-    UpdaterThread worker;
-    worker.setFilename(path);
-    Recorder recorder(&worker);
-    worker.process();
-    return recorder.events;
+    const updatefilereader::Finding finding = updatefilereader::check(list, chain, fileSize);
+    QCOMPARE(finding.fault == updatefilereader::Fault::None, message.isEmpty());
+    QCOMPARE(updatefilereader::describe(finding, QStringLiteral("f.zarnru"), list),
+             message.isEmpty() ? message : "Error in f.zarnru: " + message);
 }
 
 void TestUpdateRun::refused_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<bool>("deviceMissing");
-    QTest::addColumn<QString>("line");
-
-    QTest::newRow("missing device") << int(Valid) << true << QStringLiteral("Error opening /dev/zarn_flash");
-    QTest::newRow("unreadable file") << int(Missing) << false << QStringLiteral("Error opening %1");
-    QTest::newRow("empty file") << int(Empty) << false << QStringLiteral("Error in %1: no image found");
-    QTest::newRow("truncated file") << int(Truncated) << false
-                                    << QStringLiteral("Error in %1: image header cut short at 0x84");
-    QTest::newRow("oversized image") << int(Oversized) << false
-                                     << QStringLiteral("Error in %1: image 1 (BIG) is larger than 32 MiB, "
-                                                       "size 0x2000001");
-    QTest::newRow("wrapping image") << int(Wrapping) << false
-                                    << QStringLiteral(
-                                           "Error in %1: image 2 (WRAP) at 0xffffff00 runs past the "
-                                           "last flash address 0xffffffff");
-    QTest::newRow("image erasing an earlier one")
-        << int(Overlapping) << false
-        << QStringLiteral("Error in %1: image 2 (BOOT) at 0x10000 would erase image 1 (CFG) at 0x20000");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("FIFO without a writer") << "fifo.zarnru";
+    QTest::newRow("link to /dev/zero") << "zero.zarnru";
 }
 
-// Whatever is wrong, the run says so in one line and the flash is never touched.
+// Only a regular file is read: anything else named like an update file is
+// refused in one line, and the flash is never touched.
 void TestUpdateRun::refused()
 {
-    QFETCH(int, kind);
-    QFETCH(bool, deviceMissing);
-    QFETCH(QString, line);
-    const QString path = makeFile(FileKind(kind));
-    QVERIFY(!path.isEmpty());
-    if (deviceMissing)
-        zarnsim::setNodeError(zarnsim::Node::Flash, ENOENT);
-    if (line.contains(QLatin1String("%1")))
-        line = line.arg(path);
+    QFETCH(QString, name);
+    const QString path = dir.filePath(name);
+    QVERIFY(name != "fifo.zarnru" || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    QVERIFY(name != "zero.zarnru" || QFile::link(QStringLiteral("/dev/zero"), path));
 
-    QCOMPARE(run(path), QStringList({"S:" + initLine, "C:0", "T:0", "S:" + line, "finished"}));
-    const std::vector<zarnsim::Call> calls = zarnsim::record();
-    if (deviceMissing) {
-        QCOMPARE(int(calls.size()), 1);
-        QVERIFY(calls.front().op == zarnsim::Op::Open && calls.front().result < 0);
-    } else {
-        QVERIFY(calls.empty());
-    }
+    std::future<bool> rescued = freeFifoLater(path);
+    const QStringList events = run(path).events;
+    QVERIFY2(!rescued.get(), "the run sat in open() until a writer came");
+    QCOMPARE(events, QStringList({"S:" + initLine, "C:0", "T:0", "S:Error opening " + path, "finished"}));
+    QVERIFY(zarnsim::record().empty());
 }
 
+// Two images, the second a block of exactly 1 KiB: every line and report, the
+// device's record and the flash.
 void TestUpdateRun::smallRun()
 {
-    const QByteArray data = updatefile::pattern(1, 1000);
-    const QString path = makeFile(Valid);
+    const QByteArray one = updatefile::pattern(1, 2500);
+    const QByteArray two = updatefile::pattern(2, 1024 - 32);
     testsupport::MessageLog log;
+    const RunRecord record = run(write({image("APP", 0x40000, one), image("DATA", 0x80000, two)}));
 
-    const QStringList events = run(path);
-    QCOMPARE(statusLines(events),
-             QStringList({initLine, startErase, "Erasing page at 0x40000", "Erasing page at 0x40000",
-                          startWrite, "Writing to Flash memory at 0x40000", startVerify,
-                          "Reading from Flash memory at 0x40000", content, finalCheck, done}));
-    QCOMPARE(events.mid(events.size() - 4), QStringList({"S:" + done, "C:100", "T:100", "finished"}));
-    // The current bar runs from 0 to 100 once per erase pass.
-    const int eraseStart = int(events.indexOf("S:" + startErase));
-    const QStringList erasing = events.mid(eraseStart, events.indexOf("S:" + startWrite) - eraseStart);
-    QCOMPARE(progressOf(erasing, "C:"), QStringList({"C:0", "C:100", "C:0", "C:100"}));
-    // Both erase passes start the bar over; from the write phase on it only climbs.
-    int last = 0;
-    for (const QString &total : progressOf(events.mid(events.indexOf("S:" + startWrite)), "T:")) {
-        QVERIFY2(total.mid(2).toInt() >= last, qPrintable(total));
-        last = total.mid(2).toInt();
-    }
+    QCOMPARE(record.lines(),
+             QStringList(
+                 {initLine, startErase, "Erasing page at 0x40000", "Erasing page at 0x40000", startWrite,
+                  "Writing to Flash memory at 0x40000", "Writing to Flash memory at 0x40400", startVerify,
+                  "Reading from Flash memory at 0x40000", "Reading from Flash memory at 0x40400", content}) +
+                 QStringList({startErase, "Erasing page at 0x80000", "Erasing page at 0x80000", startWrite,
+                              "Writing to Flash memory at 0x80000", startVerify,
+                              "Reading from Flash memory at 0x80000", content, finalCheck, doneLine}));
+    // Each erase pass starts the current bar over; the comparison reports every 100 words.
+    QCOMPARE(record.of("C:").join(' '),
+             "0 0 100 0 100 0 0 50 0 0 50 0 15 31 47 63 78 94 0 100 0 100 0 0 0 0 0 39 78 29 58 71 100 100");
+    QCOMPARE(record.of("T:").join(' '),
+             "0 0 3 0 3 3 3 34 66 66 67 69 69 69 70 70 70 71 71 72 71 72 72 72 97 97 99 99 99 100");
+    QCOMPARE(record.events.mid(record.events.size() - 4).join(' '),
+             "S:" + doneLine + " C:100 T:100 finished");
 
-    QCOMPARE(log.messages(),
-             QStringList({"int UpdaterThread::unlockFlash(int)",
-                          "int UpdaterThread::eraseFlash(int, u_int32_t, u_int32_t)",
-                          "int UpdaterThread::eraseFlash(int, u_int32_t, u_int32_t)",
-                          "int UpdaterThread::writeToFlash(int, QFile&, u_int32_t, u_int32_t, u_int32_t)",
-                          "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, "
-                          "u_int32_t)"}));
-    const std::vector<zarnsim::Call> calls = zarnsim::record();
-    QCOMPARE(calls.front().flags, O_RDWR);
-    QVERIFY(calls.back().op == zarnsim::Op::Close);
-    QCOMPARE(flashCalls(zarnsim::Op::Ioctl).front().phrase, std::string("heedful!!"));
-    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000}));
-    QCOMPARE(writeSizes(), QList<quint64>({1024, 8}));
-    // Read back once to verify, then once more, the image's own bytes alone, for the final check.
-    QList<quint64> reads;
-    for (const zarnsim::Call &call : flashCalls(zarnsim::Op::Read))
-        reads << call.size;
-    QCOMPARE(reads, QList<quint64>({1024, 8, 1000}));
-    // The image runs 32 bytes past the file's end; those hold erased flash.
-    QCOMPARE(flash(0x40000, 1032), data + QByteArray(32, char(0xFF)));
+    const QString perImage =
+        QStringLiteral("eraseFlash(int, u_int32_t, u_int32_t) eraseFlash(int, u_int32_t, "
+                       "u_int32_t) writeToFlash(int, QFile&, u_int32_t, u_int32_t, u_int32_t) "
+                       "verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, u_int32_t) ");
+    QCOMPARE(log.messages().join(' ').remove("int UpdaterThread::"),
+             "unlockFlash(int) " + perImage + perImage.trimmed());
+    const std::vector<zarnsim::Call> device = flashCalls();
+    QCOMPARE(device.front().flags, O_RDWR);
+    QCOMPARE(device.at(1).phrase, std::string("heedful!!"));
+    QVERIFY(device.back().op == Op::Close);
+    QCOMPARE(asked(Op::Ioctl), QList<quint64>({0x40000, 0x40000, 0x80000, 0x80000}));
+    // The last transfer is the remainder, made even when nothing remains.
+    QCOMPARE(asked(Op::Write), QList<quint64>({1024, 1024, 484, 1024, 0}));
+    // Read back per image, then once more, the images' own bytes alone, for the final check.
+    QCOMPARE(asked(Op::Read), QList<quint64>({1024, 1024, 484, 1024, 0, 1024, 1024, 452, 992}));
+    // A block reaches 32 bytes past its data: the next header, or erased flash past the file's end.
+    QCOMPARE(flash(0x40000, 2532), one + updatefile::build({image("DATA", 0x80000, two)}).left(32));
+    QCOMPARE(flash(0x80000, 1024), two + QByteArray(32, char(0xFF)));
 }
 
-void TestUpdateRun::progress_data()
+void TestUpdateRun::repairs_data()
 {
-    QTest::addColumn<QList<uint>>("dataSizes");
-    QTest::addColumn<QString>("after");
-    QTest::addColumn<int>("total");
+    QTest::addColumn<bool>("lost");         // else a weak word, which holds only on its third write
+    QTest::addColumn<QStringList>("lines"); // from the first read-back on
+    QTest::addColumn<QStringList>("trace"); // the verification's debug lines
 
-    const QList<uint> one{2016}; // 2 KiB with its header
-    QTest::newRow("erase starts at 0") << one << "S:" + startErase << 0;
-    QTest::newRow("write starts at 5") << one << "S:" + startWrite << 5;
-    QTest::newRow("half written, 49") << one << "S:Writing to Flash memory at 0x0" << 49;
-    QTest::newRow("read-back starts at 93") << one << "S:" + startVerify << 93;
-    QTest::newRow("compare starts at 97") << one << "S:" + content << 97;
-    QTest::newRow("1 and 3 shares, second half written, 61")
-        << QList<uint>{2016, 6112} << "S:Writing to Flash memory at 0x100800" << 61;
+    const QStringList once = pass(0x100000, 0x30000);
+    const QStringList page{"Erasing page at 0x120000", "Writing to Flash memory at 0x120000"};
+    const auto trace = [](const char *words, const QStringList &check) {
+        return QStringList{dash, "\"Mismatch between buffers at 0x2a004\"",
+                           QStringLiteral("\"%1\"").arg(words), "Trying to repair things..."} +
+               check +
+               QStringList{"**************************************", "\"Erasing page at 0x120000\"",
+                           "\"Writing Flash page at 0x20000\"", dash + "\n\n"};
+    };
+    // The word's own line names its offset in the image.
+    QTest::newRow("weak word: the word alone, then its page")
+        << false
+        << once + QStringList{"Writing to Flash memory at 0x2a004"} + page + once +
+               QStringList{finalCheck, doneLine}
+        << trace("5a5a5aff != ffffffff", {"\"Check: ffffffff\""});
+    QTest::newRow("bits lost: its page at once")
+        << true << once + page + once + QStringList{finalCheck, doneLine}
+        << trace("12345679 != 12345678", {});
 }
 
-void TestUpdateRun::progress()
+// What the read-back finds wrong is mended: the word alone where programming
+// can still set it, otherwise its page. The word sits where the operators know
+// it from the field: image offset 0x2a004, in the second page of an image at
+// 0x100000. The trace carries the verification's own source context.
+void TestUpdateRun::repairs()
 {
-    QFETCH(QList<uint>, dataSizes);
-    QFETCH(QString, after);
-    QFETCH(int, total);
-    QList<updatefile::Image> images;
-    for (int i = 0; i < dataSizes.size(); ++i)
-        images << image("IMG", quint32(i) * 0x100000, updatefile::pattern(uint(i), int(dataSizes.at(i))));
+    QFETCH(bool, lost);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, trace);
+    QByteArray data = updatefile::pattern(12, 0x30000 - 32);
+    data.replace(0x2A004, 4, lost ? QByteArray::fromHex("79563412") : QByteArray("\xff\x5a\x5a\x5a"));
+    if (lost)
+        zarnsim::addLosingWord(0x12A004, 0x1);
+    else // the bulk write never holds on it, nor the word's own
+        zarnsim::addWeakWord(0x12A004, 3);
 
-    const QStringList events = run(writeUpdateFile(dir, images));
-    QCOMPARE(events.at(events.size() - 4), "S:" + done);
-    QCOMPARE(totalAfter(events, after), total);
-}
-
-void TestUpdateRun::pageRepairRestartsReadBack()
-{
-    const QByteArray data = updatefile::pattern(2, 3000);
-    zarnsim::addLosingWord(0x40000 + 0x400, 0xFFFFFFFF);
-    const QStringList events = run(writeUpdateFile(dir, {image("APP", 0x40000, data)}));
-
-    const int repair = int(events.indexOf("S:Erasing page at 0x40000", events.indexOf("S:" + content)));
-    QVERIFY(repair > 0);
-    QCOMPARE(totalAfter(events, "S:Writing to Flash memory at 0x40000", repair), 93);
-    QCOMPARE(progressOf(events.mid(repair), "C:").first(), QStringLiteral("C:0"));
-    QCOMPARE(events.mid(events.size() - 4), QStringList({"S:" + done, "C:100", "T:100", "finished"}));
-    QCOMPARE(eraseAddresses(), QList<uint>({0x40000, 0x40000, 0x40000}));
-    QCOMPARE(flash(0x40000, 3000), data);
-}
-
-void TestUpdateRun::failures_data()
-{
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<QStringList>("lastLines");
-    QTest::addColumn<QList<uint>>("erased");
-
-    // The other two images are never touched.
-    QTest::newRow("erase fails on the first of three")
-        << int(EraseFault)
-        << QStringList{initLine, startErase, "Erasing page at 0x0", "Error erasing page at 0x0"}
-        << QList<uint>{0x0};
-    // Three page repairs, then the run ends with the address it could not program.
-    QTest::newRow("stuck bits end verification")
-        << int(StuckFault) << QStringList{content, "Error verifying Flash memory at 0x10"}
-        << QList<uint>{0x0, 0x0, 0x0, 0x0, 0x0};
-    // A refused unlock alone does not end the run; the locked device then refuses the erase.
-    QTest::newRow("refused unlock") << int(UnlockFault)
-                                    << QStringList{initLine, "Error unlocking Flash memory.", startErase,
-                                                   "Erasing page at 0x0", "Error erasing page at 0x0"}
-                                    << QList<uint>{0x0};
-}
-
-// Every failure after the flash was touched ends the run with its error line:
-// no success line, no 100 %, finished() once, the device closed.
-void TestUpdateRun::failures()
-{
-    QFETCH(int, fault);
-    QFETCH(QStringList, lastLines);
-    QFETCH(QList<uint>, erased);
-    QByteArray data = updatefile::pattern(3, 500);
-    data[0x10] = char(0xFF);
-    if (fault == EraseFault)
-        zarnsim::failEraseAt(0x0);
-    else if (fault == StuckFault)
-        zarnsim::addStuckBits(0x10, 0x80);
-    else
-        zarnsim::setUnlockRefused(true);
-    const QStringList events = run(writeUpdateFile(
-        dir, {image("ONE", 0x0, data), image("TWO", 0x100000, data), image("THRE", 0x200000, data)}));
-
-    const QStringList lines = statusLines(events);
-    QCOMPARE(lines.mid(lines.size() - lastLines.size()), lastLines);
-    QCOMPARE(events.last(), QStringLiteral("finished"));
-    QCOMPARE(events.count("finished"), 1);
-    QVERIFY(!events.contains("T:100") && !lines.contains(done));
-    QCOMPARE(eraseAddresses(), erased);
-    QCOMPARE(flashCalls(zarnsim::Op::Write).empty(), fault != StuckFault);
-    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
+    testsupport::MessageLog log;
+    const QStringList all = run(write({image("APP", 0x100000, data)})).lines();
+    QCOMPARE(all.mid(all.indexOf(startVerify) + 1), lines);
+    QStringList seen;
+    for (int i = 0; i < log.messages().size(); ++i)
+        if (log.sources().at(i).contains(QRegularExpression("verifyAndRepair.* in .*updaterthread.cpp$")))
+            seen << log.messages().at(i);
+    QCOMPARE(seen.mid(1), trace); // after the operation's own signature
+    QCOMPARE(asked(Op::Ioctl), QList<quint64>({0x100000, 0x120000, 0x100000, 0x120000, 0x120000}));
+    QCOMPARE(int(asked(Op::Write).count(4)), lost ? 0 : 1);
+    // Past the data, to the end of its page, the rewritten page holds erased flash, as the first write left
+    // it.
+    QCOMPARE(flash(0x100000, 0x40000), data + QByteArray(0x10000 + 32, char(0xFF)));
 }
 
 void TestUpdateRun::deviceResults_data()
 {
     QTest::addColumn<int>("op");
-    QTest::addColumn<int>("call");  // counted from 1; 0: every call moves at most shortBytes
+    QTest::addColumn<int>("call");  // counted from 1; 0: every call moves at most error bytes
     QTest::addColumn<int>("error"); // 0: the flash is changed under the run before the final check
     QTest::addColumn<QString>("lastLine");
 
-    using zarnsim::Op;
-    const int read = int(Op::Read);
-    const int write = int(Op::Write);
-    const int seek = int(Op::Lseek);
-    const int erase = int(Op::Ioctl);
+    const auto row = [](const char *name, Op op, int call, int error, const QString &last) {
+        QTest::newRow(name) << int(op) << call << error << last;
+    };
     // Two images: APP at 0x40000 (3000 bytes, a word at 0x400 that holds only on its
     // second write), DATA at 0x100000. Seeks: 1 write APP, 2 read back APP, 3 and 4
     // the word repair, 5 write DATA, 6 read back DATA, 7 and 8 the final check.
-    QTest::newRow("seek fails in the first write")
-        << seek << 1 << EINVAL << "Error seeking Flash memory at 0x40000: Invalid argument";
-    QTest::newRow("seek fails in the read-back")
-        << seek << 2 << EIO << "Error seeking Flash memory at 0x40000: Input/output error";
-    QTest::newRow("seek fails in a word repair")
-        << seek << 3 << EIO << "Error seeking Flash memory at 0x40400: Input/output error";
-    QTest::newRow("seek fails at the second image's write")
-        << seek << 5 << EINVAL << "Error seeking Flash memory at 0x100000: Invalid argument";
-    QTest::newRow("seek fails in the final check")
-        << seek << 8 << EIO << "Error seeking Flash memory at 0x100000: Input/output error";
-    QTest::newRow("write fails") << write << 2 << EIO
-                                 << "Error writing Flash memory at 0x40400: Input/output error";
-    QTest::newRow("read fails") << read << 1 << EIO
-                                << "Error reading Flash memory at 0x40000: Input/output error";
-    QTest::newRow("erase fails in a page repair")
-        << erase << 3 << EIO << "Error erasing Flash memory at 0x40000: Input/output error";
-    QTest::newRow("writes of 512 bytes") << write << 0 << 512 << done;
-    QTest::newRow("reads of 512 bytes") << read << 0 << 512 << done;
-    QTest::newRow("interrupted seek") << seek << 2 << EINTR << done;
-    QTest::newRow("interrupted write") << write << 3 << EINTR << done;
-    QTest::newRow("interrupted read") << read << 2 << EINTR << done;
-    QTest::newRow("interrupted erase") << erase << 1 << EINTR << done;
-    QTest::newRow("flash changed before the final check")
-        << read << -1 << 0
-        << "Error verifying image 2 (DATA): Flash memory differs from the update at 0x100010";
+    const QString io = QStringLiteral(": Input/output error");
+    const QString invalid = QStringLiteral(": Invalid argument");
+    row("seek fails in the first write", Op::Lseek, 1, EINVAL,
+        "Error seeking Flash memory at 0x40000" + invalid);
+    row("seek fails in the read-back", Op::Lseek, 2, EIO, "Error seeking Flash memory at 0x40000" + io);
+    row("seek fails in a word repair", Op::Lseek, 3, EIO, "Error seeking Flash memory at 0x40400" + io);
+    row("seek fails at the second image's write", Op::Lseek, 5, EINVAL,
+        "Error seeking Flash memory at 0x100000" + invalid);
+    row("seek fails in the final check", Op::Lseek, 8, EIO, "Error seeking Flash memory at 0x100000" + io);
+    row("write fails", Op::Write, 2, EIO, "Error writing Flash memory at 0x40400" + io);
+    row("read fails", Op::Read, 1, EIO, "Error reading Flash memory at 0x40000" + io);
+    row("erase fails in a page repair", Op::Ioctl, 3, EIO, "Error erasing Flash memory at 0x40000" + io);
+    row("writes of 512 bytes", Op::Write, 0, 512, doneLine);
+    row("reads of 512 bytes", Op::Read, 0, 512, doneLine);
+    row("interrupted seek", Op::Lseek, 2, EINTR, doneLine);
+    row("interrupted write", Op::Write, 3, EINTR, doneLine);
+    row("interrupted read", Op::Read, 2, EINTR, doneLine);
+    row("interrupted erase", Op::Ioctl, 1, EINTR, doneLine);
+    row("flash changed before the final check", Op::Read, -1, 0,
+        "Error verifying image 2 (DATA): Flash memory differs from the update at 0x100010");
 }
 
 // Every device call's result counts: a run either ends with its done line and
@@ -340,43 +292,39 @@ void TestUpdateRun::deviceResults()
     QFETCH(QString, lastLine);
     const QByteArray app = updatefile::pattern(4, 3000);
     const QByteArray data = updatefile::pattern(5, 2000);
-    const QString path = writeUpdateFile(dir, {image("APP", 0x40000, app), image("DATA", 0x100000, data)});
+    const QString path = write({image("APP", 0x40000, app), image("DATA", 0x100000, data)});
     zarnsim::addWeakWord(0x40400, 2);
-    if (op == int(zarnsim::Op::Ioctl) && error == EIO)
+    if (op == int(Op::Ioctl) && error == EIO)
         zarnsim::addLosingWord(0x40800, 0xFFFFFFFF); // a page repair, whose erase then fails
     if (call > 0)
-        zarnsim::failFlashCall(zarnsim::Op(op), unsigned(call), error);
+        zarnsim::failFlashCall(Op(op), unsigned(call), error);
     else if (call == 0)
-        zarnsim::setShortTransfers(zarnsim::Op(op), uint32_t(error));
+        zarnsim::setShortTransfers(Op(op), uint32_t(error));
 
-    UpdaterThread worker;
-    worker.setFilename(path);
-    Recorder recorder(&worker);
-    QObject::connect(&worker, &UpdaterThread::updateStatusText, [&](const QString &line) {
+    const RunRecord record = run(path, [&](const QString &line) {
         if (call < 0 && line == finalCheck)
             setFlash(0x100010, QByteArray(1, char(~data.at(0x10))));
     });
-    worker.process();
-
-    const QStringList lines = statusLines(recorder.events);
-    const bool flashHoldsFile = flash(0x40000, 3000) == app && flash(0x100000, 2000) == data;
-    if (lastLine == done) {
-        QCOMPARE(recorder.events.mid(recorder.events.size() - 4),
-                 QStringList({"S:" + done, "C:100", "T:100", "finished"}));
-        QVERIFY(flashHoldsFile);
+    QCOMPARE(record.lines().last(), lastLine);
+    QCOMPARE(record.finished(), 1);
+    const bool holds = flash(0x40000, 3000) == app && flash(0x100000, 2000) == data;
+    if (lastLine == doneLine) {
+        QCOMPARE(record.events.mid(record.events.size() - 3), QStringList({"C:100", "T:100", "finished"}));
+        QVERIFY(holds);
         // Short transfers are carried on, never taken for damage to repair.
-        int erases = 0;
-        for (const zarnsim::Call &erase : flashCalls(zarnsim::Op::Ioctl))
-            erases += erase.request == zarnsim::flashIocErasePage && erase.result == 0;
-        QCOMPARE(erases, 4);
+        const std::vector<zarnsim::Call> calls = flashCalls();
+        QCOMPARE(std::count_if(calls.begin(), calls.end(),
+                               [](const zarnsim::Call &c) {
+                                   return c.request == zarnsim::flashIocErasePage && c.result == 0;
+                               }),
+                 4L);
     } else {
-        QCOMPARE(lines.last(), lastLine);
-        QCOMPARE(recorder.events.count("finished"), 1);
-        QVERIFY(!lines.contains(done) && !recorder.events.contains("T:100"));
+        QVERIFY(!record.lines().contains(doneLine) && !record.of("T:").contains("100"));
+        QCOMPARE(holds, QTest::currentDataTag() == QByteArray("seek fails in the final check"));
     }
     if (QTest::currentDataTag() == QByteArray("seek fails at the second image's write"))
         QCOMPARE(flash(0x40000, 3000), app); // the first image, verified, is left alone
-    QVERIFY(zarnsim::record().back().op == zarnsim::Op::Close);
+    QVERIFY(zarnsim::record().back().op == Op::Close);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)

@@ -1,31 +1,18 @@
-#include "guardtestkit.h"
+// The window's inhibitor lock, on a private bus that stands in for the system
+// bus, with a fake logind on a connection of its own.
+
 #include "mainwindow.h"
 #include "runinhibitor.h"
+#include "runkit.h"
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QLabel>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <sys/socket.h>
-#include <unistd.h>
 
-namespace {
-
-const QString login1Service = QStringLiteral("org.freedesktop.login1");
-const QString login1Path = QStringLiteral("/org/freedesktop/login1");
-const QString noLockLine = QStringLiteral("No inhibitor lock could be taken: ");
-
-// Whether every copy of the end handed out is closed: the kept end then reads
-// end-of-file (nothing is ever written to it).
-bool farEndClosed(int keptEnd)
-{
-    char byte;
-    return ::recv(keptEnd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
-}
-
-} // namespace
+using namespace runkit;
 
 // Stands in for logind: records the Inhibit calls and hands out one end of a
 // socket pair per lock, keeping the other end to see when the lock is let go.
@@ -59,8 +46,6 @@ public slots:
     }
 };
 
-// The window's own guard on a private bus that stands in for the system bus,
-// with a fake logind on a connection of its own.
 class RunInhibitorTest : public QObject
 {
     Q_OBJECT
@@ -68,12 +53,17 @@ class RunInhibitorTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void init();
-
     void lockHeldForTheRun_data();
     void lockHeldForTheRun();
 
 private:
+    // Whether every copy of the end handed out is closed: the kept end then
+    // reads end-of-file (nothing is ever written to it).
+    static bool farEndClosed(int keptEnd)
+    {
+        char byte;
+        return ::recv(keptEnd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
+    }
     QTemporaryDir dir;
     QProcess bus;
     QString updateFile;
@@ -83,28 +73,24 @@ private:
 void RunInhibitorTest::initTestCase()
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    QVERIFY(dir.isValid());
     updateFile = dir.filePath(QStringLiteral("update.zarnru"));
     QVERIFY(updatefile::writeFile(updateFile, threeImages()));
 
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing: scripts/install-deps.sh dbus-daemon");
-    bus.start(daemon,
-              {QStringLiteral("--session"), QStringLiteral("--print-address"), QStringLiteral("--nofork")});
-    QVERIFY(bus.waitForStarted());
-    QVERIFY(testsupport::waitFor([this] { return bus.canReadLine(); }));
+    bus.start(daemon, {"--session", "--print-address", "--nofork"});
+    QVERIFY(bus.waitForStarted() && testsupport::waitFor([this] { return bus.canReadLine(); }));
     const QByteArray address = bus.readLine().trimmed();
-    QVERIFY(!address.isEmpty());
     // Read by the bus library the first time the system bus is asked for,
     // which is when the first window is made.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
 
     QDBusConnection service =
         QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("login"));
-    QVERIFY(service.isConnected());
-    QVERIFY(service.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing);
-    QVERIFY(service.registerObject(login1Path, &login, QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(login1Service));
+    QVERIFY(service.isConnected() &&
+            (service.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing));
+    QVERIFY(service.registerObject("/org/freedesktop/login1", &login, QDBusConnection::ExportAllSlots) &&
+            service.registerService("org.freedesktop.login1"));
 }
 
 void RunInhibitorTest::cleanupTestCase()
@@ -114,51 +100,46 @@ void RunInhibitorTest::cleanupTestCase()
     bus.waitForFinished();
 }
 
-void RunInhibitorTest::init()
-{
-    zarnsim::reset();
-    login.calls.clear();
-}
-
 void RunInhibitorTest::lockHeldForTheRun_data()
 {
     QTest::addColumn<bool>("fails");
-    QTest::addColumn<QString>("lastLine");
-    QTest::newRow("done") << false << doneLine;
-    QTest::newRow("verify fails") << true << "Error verifying Flash memory at 0x80100";
+    QTest::newRow("done") << false;
+    QTest::newRow("verify fails") << true;
 }
 
+// Taken when a run starts, held while it is under way, let go when it ends,
+// however it ends.
 void RunInhibitorTest::lockHeldForTheRun()
 {
     QFETCH(bool, fails);
-    QFETCH(QString, lastLine);
+    zarnsim::reset();
+    login.calls.clear();
     if (fails)
         zarnsim::addStuckBits(0x80100, 0x01);
 
     testsupport::MessageLog log;
-    guardtest::RunGate gate;
+    RunWatcher runs;
+    runs.hold();
     MainWindow window;
     window.show();
-    QVERIFY(startRun(window, updateFile));
-    QVERIFY(gate.waitUntilHeld());
+    QVERIFY(startRun(window, updateFile) && runs.waitUntilHeld());
 
     QVERIFY(testsupport::waitFor([this] { return login.calls.size() == 1; }));
     QCOMPARE(login.calls.first(), (QStringList{"sleep:shutdown:idle", "ZARN Update Utility",
                                                "Updating the ZARN flash memory", "block"}));
     const int keptEnd = login.keptEnds.last();
     auto *inhibitor = window.findChild<RunInhibitor *>();
-    QVERIFY(inhibitor);
-    QVERIFY(testsupport::waitFor([inhibitor] { return inhibitor->holdsLock(); }));
+    QVERIFY(inhibitor && testsupport::waitFor([inhibitor] { return inhibitor->holdsLock(); }));
     QVERIFY2(!farEndClosed(keptEnd), "the lock was let go while the run was under way");
 
-    gate.release();
-    QVERIFY(testsupport::waitFor([&] { return child<QPushButton>(window, "startUpdateButton")->isEnabled(); },
-                                 runTimeoutMs));
+    runs.release();
+    QVERIFY(waitForRun(window, runs));
     QVERIFY2(testsupport::waitFor([&] { return farEndClosed(keptEnd); }), "the lock outlived the run");
-
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(), lastLine);
+    QCOMPARE(child<QLabel>(window, "statusLabel")->text(),
+             fails ? QStringLiteral("Error verifying Flash memory at 0x80100") : doneLine);
+    QCOMPARE(flashHolds(threeImages()), !fails);
     QCOMPARE(login.calls.size(), 1);
-    QVERIFY(log.messages().filter(noLockLine).isEmpty());
+    QVERIFY(log.messages().filter(QStringLiteral("No inhibitor lock could be taken: ")).isEmpty());
 }
 
 QTEST_MAIN(RunInhibitorTest)

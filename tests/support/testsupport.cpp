@@ -4,8 +4,9 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QMessageBox>
-#include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -19,7 +20,12 @@ MessageLog::MessageLog()
 {
     Q_ASSERT(!activeLog);
     activeLog = this;
-    previous = qInstallMessageHandler(&MessageLog::handler);
+    previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context,
+                                         const QString &message) {
+        QMutexLocker lock(&activeLog->mutex);
+        activeLog->texts << message;
+        activeLog->origins << QString::fromUtf8(context.function) + " in " + QString::fromUtf8(context.file);
+    });
 }
 
 MessageLog::~MessageLog()
@@ -28,108 +34,27 @@ MessageLog::~MessageLog()
     activeLog = nullptr;
 }
 
-void MessageLog::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    MessageLog *log = activeLog;
-    if (!log)
-        return;
-    QMutexLocker lock(&log->mutex);
-    log->captured.append(LogLine{type, QString::fromUtf8(context.category), QString::fromUtf8(context.file),
-                                 context.line, QString::fromUtf8(context.function), message});
-}
-
-QList<LogLine> MessageLog::lines() const
-{
-    QMutexLocker lock(&mutex);
-    return captured;
-}
-
 QStringList MessageLog::messages() const
 {
-    QStringList texts;
-    for (const LogLine &line : lines())
-        texts.append(line.message);
+    QMutexLocker lock(&mutex);
     return texts;
 }
 
-int MessageLog::count(const QString &message) const
-{
-    return int(messages().count(message));
-}
-
-void MessageLog::clear()
+QStringList MessageLog::sources() const
 {
     QMutexLocker lock(&mutex);
-    captured.clear();
-}
-
-namespace {
-
-ModalSeen inspect(QWidget *modal)
-{
-    ModalSeen seen;
-    seen.seen = true;
-    seen.className = QString::fromLatin1(modal->metaObject()->className());
-    seen.title = modal->windowTitle();
-    seen.hadParent = modal->parentWidget() != nullptr;
-    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        seen.text = box->text();
-        seen.icon = int(box->icon());
-        seen.buttons = int(box->standardButtons());
-        seen.buttonCount = int(box->buttons().size());
-        seen.hasDefaultButton = box->defaultButton() != nullptr;
-    }
-    return seen;
-}
-
-} // namespace
-
-ModalWatcher::ModalWatcher() : timer(new QTimer)
-{
-    QObject::connect(timer, &QTimer::timeout, [this] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            seen.append(inspect(modal));
-            acceptModal(modal);
-        }
-    });
-    timer->start(10);
-}
-
-ModalWatcher::~ModalWatcher()
-{
-    delete timer;
-}
-
-std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget *)> action, int timeoutMs)
-{
-    auto seen = std::make_shared<ModalSeen>();
-    auto *timer = new QTimer(qApp);
-    const QDeadlineTimer deadline(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, seen, action, deadline] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            if (deadline.hasExpired())
-                timer->deleteLater();
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        *seen = inspect(modal);
-        action(modal);
-    });
-    timer->start(10);
-    return seen;
+    return origins;
 }
 
 void acceptModal(QWidget *modal)
 {
-    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        const QList<QAbstractButton *> buttons = box->buttons();
-        if (!buttons.isEmpty())
-            buttons.first()->click();
-        return;
-    }
-    if (auto *dialog = qobject_cast<QDialog *>(modal))
+    auto *box = qobject_cast<QMessageBox *>(modal);
+    auto *buttons = modal->findChild<QDialogButtonBox *>();
+    if (box && !box->buttons().isEmpty())
+        box->buttons().first()->click();
+    else if (buttons && buttons->button(QDialogButtonBox::Ok))
+        buttons->button(QDialogButtonBox::Ok)->click();
+    else if (auto *dialog = qobject_cast<QDialog *>(modal))
         dialog->accept();
 }
 
@@ -137,6 +62,28 @@ void rejectModal(QWidget *modal)
 {
     if (auto *dialog = qobject_cast<QDialog *>(modal))
         dialog->reject();
+}
+
+ModalWatcher::ModalWatcher(std::function<void(QWidget *)> action) : timer(new QTimer)
+{
+    QObject::connect(timer, &QTimer::timeout, [this, action] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        QString shown = QString::fromLatin1(modal->metaObject()->className()) + '|' + modal->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(modal))
+            shown += QString::asprintf("|%s|%d|0x%x|%d|%d|%d", qPrintable(box->text()), int(box->icon()),
+                                       unsigned(box->standardButtons()), int(box->buttons().size()),
+                                       box->defaultButton() != nullptr, box->parentWidget() != nullptr);
+        seen.append(shown);
+        action(modal);
+    });
+    timer->start(10);
+}
+
+ModalWatcher::~ModalWatcher()
+{
+    delete timer;
 }
 
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs)

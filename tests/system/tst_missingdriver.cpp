@@ -1,28 +1,9 @@
-#include "testsupport.h"
+// The real program without its mailbox: one box, then a quiet end.
+
+#include "runkit.h"
 
 #include <QMessageBox>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
-#include <QTest>
 
-namespace {
-
-const int exitWaitMs = 60000;
-const QString boxReport = QStringLiteral("boxanswerer: ");
-
-QStringList boxesReported(const QString &errorOutput)
-{
-    QStringList boxes;
-    for (const QString &line : errorOutput.split(QLatin1Char('\n')))
-        if (line.startsWith(boxReport))
-            boxes << line.mid(boxReport.size());
-    return boxes;
-}
-
-} // namespace
-
-// The real program, the simulated device preloaded, without its mailbox.
 class MissingDriverTest : public QObject
 {
     Q_OBJECT
@@ -42,37 +23,17 @@ void MissingDriverTest::programEnds_data()
 void MissingDriverTest::programEnds()
 {
     QFETCH(QString, setting);
-
-    QProcessEnvironment processEnvironment = QProcessEnvironment::systemEnvironment();
-    processEnvironment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    processEnvironment.insert(QStringLiteral("LD_PRELOAD"),
-                              QStringLiteral(ZARNSIM_LIBRARY ":" BOX_ANSWERER_LIBRARY));
-    processEnvironment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-
-    QProcess program;
-    program.setProcessEnvironment(processEnvironment);
-    program.start(QStringLiteral(ZARN_PROGRAM), QStringList());
-    QVERIFY(program.waitForStarted());
-    const bool ended = program.waitForFinished(exitWaitMs);
-    if (!ended) {
-        program.kill();
-        program.waitForFinished();
-    }
-    const QString errorOutput = QString::fromUtf8(program.readAllStandardError());
-    QVERIFY2(ended, qPrintable(errorOutput));
-
-    // The event loop's own value, not a crash or a forced end.
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-
-    const QString expectedBox =
-        QStringLiteral("%1|Cannot open file|System file /dev/zarn_mailbox could not be "
-                       "opened.\\n\\nPlease check if ZARN driver is loaded.\\nApplication "
-                       "will now quit.\\n|0x%2|1|0|0")
-            .arg(int(QMessageBox::Critical))
-            .arg(unsigned(QMessageBox::Ok), 0, 16);
-    QCOMPARE(boxesReported(errorOutput), QStringList{expectedBox});
-    QVERIFY(!errorOutput.contains(QLatin1String("openWithoutDriver: ON")));
+    runkit::Program program;
+    QVERIFY(program.start({setting}));
+    QVERIFY2(program.end(), qPrintable(program.output));
+    QCOMPARE(program.process.exitCode(), 0); // the event loop's own value, not a crash or a forced end
+    QCOMPARE(program.output.split('\n').filter(QStringLiteral("programdriver: ")),
+             QStringList{
+                 QString::asprintf("programdriver: box QMessageBox|Cannot open file|System file "
+                                   "/dev/zarn_mailbox could not be opened.\\n\\nPlease check if ZARN driver "
+                                   "is loaded.\\nApplication will now quit.\\n|%d|0x%x|1|0|0",
+                                   QMessageBox::Critical, unsigned(QMessageBox::Ok))});
+    QVERIFY(!program.output.contains(QLatin1String("openWithoutDriver: ON")));
 }
 
 QTEST_GUILESS_MAIN(MissingDriverTest)

@@ -1,13 +1,57 @@
-// Whole update runs through the window, on the simulated device.
+// The window's update control and whole runs through it, on the simulated
+// device, and the image information dialog's rows.
 
+#include "elapsedclock.h"
+#include "imageinfodialog.h"
+#include "imageitem.h"
 #include "mainwindow.h"
-#include "runspy.h"
+#include "runkit.h"
 
 #include <cstdio>
-#include <QFile>
 #include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <sys/stat.h>
+
+using namespace runkit;
+
+namespace {
+
+// The window's clock, pinned: the first reading of a computation gives
+// clockReadings[0], every later one clockReadings[1].
+qint64 clockReadings[2] = {0, 0};
+int readCount = 0;
+
+QString text(QWidget &window, const char *label)
+{
+    return child<QLabel>(window, label)->text();
+}
+
+// Each row's five texts, by the names the row form gives them, and the item's
+// size hint where it is not the row form's size.
+QStringList rowsOf(ImageInfoDialog &dialog)
+{
+    QStringList rows;
+    auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listWidget"));
+    for (int i = 0; i < list->count(); ++i) {
+        QWidget *row = qobject_cast<ImageItem *>(list->itemWidget(list->item(i)));
+        if (!row)
+            return rows << QStringLiteral("not the row form");
+        QStringList texts{child<QLabel>(*row, "nameLabel")->text()};
+        for (const char *name : {"versionLineEdit", "minHWlineEdit", "addresLineEdit", "sizeLineEdit"})
+            texts << child<QLineEdit>(*row, name)->text();
+        const QSize hint = list->item(i)->sizeHint();
+        rows << texts.join('|') + (hint == QSize(465, 128)
+                                       ? QString()
+                                       : QString::asprintf(" %dx%d", hint.width(), hint.height()));
+    }
+    return rows;
+}
+
+} // namespace
 
 class TestWindowRun : public QObject
 {
@@ -16,12 +60,17 @@ class TestWindowRun : public QObject
 private slots:
     void initTestCase();
     void init() { zarnsim::reset(); }
-
-    void runsToTheEndAndCleansUp();
-    void failingRunEndsWithItsError();
+    void cleanup() { elapsedclock::setSource(nullptr); }
     void closeWaitsForTheRun();
     void confirmedBytesAreFlashed_data();
     void confirmedBytesAreFlashed();
+    void extensionCheck_data();
+    void extensionCheck();
+    void informationViewGivesWayToConfirmation();
+    void timeLabels_data();
+    void timeLabels();
+    void dialogRows_data();
+    void dialogRows();
 
 private:
     QTemporaryDir dir;
@@ -35,86 +84,35 @@ void TestWindowRun::initTestCase()
     QVERIFY(updatefile::writeFile(path, threeImages()));
 }
 
-void TestWindowRun::runsToTheEndAndCleansUp()
-{
-    testsupport::MessageLog log;
-    RunSpy runs;
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    for (int run = 1; run <= 2; ++run) {
-        QVERIFY(startRun(window, path));
-        QCOMPARE(runs.workersCreated.load(), run); // each run has a worker of its own
-        QVERIFY(runs.waitForRuns(window, run));
-        QCOMPARE(runs.threadsSeen.load(), run);
-
-        QCOMPARE(child<QProgressBar>(window, "currentProgressBar")->value(), 100);
-        QCOMPARE(child<QProgressBar>(window, "totalProgressBar")->value(), 100);
-        QCOMPARE(child<QLabel>(window, "timeRemain")->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(child<QLabel>(window, "statusLabel")->text(), doneLine);
-        QCOMPARE(log.count(QStringLiteral("void MainWindow::updateFinished()")), run);
-        QVERIFY(flashHoldsAll(threeImages()));
-        // The next run must write the flash again, not find it already programmed.
-        zarnsim::reset();
-    }
-}
-
-void TestWindowRun::failingRunEndsWithItsError()
-{
-    const QString lastLine = QStringLiteral("Error verifying Flash memory at 0x80100");
-    zarnsim::addStuckBits(0x80100, 0x01);
-    RunSpy runs;
-    MainWindow window;
-    window.show();
-    QVERIFY(startRun(window, path));
-    QVERIFY(runs.waitForRuns(window, 1));
-
-    QCOMPARE(runs.statusLines().last(), lastLine);
-    QVERIFY(!runs.statusLines().contains(doneLine));
-    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), lastLine);
-    // Nothing on screen may look like success.
-    QVERIFY(child<QProgressBar>(window, "currentProgressBar")->value() < 100);
-    QVERIFY(child<QProgressBar>(window, "totalProgressBar")->value() < 100);
-}
-
 void TestWindowRun::closeWaitsForTheRun()
 {
-    // A device slow enough that the close request meets the flash being programmed.
-    zarnsim::Timing slow;
+    zarnsim::Timing slow; // the close request meets the flash being programmed
     slow.pageEraseUs = 50000;
     zarnsim::setTiming(slow);
-    RunSpy runs;
+    RunWatcher runs;
     MainWindow window;
     window.show();
     QVERIFY(startRun(window, path));
-
-    const auto warning = testsupport::answerNextModal(testsupport::acceptModal);
+    testsupport::ModalWatcher boxes;
     QVERIFY(!window.close());
-    QVERIFY(warning->seen);
-    QCOMPARE(warning->className, QStringLiteral("QMessageBox"));
-    QCOMPARE(warning->title, QStringLiteral("Update in progress"));
-    QVERIFY(warning->text.contains(QStringLiteral("unable to start")));
-    QVERIFY(warning->hadParent);
+    QCOMPARE(boxes.seen.size(), 1);
+    QVERIFY2(boxes.seen.first().startsWith("QMessageBox|Update in progress|") &&
+                 boxes.seen.first().endsWith("|1") && boxes.seen.first().contains("unable to start"),
+             qPrintable(boxes.seen.first()));
     QVERIFY(window.isVisible());
-
-    QVERIFY(runs.waitForRuns(window, 1));
-    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), doneLine);
-    QVERIFY(flashHoldsAll(threeImages()));
+    QVERIFY(waitForRun(window, runs));
+    QCOMPARE(text(window, "statusLabel"), doneLine);
+    QVERIFY(flashHolds(threeImages()));
     QVERIFY(window.close());
 }
 
-enum FileChange { Truncate, Rewrite, RenameOver, Delete, Append };
-
 void TestWindowRun::confirmedBytesAreFlashed_data()
 {
-    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("change");
     QTest::addColumn<bool>("duringWrite"); // else between the confirmation and the start
-
-    const char *const names[] = {"truncated", "rewritten in place", "renamed over", "deleted", "appended to"};
-    for (int change = Truncate; change <= Append; ++change) {
-        QTest::addRow("%s before the start", names[change]) << change << false;
-        QTest::addRow("%s while the second image is written", names[change]) << change << true;
+    for (const char *change : {"truncated", "rewritten in place", "renamed over", "deleted", "appended to"}) {
+        QTest::addRow("%s before the start", change) << change << false;
+        QTest::addRow("%s while the second image is written", change) << change << true;
     }
 }
 
@@ -122,47 +120,33 @@ void TestWindowRun::confirmedBytesAreFlashed_data()
 // the run writes and verifies the bytes that were confirmed.
 void TestWindowRun::confirmedBytesAreFlashed()
 {
-    QFETCH(int, change);
+    QFETCH(QString, change);
     QFETCH(bool, duringWrite);
     const QString confirmed = dir.filePath(QStringLiteral("confirmed.zarnru"));
+    const QString other = dir.filePath(QStringLiteral("other.zarnru"));
     QFile::remove(confirmed);
     QVERIFY(QFile::copy(path, confirmed));
-    QList<updatefile::Image> other = threeImages();
-    for (updatefile::Image &image : other)
+    QList<updatefile::Image> images = threeImages();
+    for (updatefile::Image &image : images)
         image.data = updatefile::pattern(image.address + 7, image.data.size());
-    const QString otherPath = dir.filePath(QStringLiteral("other.zarnru"));
-    QVERIFY(updatefile::writeFile(otherPath, other));
-
+    QVERIFY(updatefile::writeFile(other, images));
     const auto changeFile = [&] {
         QFile file(confirmed);
-        switch (FileChange(change)) {
-        case Truncate:
+        QFile source(other);
+        if (change == "truncated")
             file.resize(file.size() / 2);
-            break;
-        case Rewrite:
-            // In place, as cp does it: the same inode, other bytes.
-            if (file.open(QIODevice::ReadWrite)) {
-                QFile source(otherPath);
-                source.open(QIODevice::ReadOnly);
-                file.write(source.readAll());
-            }
-            break;
-        case RenameOver:
-            QFile::remove(confirmed + ".new");
-            QFile::copy(otherPath, confirmed + ".new");
+        if (change == "rewritten in place" && file.open(QIODevice::ReadWrite) &&
+            source.open(QIODevice::ReadOnly))
+            file.write(source.readAll()); // as cp does it: the same inode, other bytes
+        if (change == "renamed over" && QFile::copy(other, confirmed + ".new"))
             ::rename(QFile::encodeName(confirmed + ".new").constData(),
                      QFile::encodeName(confirmed).constData());
-            break;
-        case Delete:
+        if (change == "deleted")
             file.remove();
-            break;
-        case Append:
-            if (file.open(QIODevice::Append))
-                file.write(updatefile::pattern(3, 5000));
-            break;
-        }
+        if (change == "appended to" && file.open(QIODevice::Append))
+            file.write(updatefile::pattern(3, 5000));
     };
-    RunSpy runs;
+    RunWatcher runs;
     int writesStarted = 0;
     runs.onStatusLine = [&](const QString &line) {
         if (duringWrite && line == QLatin1String("Started writing to Flash memory...") &&
@@ -171,11 +155,177 @@ void TestWindowRun::confirmedBytesAreFlashed()
     };
     MainWindow window;
     window.show();
-    QVERIFY(startRun(window, confirmed, duringWrite ? std::function<void()>() : changeFile));
-    QVERIFY(runs.waitForRuns(window, 1));
+    QVERIFY(startRun(window, confirmed, duringWrite ? [] {} : std::function<void()>(changeFile)));
+    QVERIFY(waitForRun(window, runs));
+    QCOMPARE(text(window, "statusLabel"), doneLine);
+    QVERIFY(flashHolds(threeImages()));
+}
 
-    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), doneLine);
-    QVERIFY(flashHoldsAll(threeImages()));
+void TestWindowRun::extensionCheck_data()
+{
+    QTest::addColumn<QString>("filename");
+    QTest::addColumn<QString>("extension"); // empty: accepted, the confirmation comes; ".": none at all
+    const auto row = [](const char *name, const char *filename, const char *extension) {
+        QTest::newRow(name) << QString::fromUtf8(filename) << QString::fromUtf8(extension);
+    };
+    row("plain", "/data/new.zarnru", "");
+    row("two dots", "/data/a.b.zarnru", "");
+    row("trailing dot", "/data/new.zarnru.", "");
+    row("double dot", "/data/new..zarnru", "");
+    row("no dot at all", "zarnru", "");
+    row("upper case", "/data/new.ZARNRU", "ZARNRU");
+    row("blank after the extension", "/data/new.zarnru ", "zarnru ");
+    row("other extension", "/data/new.bin", "bin");
+    row("a device", "/dev/zero", "/dev/zero");
+    row("empty", "", ".");
+    row("only dots", "...", ".");
+    row("dot in a directory name", "/data.d/new", "d/new");
+}
+
+// A name without the update file's extension is turned away with a box; no
+// row of this table starts a run, the confirmation being cancelled.
+void TestWindowRun::extensionCheck()
+{
+    QFETCH(QString, filename);
+    QFETCH(QString, extension);
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    child<QLineEdit>(window, "filenameLineEdit")->setText(filename);
+    testsupport::ModalWatcher modals(testsupport::rejectModal);
+    QTest::mouseClick(updateButton(window), Qt::LeftButton);
+    // A box of its own, without a default button, over the window.
+    // A name that passes goes on to the check of the file, which none of these is.
+    const QString box = QString::asprintf("|%d|0x%x|1|0|1", QMessageBox::Warning, unsigned(QMessageBox::Ok));
+    QCOMPARE(modals.seen, QStringList{extension.isEmpty()
+                                          ? "QMessageBox|Update file refused|Error opening " + filename + box
+                                          : "QMessageBox|Invalid filename|The filename is not valid.\n\n"
+                                            "Expecting file extenison: .zarnru, instead got: ." +
+                                                (extension == "." ? QString() : extension) + box});
+    QVERIFY(updateButton(window)->isEnabled() && runs.run().events.isEmpty());
+    QCOMPARE(child<QLineEdit>(window, "filenameLineEdit")->text(), filename);
+}
+
+// "Get Image Info" still open when Update is released gives way to the modal
+// confirmation, which lists the file as it is now.
+void TestWindowRun::informationViewGivesWayToConfirmation()
+{
+    const QString single = dir.filePath(QStringLiteral("new.zarnru"));
+    QVERIFY(updatefile::writeFile(single, {threeImages().first()}));
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClicks(child<QLineEdit>(window, "filenameLineEdit"), single);
+    QTest::mouseClick(child<QPushButton>(window, "imageInfoButton"), Qt::LeftButton);
+    auto *dialog = window.findChild<ImageInfoDialog *>();
+    QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+    QCOMPARE(dialog->findChild<QListWidget *>()->count(), 1);
+    QVERIFY(updatefile::writeFile(single, threeImages())); // changed while the view is open
+    QStringList confirmed;
+    testsupport::ModalWatcher modals([&](QWidget *modal) {
+        confirmed << QString::number(modal == dialog && modal->isModal())
+                  << QString::number(modal->findChild<QListWidget *>()->count())
+                  << modal->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->text();
+        testsupport::rejectModal(modal);
+    });
+    // A confirmation that never turns modal would leave exec() waiting: ended, the test fails instead.
+    QTimer::singleShot(15000, dialog, [dialog] { dialog->reject(); });
+    QTest::mouseClick(updateButton(window), Qt::LeftButton);
+    QCOMPARE(confirmed, QStringList({"1", "3", single}));
+    QVERIFY(dialog->isHidden() && updateButton(window)->isEnabled() && runs.run().events.isEmpty());
+}
+
+void TestWindowRun::timeLabels_data()
+{
+    QTest::addColumn<QList<int>>("progress"); // the values arriving, the last read at the pinned clock
+    QTest::addColumn<QList<qint64>>("readings");
+    QTest::addColumn<QString>("labels"); // elapsed, remaining, the bar
+    const auto row = [](const char *name, QList<int> progress, QList<qint64> readings, const char *labels) {
+        QTest::newRow(name) << progress << readings << QString::fromUtf8(labels);
+    };
+    row("a quarter after 125 s", {25}, {125000, 125000}, "00:02:05 00:06:15 25");
+    row("divisions truncate", {30}, {1999, 1999}, "00:00:01 00:00:05 30");
+    row("nothing done yet", {0}, {5000, 5000}, "00:00:05  -  0");
+    row("whole days drop out", {100}, {90000000, 90000000}, "01:00:00 00:00:00 100");
+    row("a second between the readings", {100}, {1999, 2000}, "00:00:01 00:00:01 100");
+    row("above 100 keeps the bar", {25, 150}, {125000, 125000}, "00:02:05 00:06:15 25");
+    row("below 0 keeps the bar", {25, -5}, {125000, 125000}, "00:02:05 00:06:15 25");
+}
+
+void TestWindowRun::timeLabels()
+{
+    QFETCH(QList<int>, progress);
+    QFETCH(QList<qint64>, readings);
+    QFETCH(QString, labels);
+    MainWindow window;
+    elapsedclock::setSource([](const QElapsedTimer &) { return clockReadings[readCount++ == 0 ? 0 : 1]; });
+    for (int value : progress) {
+        clockReadings[0] = value == progress.last() ? readings[0] : 0;
+        clockReadings[1] = value == progress.last() ? readings[1] : 0;
+        readCount = 0;
+        window.updateTotalProgress(value);
+    }
+    QCOMPARE(text(window, "timeElapsed") + ' ' + text(window, "timeRemain") + ' ' +
+                 QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
+             labels);
+}
+
+void TestWindowRun::dialogRows_data()
+{
+    QTest::addColumn<QByteArray>("name");       // "missing" or "FIFO": no file of images there
+    QTest::addColumn<QList<quint32>>("fields"); // version, minimum hardware, address, data length
+    QTest::addColumn<QString>("texts");
+
+    // The size shown is the block's: the data and the 32-byte header.
+    QTest::newRow("one-digit version, 1 MiB block")
+        << QByteArray("BOOT") << QList<quint32>{0x01020304, 7, 0x4A000, 1048576 - 32}
+        << "BOOT|1.2.34|7|0x4a000|1048576";
+    QTest::newRow("two-digit version, address 0")
+        << QByteArray("FPGA") << QList<quint32>{0x0A000B0C, 0, 0, 0} << "FPGA|10.0.1112|0|0x0|32";
+    QTest::newRow("all zero version")
+        << QByteArray("K") << QList<quint32>{0, 1, 0x20000, 1} << "K|0.0.00|1|0x20000|33";
+    QTest::newRow("largest values") << QByteArray("MAX!")
+                                    << QList<quint32>{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0, 4}
+                                    << "MAX!|255.255.255255|4294967295|0xfffffff0|36";
+    QTest::newRow("name ends at the first NUL")
+        << QByteArray("A\0CD", 4) << QList<quint32>{0x01000000, 3, 0x100, 0} << "A|1.0.00|3|0x100|32";
+    QTest::newRow("three, in file order, not by address")
+        << QByteArray() << QList<quint32>()
+        << "CONF|1.2.34|0|0xc0000|5032 BOOT|1.2.34|0|0x40000|3032 APP|1.2.34|0|0x80000|4032";
+    QTest::newRow("missing file") << QByteArray("missing") << QList<quint32>() << "";
+    QTest::newRow("FIFO without a writer") << QByteArray("FIFO") << QList<quint32>() << "";
+}
+
+// Every show lists the file afresh: the rows of the file shown before are gone.
+void TestWindowRun::dialogRows()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QList<quint32>, fields);
+    QFETCH(QString, texts);
+    QList<updatefile::Image> images{threeImages()[2], threeImages()[0], threeImages()[1]};
+    if (!fields.isEmpty()) {
+        images = {image("", fields[2], updatefile::pattern(1, int(fields[3])))};
+        images[0].name = name;
+        images[0].version = fields[0];
+        images[0].minHW = fields[1];
+        // Header bytes right after the name: a name of four characters must not run into them.
+        images[0].reserved = QByteArray("XYZW0123456789");
+    }
+    const QString listed = dir.filePath(QString::fromLatin1(name.toHex()) + QStringLiteral(".zarnru"));
+    QFile::remove(listed);
+    QVERIFY(name == "missing" || (name == "FIFO" ? ::mkfifo(QFile::encodeName(listed).constData(), 0600) == 0
+                                                 : updatefile::writeFile(listed, images)));
+    ImageInfoDialog dialog;
+    dialog.setFilename(path);
+    dialog.show();
+    dialog.hide();
+    dialog.setFilename(listed);
+    std::future<bool> rescued = freeFifoLater(listed);
+    dialog.show();
+    QVERIFY2(!rescued.get(), "the dialog sat in open() until a writer came");
+    QCOMPARE(rowsOf(dialog).join(' '), texts);
 }
 
 QTEST_MAIN(TestWindowRun)

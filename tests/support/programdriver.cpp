@@ -1,0 +1,90 @@
+// Preloaded by the tests into the real program, next to the simulated device,
+// as the operator at its window. Boxes come up before main reaches its event
+// loop (the missing-driver box, inside the window's constructor), so only
+// something inside the process can answer them. It answers every modal
+// message box with its first button and writes to standard error, as the
+// tests' ModalWatcher records it but on one line,
+//   programdriver: box QMessageBox|<title>|<text, line breaks as \n>|<icon>|<standard buttons>|<button
+//   count>|<default>|<parent>
+// Once the window is shown: with ZARNTEST_UPDATE_FILE set, it types that name,
+// releases Update, accepts the confirmation and says "programdriver: running",
+// or "programdriver: no run" when a box came instead; otherwise it says
+// "programdriver: idle".
+
+#include <cstdio>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+void tell(const QString &text)
+{
+    std::fprintf(stderr, "programdriver: %s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+void answer()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (auto *box = qobject_cast<QMessageBox *>(modal); box && !box->buttons().isEmpty()) {
+        tell(QString::asprintf("box QMessageBox|%s|%s|%d|0x%x|%d|%d|%d", qPrintable(box->windowTitle()),
+                               qPrintable(QString(box->text()).replace('\n', QLatin1String("\\n"))),
+                               int(box->icon()), unsigned(box->standardButtons()), int(box->buttons().size()),
+                               box->defaultButton() != nullptr, box->parentWidget() != nullptr));
+        box->buttons().first()->click();
+    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+        dialog->accept();
+    }
+}
+
+// Whether it has done its part.
+bool operate()
+{
+    QWidget *window = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->inherits("MainWindow") && widget->isVisible())
+            window = widget;
+    if (!window || QApplication::activeModalWidget())
+        return false;
+    const QString path = qEnvironmentVariable("ZARNTEST_UPDATE_FILE");
+    if (path.isEmpty()) {
+        tell(QStringLiteral("idle"));
+        return true;
+    }
+    window->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->setText(path);
+    auto *update = window->findChild<QPushButton *>(QStringLiteral("startUpdateButton"));
+    update->click(); // returns once the confirmation or a box has been answered
+    tell(update->isEnabled() ? QStringLiteral("no run") : QStringLiteral("running"));
+    return true;
+}
+
+// Runs as the application object comes up; the timers start in the first
+// event loop, the box's own or the program's, when everything they need
+// exists. Two of them: a timer is not run again while its own handler waits
+// in a nested event loop, as operate() does in the confirmation's.
+void install()
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+            auto *answerer = new QTimer(qApp);
+            QObject::connect(answerer, &QTimer::timeout, qApp, answer);
+            answerer->start(10);
+            auto *operating = new QTimer(qApp);
+            QObject::connect(operating, &QTimer::timeout, qApp, [operating] {
+                if (operate())
+                    operating->stop();
+            });
+            operating->start(10);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(install)

@@ -1,0 +1,296 @@
+#pragma once
+
+// The kit of every test that runs updates: a watcher of the runs, the
+// operator's steps at the window, the files and the simulated flash.
+
+#include "testsupport.h"
+#include "updatefilebuilder.h"
+#include "updaterthread.h"
+#include "zarnsim.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTest>
+#include <QThread>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace runkit {
+
+inline const QString initLine = QStringLiteral("Updater initialization...");
+inline const QString doneLine = QStringLiteral("Done updating. It is now safe to restart the computer.");
+inline constexpr int runTimeoutMs = 60000;
+
+// What one worker reported, in order: "S:<status line>", "C:<current %>",
+// "T:<total %>", "finished", then "~worker" and "~thread" as its objects go.
+struct RunRecord
+{
+    QStringList events;
+
+    QStringList of(const char *kind) const // the events of one kind, the kind cut off
+    {
+        QStringList found;
+        for (const QString &event : events)
+            if (event.startsWith(QLatin1String(kind)))
+                found << event.mid(2);
+        return found;
+    }
+    QStringList lines() const { return of("S:"); }
+    int finished() const { return int(events.count(QStringLiteral("finished"))); }
+    bool over() const { return finished() > 0 && events.contains("~worker") && events.contains("~thread"); }
+};
+
+// Follows the workers it is given and every worker a window moves to its
+// thread: the ThreadChange event comes while the worker still lives in the
+// GUI thread, so an application event filter sees it. Everything is recorded
+// on the worker's thread as it is sent.
+class RunWatcher final : public QObject
+{
+public:
+    RunWatcher() { QCoreApplication::instance()->installEventFilter(this); }
+    ~RunWatcher() override
+    {
+        QCoreApplication::instance()->removeEventFilter(this);
+        opened.release(1000); // a failed test must leave no run held
+    }
+
+    // Called on the run's thread with each status line, as it is sent.
+    std::function<void(const QString &)> onStatusLine;
+
+    void watch(UpdaterThread *worker)
+    {
+        auto record = std::make_shared<RunRecord>();
+        const auto note = [this, record](const QString &event) {
+            std::lock_guard<std::mutex> lock(mutex);
+            record->events << event;
+        };
+        on(worker, &UpdaterThread::updateStatusText, [this, note](const QString &text) {
+            note("S:" + text);
+            if (onStatusLine)
+                onStatusLine(text);
+        });
+        on(worker, &UpdaterThread::updateCurrentProgress, [note](int v) { note("C:" + QString::number(v)); });
+        on(worker, &UpdaterThread::updateTotalProgress, [note](int v) { note("T:" + QString::number(v)); });
+        on(worker, &QObject::destroyed, [note] { note("~worker"); });
+        on(worker, &UpdaterThread::finished, [this, note] {
+            note("finished");
+            on(QThread::currentThread(), &QObject::destroyed, [note] { note("~thread"); });
+        });
+        std::lock_guard<std::mutex> lock(mutex);
+        runs.push_back(record);
+    }
+    RunRecord run(int index = 0) const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return size_t(index) < runs.size() ? *runs.at(size_t(index)) : RunRecord();
+    }
+
+    // Holds every run at its first status line, after calling onHold there,
+    // until release(): the run is then surely under way.
+    void hold(std::function<void()> onHold = [] {})
+    {
+        onStatusLine = [this, onHold](const QString &line) {
+            if (line == initLine) {
+                onHold();
+                held.release();
+                opened.acquire();
+            }
+        };
+    }
+    bool waitUntilHeld()
+    {
+        return testsupport::waitFor([this] { return held.tryAcquire(); }, 30000);
+    }
+    void release() { opened.release(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (auto *worker = qobject_cast<UpdaterThread *>(watched);
+            worker && event->type() == QEvent::ThreadChange)
+            watch(worker);
+        return false;
+    }
+
+private:
+    template <typename Sender, typename Signal, typename Slot>
+    void on(Sender *sender, Signal signal, Slot slot)
+    {
+        connect(sender, signal, this, slot, Qt::DirectConnection);
+    }
+
+    // Not QMutex: ThreadSanitizer sees a contended QMutex hand over only inside
+    // Qt, which it does not watch, and would take the records for a race.
+    mutable std::mutex mutex;
+    std::vector<std::shared_ptr<RunRecord>> runs;
+    QSemaphore held;
+    QSemaphore opened;
+};
+
+template <typename T> T *child(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+inline QPushButton *updateButton(QWidget &window)
+{
+    return child<QPushButton>(window, "startUpdateButton");
+}
+
+// Puts the name in the field and releases Update as an operator does, and
+// answers what comes up: the confirmation accepted (after beforeConfirming,
+// while it lists the file), a box closed. The run is then under way.
+inline bool startRun(
+    QWidget &window, const QString &path, const std::function<void()> &beforeConfirming = [] {})
+{
+    child<QLineEdit>(window, "filenameLineEdit")->setText(path);
+    testsupport::ModalWatcher modals([&](QWidget *modal) {
+        beforeConfirming();
+        testsupport::acceptModal(modal);
+    });
+    QTest::mouseClick(updateButton(window), Qt::LeftButton);
+    return modals.seen.value(0).startsWith("ImageInfoDialog|") && !updateButton(window)->isEnabled();
+}
+
+// Bounded: the window is idle again and run index is over, its worker and thread gone.
+inline bool waitForRun(QWidget &window, const RunWatcher &watcher, int index = 0)
+{
+    return testsupport::waitFor(
+        [&] { return updateButton(window)->isEnabled() && watcher.run(index).over(); }, runTimeoutMs);
+}
+
+inline QByteArray flash(quint32 address, quint32 length)
+{
+    const std::vector<uint8_t> bytes = zarnsim::flashBytes(address, length);
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+inline void setFlash(quint32 address, const QByteArray &bytes)
+{
+    zarnsim::setFlashBytes(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+// The flash calls of the runs, without the window's look at the lock before
+// each confirmation: a read-only open and, when it succeeded, its close.
+inline std::vector<zarnsim::Call> flashCalls()
+{
+    std::vector<zarnsim::Call> calls;
+    bool probing = false;
+    for (const zarnsim::Call &call : zarnsim::record()) {
+        if (call.node == zarnsim::Node::Flash && call.op == zarnsim::Op::Open &&
+            (call.flags & O_ACCMODE) == O_RDONLY)
+            probing = call.result >= 0;
+        else if (probing && call.node == zarnsim::Node::Flash && call.op == zarnsim::Op::Close)
+            probing = false;
+        else if (call.node == zarnsim::Node::Flash)
+            calls.push_back(call);
+    }
+    return calls;
+}
+
+// What the runs asked of the flash: the address of every erase (Op::Ioctl),
+// the size of every read or write.
+inline QList<quint64> asked(zarnsim::Op op)
+{
+    QList<quint64> values;
+    for (const zarnsim::Call &call : flashCalls())
+        if (call.op == op && (op != zarnsim::Op::Ioctl || call.request == zarnsim::flashIocErasePage))
+            values << (op == zarnsim::Op::Ioctl ? call.argument : call.size);
+    return values;
+}
+
+inline updatefile::Image image(const char *name, quint32 address, QByteArray data)
+{
+    updatefile::Image result;
+    result.name = QByteArray(name);
+    result.version = 0x01020304;
+    result.address = address;
+    result.data = std::move(data);
+    return result;
+}
+
+// Three images; in the second, image offset 0x100 (flash 0x80100) holds a bit
+// set that a stuck-low fault there keeps from ever being programmed.
+inline QList<updatefile::Image> threeImages()
+{
+    QList<updatefile::Image> images{image("BOOT", 0x40000, updatefile::pattern(0x40000, 3000)),
+                                    image("APP", 0x80000, updatefile::pattern(0x80000, 4000)),
+                                    image("CONF", 0xC0000, updatefile::pattern(0xC0000, 5000))};
+    images[1].data[0x100] = char(images[1].data.at(0x100) | 0x01);
+    return images;
+}
+
+inline bool flashHolds(const QList<updatefile::Image> &images)
+{
+    return std::all_of(images.begin(), images.end(), [](const updatefile::Image &image) {
+        return flash(image.address, quint32(image.data.size())) == image.data;
+    });
+}
+
+// For a FIFO at path: opens it for writing a second from now, which lets go
+// anyone then blocked opening it to read; the result says whether someone was.
+inline std::future<bool> freeFifoLater(const QString &path)
+{
+    struct stat status;
+    const QByteArray fifo = QFile::encodeName(path);
+    const bool isFifo = ::stat(fifo.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+    return std::async(std::launch::async, [fifo, isFifo] {
+        std::this_thread::sleep_for(std::chrono::seconds(isFifo ? 1 : 0));
+        const int fd = isFifo ? ::open(fifo.constData(), O_WRONLY | O_NONBLOCK) : -1;
+        return fd >= 0 && ::close(fd) == 0;
+    });
+}
+
+#ifdef ZARN_PROGRAM
+// The real program in a child process, offscreen, with the simulated device
+// and the operator of programdriver.cpp preloaded, and all it has written to
+// standard error.
+struct Program
+{
+    QProcess process;
+    QString output;
+
+    // settings: NAME=value; true once it has said "programdriver: <state>", or at once without one.
+    bool start(const QStringList &settings, const QString &state = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY ":" PROGRAM_DRIVER));
+        for (const QString &setting : settings)
+            if (!setting.section('=', 1).isEmpty())
+                environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        process.setProcessEnvironment(environment);
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { output += QString::fromLocal8Bit(process.readAllStandardError()); });
+        process.start(QStringLiteral(ZARN_PROGRAM), QStringList());
+        const QString ready = "programdriver: " + state + '\n';
+        return process.waitForStarted() &&
+               (state.isEmpty() || testsupport::waitFor([&] { return output.contains(ready); }, 30000));
+    }
+    bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
+    // Bounded; a program that does not end is killed. True when it ended of itself.
+    bool end()
+    {
+        const bool ended =
+            testsupport::waitFor([&] { return process.state() == QProcess::NotRunning; }, runTimeoutMs);
+        if (!ended)
+            process.kill();
+        process.waitForFinished();
+        output += QString::fromLocal8Bit(process.readAllStandardError());
+        return ended && process.exitStatus() == QProcess::NormalExit;
+    }
+};
+#endif
+
+} // namespace runkit
