@@ -1,6 +1,7 @@
 // The engine on the test's thread against the simulated device: the update
 // file's headers, the check made before the flash is touched, whole runs.
 
+#include "changedpages.h"
 #include "runkit.h"
 #include "updatefilereader.h"
 
@@ -49,6 +50,8 @@ private slots:
     void repairs();
     void deviceResults_data();
     void deviceResults();
+    void onlyChanged_data();
+    void onlyChanged();
 
 private:
     QString write(const QList<updatefile::Image> &images)
@@ -59,12 +62,14 @@ private:
         return updatefile::writeFile(path, images) ? path : QString();
     }
     // A whole update of path; onLine sees each status line as it is sent.
-    RunRecord run(const QString &path, std::function<void(const QString &)> onLine = {})
+    RunRecord run(const QString &path, std::function<void(const QString &)> onLine = {},
+                  std::shared_ptr<changedpages::Counts> changes = {})
     {
         RunWatcher watcher;
         watcher.onStatusLine = std::move(onLine);
         UpdaterThread worker;
         worker.setFilename(path);
+        worker.setOnlyChanged(std::move(changes));
         watcher.watch(&worker);
         worker.process();
         return watcher.run();
@@ -325,6 +330,80 @@ void TestUpdateRun::deviceResults()
     if (QTest::currentDataTag() == QByteArray("seek fails at the second image's write"))
         QCOMPARE(flash(0x40000, 3000), app); // the first image, verified, is left alone
     QVERIFY(zarnsim::record().back().op == Op::Close);
+}
+
+enum Change { Same, OtherImage, OneWord, OnlyClears, ChangedUnderRun };
+
+void TestUpdateRun::onlyChanged_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QList<uint>>("erased");  // each erased twice
+    QTest::addColumn<QList<uint>>("written"); // the pages written
+    QTest::addColumn<QString>("last");
+
+    const QString done = QString::fromLatin1(updateDoneText);
+    QTest::newRow("flash already equal") << int(Same) << QList<uint>() << QList<uint>() << done;
+    QTest::newRow("one image changed")
+        << int(OtherImage) << QList<uint>{0x200000, 0x220000} << QList<uint>{0x200000, 0x220000} << done;
+    QTest::newRow("one word changed in a page")
+        << int(OneWord) << QList<uint>{0x320000} << QList<uint>{0x320000} << done;
+    QTest::newRow("a page that needs only 1 to 0")
+        << int(OnlyClears) << QList<uint>() << QList<uint>{0x100000} << done;
+    QTest::newRow("flash changed under the run")
+        << int(ChangedUnderRun) << QList<uint>() << QList<uint>()
+        << "Error verifying image 1 (ONE): Flash memory differs from the update at 0x100010";
+}
+
+// Only the pages that do not hold the update are touched, and the update still
+// ends with the flash holding the file, or says it does not.
+void TestUpdateRun::onlyChanged()
+{
+    QFETCH(int, change);
+    QFETCH(QList<uint>, erased);
+    QFETCH(QList<uint>, written);
+    QFETCH(QString, last);
+    const quint32 addresses[] = {0x100000, 0x200000, 0x300000};
+    QList<updatefile::Image> images;
+    for (int i = 0; i < 3; ++i)
+        images << image(i == 0   ? "ONE"
+                        : i == 1 ? "TWO"
+                                 : "THRE",
+                        addresses[i], updatefile::pattern(quint32(i), 0x30000));
+    QVERIFY(run(write(images)).lines().endsWith(QString::fromLatin1(updateDoneText)));
+    if (change == OtherImage)
+        images[1].data = updatefile::pattern(7, 0x30000);
+    else if (change == OneWord)
+        setFlash(0x320800, QByteArray(4, '\0'));
+    else if (change == OnlyClears)
+        setFlash(0x100000, QByteArray(0x400, char(0xFF)));
+    const QString path = write(images);
+    zarnsim::clearRecord();
+
+    auto counts = std::make_shared<changedpages::Counts>();
+    const RunRecord record = run(
+        path,
+        [&](const QString &line) {
+            if (change == ChangedUnderRun && line.startsWith(QLatin1String("Pages to write")))
+                setFlash(0x100010, QByteArray(1, char(~images[0].data.at(0x10))));
+        },
+        counts);
+    QCOMPARE(record.lines().last(), last);
+    QList<uint> erases;
+    QList<uint> pages;
+    for (const zarnsim::Call &call : flashCalls()) {
+        if (call.op == zarnsim::Op::Ioctl && call.request == zarnsim::flashIocErasePage &&
+            !erases.contains(uint(call.argument)))
+            erases << uint(call.argument);
+        const uint page = call.address & ~(zarnsim::flashPageSize - 1);
+        if (call.op == zarnsim::Op::Write && !pages.contains(page))
+            pages << page;
+    }
+    QCOMPARE(erases, erased);
+    QCOMPARE(pages, written);
+    QCOMPARE(asked(zarnsim::Op::Ioctl).size(), 2 * erased.size());
+    QCOMPARE(int(counts->rewritten + counts->programmed), written.size());
+    QCOMPARE(int(counts->skipped), 6 - written.size());
+    QCOMPARE(flashHolds(images), last == QString::fromLatin1(updateDoneText));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)
