@@ -32,10 +32,14 @@ void answer()
 {
     QWidget *modal = QApplication::activeModalWidget();
     if (auto *box = qobject_cast<QMessageBox *>(modal); box && !box->buttons().isEmpty()) {
-        tell(QString::asprintf("box QMessageBox|%s|%s|%d|0x%x|%d|%d|%d", qPrintable(box->windowTitle()),
+        // The informative text, when there is one, after the rest.
+        const QString informative =
+            box->informativeText().isEmpty() ? QString() : QLatin1Char('|') + box->informativeText();
+        tell(QString::asprintf("box QMessageBox|%s|%s|%d|0x%x|%d|%d|%d%s", qPrintable(box->windowTitle()),
                                qPrintable(QString(box->text()).replace('\n', QLatin1String("\\n"))),
                                int(box->icon()), unsigned(box->standardButtons()), int(box->buttons().size()),
-                               box->defaultButton() != nullptr, box->parentWidget() != nullptr));
+                               box->defaultButton() != nullptr, box->parentWidget() != nullptr,
+                               qPrintable(informative)));
         box->buttons().first()->click();
     } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
         dialog->accept();
