@@ -94,6 +94,11 @@ void TestFaultMatrix::matrix_data()
     const QString error = QStringLiteral("Error in %1: ");
     add("none", -1, "", "", doneLine, "PPP");
     add("missing node", -1, "", "ZARNSIM_MISSING=flash", "Error opening /dev/zarn_flash", "UUU");
+    add("no permission", -1, "", "ZARNSIM_FLASH_ERROR=EACCES",
+        "Error opening /dev/zarn_flash: Permission denied: the user must be a member of the group zarn and "
+        "log in "
+        "again",
+        "UUU");
     add("refused unlock", -1, "", "ZARNSIM_UNLOCK_REFUSED=1", "Error erasing page at 0x100000", "UUU");
     add("unreadable file", -1, "", "", "Error opening %1", "UUU");
     add("empty file", -1, "", "", error + "no image found", "UUU");
@@ -211,7 +216,7 @@ void TestFaultMatrix::matrix()
             QCOMPARE(int(asked(zarnsim::Op::Ioctl).count(word - 0x100)), erases);
         QVERIFY(fault != "refused unlock" || lines.contains("Error unlocking Flash memory."));
         // Refused whole: the device never opened.
-        if (fault == "missing node") {
+        if (fault == "missing node" || fault == "no permission") {
             QCOMPARE(lines.size(), 2);
             QCOMPARE(int(flashCalls().size()), 1);
         }

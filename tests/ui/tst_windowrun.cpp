@@ -6,12 +6,14 @@
 #include "imageitem.h"
 #include "mainwindow.h"
 #include "runkit.h"
+#include "runoutcomeview.h"
 
 #include <cstdio>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <sys/stat.h>
@@ -62,6 +64,8 @@ private slots:
     void init() { zarnsim::reset(); }
     void cleanup() { elapsedclock::setSource(nullptr); }
     void closeWaitsForTheRun();
+    void outcomeLeavesNoDoubt_data();
+    void outcomeLeavesNoDoubt();
     void confirmedBytesAreFlashed_data();
     void confirmedBytesAreFlashed();
     void extensionCheck_data();
@@ -104,6 +108,44 @@ void TestWindowRun::closeWaitsForTheRun()
     QCOMPARE(text(window, "statusLabel"), doneLine);
     QVERIFY(flashHolds(threeImages()));
     QVERIFY(window.close());
+}
+
+void TestWindowRun::outcomeLeavesNoDoubt_data()
+{
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("success") << false;
+    QTest::newRow("failure") << true;
+}
+
+// The status bar says how the run ended; after a failure the status line
+// stands out and the window asks before it closes.
+void TestWindowRun::outcomeLeavesNoDoubt()
+{
+    QFETCH(bool, fails);
+    if (fails)
+        zarnsim::addStuckBits(0x80100, 0x01);
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    const QColor plain = child<QLabel>(window, "statusLabel")->palette().color(QPalette::WindowText);
+    QVERIFY(startRun(window, path));
+    QVERIFY(waitForRun(window, runs));
+    QCOMPARE(window.statusBar()->currentMessage(),
+             fails ? RunOutcomeView::failedText : RunOutcomeView::succeededText);
+    QCOMPARE(child<QLabel>(window, "statusLabel")->palette().color(QPalette::WindowText) != plain, fails);
+    QCOMPARE(flashHolds(threeImages()), !fails);
+    const auto answer = [](QMessageBox::StandardButton button) {
+        return [button](QWidget *modal) { qobject_cast<QMessageBox *>(modal)->button(button)->click(); };
+    };
+    if (fails) {
+        testsupport::ModalWatcher no(answer(QMessageBox::No));
+        QVERIFY(!window.close());
+        QCOMPARE(no.seen.size(), 1);
+        QVERIFY(no.seen.first().startsWith("QMessageBox|The update failed|"));
+    }
+    testsupport::ModalWatcher yes(answer(QMessageBox::Yes));
+    QVERIFY(window.close());
+    QCOMPARE(yes.seen.size(), fails ? 1 : 0);
 }
 
 void TestWindowRun::confirmedBytesAreFlashed_data()
