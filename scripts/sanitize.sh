@@ -16,8 +16,7 @@ common=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_BUILD
 
 # Tests that run the worker on its own thread, through the engine, the window
 # or the program in a child process.
-threaded_targets=(tst_updaterun tst_updatecontrol tst_windowrun tst_runinhibitor tst_quitsignals
-  tst_faultmatrix tst_soak tst_badinput)
+threaded_targets=(tst_updaterun tst_windowrun tst_runinhibitor tst_quitsignals tst_faultmatrix tst_cli)
 threaded="^($(IFS='|'; echo "${threaded_targets[*]}"))\$"
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
