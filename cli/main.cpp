@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QStringList>
 
 // zarn-update: the update utility's command line, for scripts and for systems
@@ -13,8 +14,8 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
-    // Diagnostics of the engine stay out of the output, as the window keeps them out of sight.
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        qputenv("QT_LOGGING_RULES", "default.debug=false");
+    // Diagnostics of the engine stay out of the output, as the window keeps
+    // them out of sight; QT_LOGGING_RULES still brings them back.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     return commands::run(application.arguments().mid(1));
 }
