@@ -20,6 +20,22 @@ template <typename Call> long retryInterrupted(Call call)
     }
 }
 
+// Carries a transfer on until all size bytes have moved; the call is made
+// once even for size 0. transfer(done) moves what it can from done on.
+template <typename Transfer> int transferAll(size_t size, Transfer transfer)
+{
+    size_t done = 0;
+    do {
+        const long result = retryInterrupted([&] { return transfer(done); });
+        if (result < 0)
+            return errno;
+        if (result == 0 && size != 0)
+            return noProgress;
+        done += size_t(result);
+    } while (done < size);
+    return 0;
+}
+
 } // namespace
 
 int seek(int fd, u_int32_t address)
@@ -34,31 +50,13 @@ int seek(int fd, u_int32_t address)
 int writeAll(int fd, const void *data, size_t size)
 {
     const auto *bytes = static_cast<const char *>(data);
-    size_t done = 0;
-    do {
-        const long result = retryInterrupted([&] { return long(::write(fd, bytes + done, size - done)); });
-        if (result < 0)
-            return errno;
-        if (result == 0 && size != 0)
-            return noProgress;
-        done += size_t(result);
-    } while (done < size);
-    return 0;
+    return transferAll(size, [&](size_t done) { return long(::write(fd, bytes + done, size - done)); });
 }
 
 int readAll(int fd, void *data, size_t size)
 {
     auto *bytes = static_cast<char *>(data);
-    size_t done = 0;
-    do {
-        const long result = retryInterrupted([&] { return long(::read(fd, bytes + done, size - done)); });
-        if (result < 0)
-            return errno;
-        if (result == 0 && size != 0)
-            return noProgress;
-        done += size_t(result);
-    } while (done < size);
-    return 0;
+    return transferAll(size, [&](size_t done) { return long(::read(fd, bytes + done, size - done)); });
 }
 
 int erasePage(int fd, u_int32_t address)
