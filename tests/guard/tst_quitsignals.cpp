@@ -82,8 +82,9 @@ void QuitSignalsTest::signalEndsTheProgram_data()
         QTest::addRow("SIGTERM %s", when) << int(SIGTERM) << "SIGTERM" << 1 << running;
         QTest::addRow("SIGINT %s", when) << int(SIGINT) << "SIGINT" << 1 << running;
         QTest::addRow("SIGHUP %s", when) << int(SIGHUP) << "SIGHUP" << 1 << running;
-        QTest::addRow("SIGTERM twice %s", when) << int(SIGTERM) << "SIGTERM" << 2 << running;
     }
+    // Twice only during a run: while idle the second one would race the program's own end.
+    QTest::addRow("SIGTERM twice during a run") << int(SIGTERM) << "SIGTERM" << 2 << true;
 }
 
 // While idle, the program ends at once; during a run, once the run has ended,

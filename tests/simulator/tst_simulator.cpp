@@ -39,6 +39,7 @@ void SimulatorTest::sharedFlashLockedBetweenProcesses()
         ::pause();
         ::_exit(0);
     }
+    QVERIFY(holder > 0); // never a signal to -1 below
     char held = 0;
     QVERIFY(::read(ready[0], &held, 1) == 1 && held == '1');
     const int fd = ::open(zarnsim::flashPath, O_RDWR);

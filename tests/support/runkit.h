@@ -278,7 +278,11 @@ struct Program
         return process.waitForStarted() &&
                (state.isEmpty() || testsupport::waitFor([&] { return output.contains(ready); }, 30000));
     }
-    bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
+    // Never to pid 0, once it has ended: that would signal this whole process group.
+    bool signal(int number)
+    {
+        return process.processId() > 0 && ::kill(pid_t(process.processId()), number) == 0;
+    }
     // Bounded; a program that does not end is killed. True when it ended of itself.
     bool end()
     {
