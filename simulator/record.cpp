@@ -23,30 +23,35 @@ std::string &busyFile()
     return *path;
 }
 
+namespace {
+
+// The file at path opened for writing, or null (said on stderr) when it cannot be.
+std::FILE *openForWriting(const std::string &path)
+{
+    if (path.empty())
+        return nullptr;
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file)
+        std::fprintf(stderr, "zarnsim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    return file;
+}
+
+} // namespace
+
 void writeBusyFile()
 {
-    const std::string &path = busyFile();
-    if (path.empty())
+    std::FILE *file = openForWriting(busyFile());
+    if (!file)
         return;
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (!file) {
-        std::fprintf(stderr, "zarnsim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return;
-    }
     std::fprintf(file, "%llu\n", static_cast<unsigned long long>(busyNanoseconds()));
     std::fclose(file);
 }
 
 void writeRecordFile(const State &s)
 {
-    const std::string &path = recordFile();
-    if (path.empty())
+    std::FILE *file = openForWriting(recordFile());
+    if (!file)
         return;
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (!file) {
-        std::fprintf(stderr, "zarnsim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return;
-    }
     for (const Call &call : s.calls)
         std::fprintf(file, "%s\n", describe(call).c_str());
     std::fclose(file);
