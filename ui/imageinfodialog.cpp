@@ -1,5 +1,6 @@
 #include "imageinfodialog.h"
 
+#include "accessiblenames.h"
 #include "imageitem.h"
 #include "imagetext.h"
 #include "lazyrows.h"
@@ -17,11 +18,19 @@ namespace {
 // Every row gets the size of the row form, so the list never squeezes it.
 const QSize rowSizeHint(465, 128);
 
+// Name, version, minimum hardware, address and size, as the row shows them.
+QStringList rowTexts(const UpdaterThread::imgHeader &image)
+{
+    return {imagetext::name(image), imagetext::version(image.version), QString::number(image.minHW),
+            imagetext::address(image.address), QString::number(image.size)};
+}
+
 } // namespace
 
 ImageInfoDialog::ImageInfoDialog(QWidget *parent) : QDialog(parent), ui(new Ui::ImageInfoDialog)
 {
     ui->setupUi(this);
+    accessiblenames::describe(ui);
     // Every row has the size of the row form, so the list need not measure ten thousand of them.
     ui->listWidget->setUniformItemSizes(true);
     rows = new LazyRows(ui->listWidget, this);
@@ -55,14 +64,14 @@ void ImageInfoDialog::showEvent(QShowEvent *)
     for (int i = 0; i < images.size(); ++i) {
         auto *item = new QListWidgetItem(nullptr, QListWidgetItem::Type);
         item->setSizeHint(rowSizeHint);
+        // A row's widget is not part of the list's accessible tree: the item says what it shows.
+        item->setData(Qt::AccessibleTextRole, accessiblenames::imageRow(rowTexts(images.at(i))));
         ui->listWidget->insertItem(ui->listWidget->count(), item);
     }
     rows->reset([images](int row) {
-        const UpdaterThread::imgHeader &image = images.at(row);
+        const QStringList texts = rowTexts(images.at(row));
         auto *widget = new ImageItem(nullptr);
-        widget->setValues(imagetext::name(image), imagetext::version(image.version),
-                          QString::number(image.minHW), imagetext::address(image.address),
-                          QString::number(image.size));
+        widget->setValues(texts[0], texts[1], texts[2], texts[3], texts[4]);
         return widget;
     });
 }

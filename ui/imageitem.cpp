@@ -1,10 +1,12 @@
 #include "imageitem.h"
 
+#include "accessiblenames.h"
 #include "ui_imageitem.h"
 
 ImageItem::ImageItem(QWidget *parent) : QWidget(parent), ui(new Ui::ImageItem)
 {
     ui->setupUi(this);
+    accessiblenames::describe(ui);
 }
 
 ImageItem::~ImageItem()

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "accessiblenames.h"
 #include "commandline.h"
 #include "elapsedclock.h"
 #include "flashio.h"
@@ -67,6 +68,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->label_2->setText(QStringLiteral("<html><head/><body><p>ZARN Update Utility</p><p>Version ") +
                          QLatin1String(version) + QStringLiteral(" build ") + QString::number(buildNumber) +
                          QStringLiteral("</p><p><br/></p><p>Velmora</p></body></html>"));
+    accessiblenames::describe(ui);
 
     qDebug() << "Test qDebug ";
 

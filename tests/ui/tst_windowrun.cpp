@@ -9,6 +9,7 @@
 #include "runoutcomeview.h"
 
 #include <cstdio>
+#include <QAccessible>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -53,6 +54,16 @@ QStringList rowsOf(ImageInfoDialog &dialog)
     return rows;
 }
 
+// Every interface under root, depth first, as assistive technology walks them.
+QList<QAccessibleInterface *> descendants(QAccessibleInterface *root)
+{
+    QList<QAccessibleInterface *> all;
+    for (int i = 0; root && i < root->childCount(); ++i)
+        if (QAccessibleInterface *child = root->child(i))
+            all << child << descendants(child);
+    return all;
+}
+
 } // namespace
 
 class TestWindowRun : public QObject
@@ -75,6 +86,8 @@ private slots:
     void timeLabels();
     void dialogRows_data();
     void dialogRows();
+    void accessibleTree_data();
+    void accessibleTree();
 
 private:
     QTemporaryDir dir;
@@ -368,6 +381,79 @@ void TestWindowRun::dialogRows()
     dialog.show();
     QVERIFY2(!rescued.get(), "the dialog sat in open() until a writer came");
     QCOMPARE(rowsOf(dialog).join(' '), texts);
+}
+
+void TestWindowRun::accessibleTree_data()
+{
+    QTest::addColumn<QString>("object"); // an object name, "row n" of the dialog's list, "dialog" before either
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+
+    const int field = QAccessible::EditableText;
+    const int bar = QAccessible::ProgressBar;
+    QTest::newRow("timestamp") << "curVerTSLineEdit" << field << "Current HW timestamp:" << "";
+    QTest::newRow("SW version") << "curVerSWLineEdit" << field << "Current SW version:" << "";
+    QTest::newRow("PID version") << "curPIDverLineEdit" << field << "Current PID version:" << "";
+    QTest::newRow("file name") << "filenameLineEdit" << field << "ZARN Update Image file:"
+                               << "Enter image file name or search for it (button '...')";
+    QTest::newRow("browse") << "fileDialogButton" << int(QAccessible::Button) << "Browse"
+                            << "Choose the ZARN update image file";
+    QTest::newRow("current bar") << "currentProgressBar" << bar << "Current progress:" << "";
+    QTest::newRow("total bar") << "totalProgressBar" << bar << "Total progress:" << "";
+    QTest::newRow("status line after a run") << "statusLabel" << int(QAccessible::StaticText) << doneLine
+                                             << "Update status";
+    QTest::newRow("dialog's file name") << "dialog filenameLineEdit" << field << "Filename: " << "";
+    QTest::newRow("dialog's list") << "dialog listWidget" << int(QAccessible::List) << "Images" << "";
+    const QList<updatefile::Image> images = threeImages();
+    for (int row = 0; row < images.size(); ++row)
+        QTest::addRow("row %d", row)
+            << QStringLiteral("dialog row %1").arg(row) << int(QAccessible::ListItem)
+            << QStringLiteral("%1, Version: 1.2.34, Min HW: 0, Address: 0x%2, Size: %3")
+                   .arg(QString::fromLatin1(images[row].name))
+                   .arg(images[row].address, 0, 16)
+                   .arg(images[row].data.size() + 32)
+            << "";
+}
+
+// What a screen reader finds in the window and in the dialog listing three
+// images: every field, bar and row by name. The status line's name is its
+// text, so the label announces each new line (the offscreen platform has no
+// accessibility bridge to watch that happen).
+void TestWindowRun::accessibleTree()
+{
+    QFETCH(QString, object);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    QWidget *root = &window;
+    if (object.startsWith(QLatin1String("dialog "))) {
+        auto *dialog = window.findChild<ImageInfoDialog *>();
+        dialog->setFilename(path);
+        dialog->show();
+        root = dialog;
+        object.remove(0, 7);
+    }
+    const bool afterRun = object == QLatin1String("statusLabel");
+    if (afterRun) {
+        QVERIFY(startRun(window, path));
+        QVERIFY(waitForRun(window, runs));
+    }
+
+    QStringList found;
+    for (QAccessibleInterface *iface : descendants(QAccessible::queryAccessibleInterface(root))) {
+        QAccessibleTableCellInterface *cell = iface->tableCellInterface();
+        if (cell ? object == QStringLiteral("row %1").arg(cell->rowIndex())
+                 : iface->object() && iface->object()->objectName() == object)
+            found << QStringLiteral("%1|%2|%3").arg(iface->role()).arg(iface->text(QAccessible::Name),
+                                                                      iface->text(QAccessible::Description));
+    }
+    QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3").arg(role).arg(name, description)});
+    if (afterRun)
+        QVERIFY(flashHolds(threeImages()));
 }
 
 QTEST_MAIN(TestWindowRun)

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QStringList>
+
+namespace Ui {
+class ImageInfoDialog;
+class ImageItem;
+class MainWindow;
+} // namespace Ui
+
+// What a screen reader says of the forms. The forms label their fields with
+// labels that assistive technology cannot tie to the field, and leave the
+// browse button as "..." and the dialog's rows as empty items: these add
+// buddies, names and descriptions, and change no text, object or layout of a
+// form.
+namespace accessiblenames {
+
+void describe(Ui::MainWindow *form);
+void describe(Ui::ImageInfoDialog *form);
+void describe(Ui::ImageItem *form);
+
+// The five texts of an image row (name, version, minimum hardware, address,
+// size) as one line, labelled as the row form labels them.
+QString imageRow(const QStringList &texts);
+
+} // namespace accessiblenames
