@@ -25,6 +25,28 @@ QStringList rowTexts(const UpdaterThread::imgHeader &image)
             imagetext::address(image.address), QString::number(image.size)};
 }
 
+// An item of the list. Its row widget is not part of the list's accessible
+// tree, so the item itself says what the row shows, built only when asked.
+class ImageRow final : public QListWidgetItem
+{
+public:
+    ImageRow(const QList<UpdaterThread::imgHeader> &images, int row)
+        : QListWidgetItem(nullptr, QListWidgetItem::Type), images(images), row(row)
+    {
+    }
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::AccessibleTextRole)
+            return accessiblenames::imageRow(rowTexts(images.at(row)));
+        return QListWidgetItem::data(role);
+    }
+
+private:
+    QList<UpdaterThread::imgHeader> images; // shared with every other row
+    int row;
+};
+
 } // namespace
 
 ImageInfoDialog::ImageInfoDialog(QWidget *parent) : QDialog(parent), ui(new Ui::ImageInfoDialog)
@@ -62,10 +84,8 @@ void ImageInfoDialog::showEvent(QShowEvent *)
     // Every row is there at once, each with the size of the row form; the row
     // widgets follow as rows come into view.
     for (int i = 0; i < images.size(); ++i) {
-        auto *item = new QListWidgetItem(nullptr, QListWidgetItem::Type);
+        auto *item = new ImageRow(images, i);
         item->setSizeHint(rowSizeHint);
-        // A row's widget is not part of the list's accessible tree: the item says what it shows.
-        item->setData(Qt::AccessibleTextRole, accessiblenames::imageRow(rowTexts(images.at(i))));
         ui->listWidget->insertItem(ui->listWidget->count(), item);
     }
     rows->reset([images](int row) {
