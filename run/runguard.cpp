@@ -1,6 +1,7 @@
 #include "runguard.h"
 
 #include "quitsignalguard.h"
+#include "rundesktopreport.h"
 #include "runinhibitor.h"
 #include "runsession.h"
 
@@ -16,6 +17,7 @@ RunGuard::RunGuard(QMainWindow *window, RunSession *session)
     window->installEventFilter(this);
     new RunInhibitor(session, QDBusConnection::systemBus(), this);
     new QuitSignalGuard(session, this);
+    new RunDesktopReport(window, session, QDBusConnection::sessionBus(), this);
 }
 
 bool RunGuard::eventFilter(QObject *watched, QEvent *event)

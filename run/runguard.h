@@ -10,7 +10,8 @@ class RunSession;
 // application, and a flash left half programmed may leave the ZARN system
 // unable to start. The run session says whether a run is under way. Beyond the
 // window's close button, its helpers hold off sleep and shutdown through logind
-// and defer the termination signals until the run has ended.
+// and defer the termination signals until the run has ended; beside them, the
+// desktop is told how far the run has gone and how it ended.
 class RunGuard final : public QObject
 {
     Q_OBJECT

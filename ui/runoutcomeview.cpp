@@ -1,6 +1,7 @@
 #include "runoutcomeview.h"
 
 #include "runsession.h"
+#include "runtexts.h"
 
 #include <QColor>
 #include <QLabel>
@@ -19,11 +20,8 @@ QColor errorColour(const QPalette &palette)
 
 } // namespace
 
-const QString RunOutcomeView::failedText =
-    QStringLiteral("The update failed: the ZARN system may not start. Run the update again before restarting "
-                   "the computer.");
-const QString RunOutcomeView::succeededText =
-    QStringLiteral("The update is complete: the flash memory holds the update file, read back and verified.");
+const QString RunOutcomeView::failedText = QString::fromUtf8(runFailedText);
+const QString RunOutcomeView::succeededText = QString::fromUtf8(runSucceededText);
 
 RunOutcomeView::RunOutcomeView(RunSession *session, QLabel *statusLine, QStatusBar *statusBar,
                                QObject *parent)

@@ -1,13 +1,18 @@
 // The window's inhibitor lock, on a private bus that stands in for the system
-// bus, with a fake logind on a connection of its own.
+// bus, with a fake logind on a connection of its own; and what the desktop is
+// told of the run, on the same bus standing in for the session bus, with a
+// fake dock and a fake notification server.
 
 #include "mainwindow.h"
 #include "runinhibitor.h"
 #include "runkit.h"
+#include "runoutcomeview.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QLabel>
+#include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <sys/socket.h>
@@ -46,6 +51,47 @@ public slots:
     }
 };
 
+// Stands in for a dock: records each update of the utility's task bar entry,
+// as its progress and whether that is shown.
+class FakeDock final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QPair<double, bool>> updates;
+
+public slots:
+    void update(const QString &uri, const QVariantMap &properties)
+    {
+        if (uri == QLatin1String("application://zarn-update-utility.desktop"))
+            updates << qMakePair(properties.value("progress").toDouble(),
+                                 properties.value("progress-visible").toBool());
+    }
+};
+
+// Stands in for the notification server: records each notice, its urgency as
+// "<type> <value>".
+class FakeNotifications final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<QStringList> notices;
+
+public slots:
+    uint Notify(const QString &appName, uint, const QString &appIcon, const QString &summary,
+                const QString &body, const QStringList &, const QVariantMap &hints, int)
+    {
+        const QVariant urgency = hints.value("urgency");
+        const QString byte = QString(urgency.typeName()) + ' ' + QString::number(urgency.toUInt());
+        notices << QStringList{appName, appIcon, summary, body, hints.value("desktop-entry").toString(),
+                               byte};
+        return uint(notices.size());
+    }
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+};
+
 class RunInhibitorTest : public QObject
 {
     Q_OBJECT
@@ -68,6 +114,8 @@ private:
     QProcess bus;
     QString updateFile;
     FakeLogin login;
+    FakeDock dock;
+    FakeNotifications notifications;
 };
 
 void RunInhibitorTest::initTestCase()
@@ -81,9 +129,10 @@ void RunInhibitorTest::initTestCase()
     bus.start(daemon, {"--session", "--print-address", "--nofork"});
     QVERIFY(bus.waitForStarted() && testsupport::waitFor([this] { return bus.canReadLine(); }));
     const QByteArray address = bus.readLine().trimmed();
-    // Read by the bus library the first time the system bus is asked for,
-    // which is when the first window is made.
+    // Read by the bus library the first time each bus is asked for, which is
+    // when the first window is made.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
     QDBusConnection service =
         QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("login"));
@@ -91,11 +140,22 @@ void RunInhibitorTest::initTestCase()
             (service.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing));
     QVERIFY(service.registerObject("/org/freedesktop/login1", &login, QDBusConnection::ExportAllSlots) &&
             service.registerService("org.freedesktop.login1"));
+    QDBusConnection docks =
+        QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("dock"));
+    QVERIFY(docks.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update", &dock,
+                          SLOT(update(QString, QVariantMap))));
+    QDBusConnection server =
+        QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("notifications"));
+    QVERIFY(server.registerObject("/org/freedesktop/Notifications", &notifications,
+                                  QDBusConnection::ExportAllSlots) &&
+            server.registerService("org.freedesktop.Notifications"));
 }
 
 void RunInhibitorTest::cleanupTestCase()
 {
     QDBusConnection::disconnectFromBus(QStringLiteral("login"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("dock"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("notifications"));
     bus.kill();
     bus.waitForFinished();
 }
@@ -103,17 +163,24 @@ void RunInhibitorTest::cleanupTestCase()
 void RunInhibitorTest::lockHeldForTheRun_data()
 {
     QTest::addColumn<bool>("fails");
-    QTest::newRow("done") << false;
-    QTest::newRow("verify fails") << true;
+    QTest::addColumn<bool>("active"); // the window, when the run ends
+    QTest::newRow("done") << false << true;
+    QTest::newRow("done, window behind another") << false << false;
+    QTest::newRow("verify fails") << true << true;
+    QTest::newRow("verify fails, window behind another") << true << false;
 }
 
 // Taken when a run starts, held while it is under way, let go when it ends,
-// however it ends.
+// however it ends. Meanwhile the task bar entry shows the run's progress, and a
+// notice says how it ended when the window is not in front.
 void RunInhibitorTest::lockHeldForTheRun()
 {
     QFETCH(bool, fails);
+    QFETCH(bool, active);
     zarnsim::reset();
     login.calls.clear();
+    dock.updates.clear();
+    notifications.notices.clear();
     if (fails)
         zarnsim::addStuckBits(0x80100, 0x01);
 
@@ -131,9 +198,39 @@ void RunInhibitorTest::lockHeldForTheRun()
     auto *inhibitor = window.findChild<RunInhibitor *>();
     QVERIFY(inhibitor && testsupport::waitFor([inhibitor] { return inhibitor->holdsLock(); }));
     QVERIFY2(!farEndClosed(keptEnd), "the lock was let go while the run was under way");
+    QVERIFY(testsupport::waitFor([this] { return !dock.updates.isEmpty(); }) && dock.updates.last().second);
+    QWidget other;
+    QWidget *front = active ? static_cast<QWidget *>(&window) : &other;
+    front->show();
+    QApplication::setActiveWindow(front);
+    QVERIFY(QTest::qWaitForWindowActive(front));
 
     runs.release();
     QVERIFY(waitForRun(window, runs));
+    QVERIFY(testsupport::waitFor([this] { return !dock.updates.last().second; }));
+    // Asked on the window's own connection, the server answers after any notice the window sent.
+    const QDBusPendingCall answered = QDBusConnection::sessionBus().asyncCall(
+        QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications", "GetCapabilities"));
+    QVERIFY(testsupport::waitFor([&] { return answered.isFinished(); }));
+    // The entry follows the window's bar, which steps back as each image is erased a second time.
+    const int last = dock.updates.size() - 1;
+    QVERIFY(last > 1 && dock.updates.first().first == 0.0 && dock.updates.at(last - 1).first > 0.0);
+    for (int i = 0; i <= last; ++i) {
+        const auto [progress, shown] = dock.updates.at(i);
+        QVERIFY(progress >= 0.0 && progress <= 1.0 && shown == (i < last));
+        QVERIFY2(!shown || i == 0 || progress != dock.updates.at(i - 1).first, "a percent sent twice");
+    }
+    const double ended = dock.updates.last().first;
+    QCOMPARE(ended, child<QProgressBar>(window, "totalProgressBar")->value() / 100.0);
+    QCOMPARE(ended == 1.0, !fails);
+    QCOMPARE(notifications.notices.size(), active ? 0 : 1);
+    if (!active)
+        QCOMPARE(notifications.notices.first(),
+                 (QStringList{"ZARN Update Utility", "zarn-update-utility",
+                              fails ? "ZARN update failed" : "ZARN update complete",
+                              fails ? RunOutcomeView::failedText : RunOutcomeView::succeededText,
+                              "zarn-update-utility", fails ? "uchar 2" : "uchar 1"}));
     QVERIFY2(testsupport::waitFor([&] { return farEndClosed(keptEnd); }), "the lock outlived the run");
     QCOMPARE(child<QLabel>(window, "statusLabel")->text(),
              fails ? QStringLiteral("Error verifying Flash memory at 0x80100") : doneLine);

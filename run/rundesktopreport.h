@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+
+class QDBusPendingCallWatcher;
+class QWidget;
+class RunSession;
+
+// Tells the desktop about an update run over the session bus. While the run is
+// under way, the application's task bar entry shows how far it has gone, as the
+// window's total progress bar does (the launcher entry signal that docks
+// follow); when it ends, the entry's bar goes. If the window is not the active
+// one when the run ends, a notification says whether the update succeeded, so
+// an operator who has turned to something else learns it. Without a session
+// bus the desktop is told nothing and the run goes on as it always did.
+class RunDesktopReport final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // window: the one whose total progress bar is followed; bus: the session bus in the product.
+    RunDesktopReport(QWidget *window, RunSession *session, const QDBusConnection &bus, QObject *parent);
+
+private:
+    void runStarted();
+    void progressChanged(int percent);
+    void runEnded(bool succeeded);
+    void sendProgress(bool visible);
+    void sendNotice(bool succeeded);
+    void noticeReplied(QDBusPendingCallWatcher *reply);
+    bool busConnected();
+
+    QWidget *window;
+    QDBusConnection bus;
+    bool underWay = false;
+    int shownPercent = 0;
+    // The last notice the server showed: the next run's replaces it.
+    uint noticeId = 0;
+    bool toldNoBus = false;
+};
