@@ -68,6 +68,9 @@ install(FILES ${ZARN_PACKAGING_DIR}/60-zarn.rules DESTINATION lib/udev/rules.d C
 # places whatever the install prefix (updater/provenance.cpp).
 install(DIRECTORY DESTINATION /etc/zarn-update-utility/trusted COMPONENT utility)
 install(DIRECTORY DESTINATION /usr/share/zarn-update-utility/trusted COMPONENT utility)
+# lintian notes the empty directory under /usr/share; it is meant to be empty.
+install(FILES ${ZARN_PACKAGING_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME zarn-update-utility COMPONENT utility)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zarn-update-utility)

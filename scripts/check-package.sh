@@ -43,7 +43,7 @@ icons+=("/usr/share/icons/hicolor/scalable/apps/$package.svg")
 cli=/usr/bin/zarn-update
 manuals=(/usr/share/man/man1/$package.1.gz /usr/share/man/man1/zarn-update.1.gz)
 installed_files=("$program" "$cli" "${manuals[@]}" "$desktop" "$metainfo" "$doc/copyright" "$doc/changelog.gz"
-  "$rules" "${icons[@]}")
+  "$rules" "${icons[@]}" /usr/share/lintian/overrides/$package)
 # Created empty: the site's trusted certificates, and those a release ships.
 trusted_dirs=(/etc/$package/trusted /usr/share/$package/trusted)
 
@@ -85,15 +85,23 @@ for dir in "${trusted_dirs[@]}"; do
   grep -q " \.$dir/\$" <<<"$contents" && pass "package holds $dir/" || fail "package lacks $dir/"
   if grep -q " \.$dir/." <<<"$contents"; then fail "package puts files in $dir/"; fi
 done
-# Every tag counts, down to the pedantic ones: the package has none, and no
-# override hides any.
+# Every tag counts, down to the pedantic ones. The only one overridden is the
+# empty directory where a release ships its certificates
+# (packaging/debian/lintian-overrides); lintian shows it as an O: line after
+# the override's comment (N:). Its notes about running as root go to standard
+# error.
+lintian_override="O: $package: package-contains-empty-directory [usr/share/$package/trusted/]"
 lintian_status=0
-lintian --display-info --pedantic --display-experimental --tag-display-limit 0 \
-  --fail-on error,warning,info,pedantic,experimental,override "$deb" >"$log" 2>&1 || lintian_status=$?
+lintian --display-info --pedantic --display-experimental --show-overrides --tag-display-limit 0 "$deb" >"$log" ||
+  lintian_status=$?
 echo "--- lintian (exit status $lintian_status):"
 cat "$log"
 echo "---"
-[ "$lintian_status" -eq 0 ] && [ ! -s "$log" ] && pass "lintian finds nothing" || fail "lintian tags the package"
+if [ "$lintian_status" -eq 0 ] && ! grep -E '^[EWIPXO]: ' "$log" | grep -vqxF "$lintian_override"; then
+  pass "lintian finds nothing"
+else
+  fail "lintian tags the package"
+fi
 if grep -Eq 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents"; then
   fail "package holds development files:"
   grep -E 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents" >&2
