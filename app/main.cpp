@@ -4,6 +4,20 @@
 #include <cstdlib>
 #include <optional>
 #include <QApplication>
+#include <QIcon>
+
+namespace {
+
+// The icon theme's, as the package installs it; else the same icon compiled in.
+QIcon applicationIcon()
+{
+    QIcon compiledIn;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        compiledIn.addFile(QStringLiteral(":/icons/zarn-update-utility-%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("zarn-update-utility"), compiledIn);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -18,6 +32,9 @@ int main(int argc, char *argv[])
     std::optional<DisplayFailureGuard> displayGuard(std::in_place);
     QApplication application(argc, argv);
     displayGuard.reset();
+    // Desktops tie the window to its menu entry by the entry's name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zarn-update-utility"));
+    QApplication::setWindowIcon(applicationIcon());
     MainWindow window;
     window.show();
     return application.exec();

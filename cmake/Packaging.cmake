@@ -1,18 +1,63 @@
-# Desktop entry, icons, device access rule and the Debian package. Everything
-# installed here belongs to the component "utility", next to the executable
-# (app/CMakeLists.txt).
+# Desktop entry, metainfo, icons, manual pages, copyright and changelog,
+# device access rule and the Debian package. Everything installed here belongs
+# to the component "utility", next to the executables (app/ and cli/).
 include(GNUInstallDirs)
 
 set(ZARN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
+# Installs a text compressed as Debian installs manual pages and changelogs:
+# gzip -9, and -n so that neither the name nor the time goes in and the
+# package comes out the same on every build.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/gzipped)
+function(zarn_install_gzipped source destination)
+  get_filename_component(name ${source} NAME)
+  set(gzipped ${PROJECT_BINARY_DIR}/gzipped/${name}.gz)
+  add_custom_command(OUTPUT ${gzipped}
+    COMMAND gzip -9 -n -c ${source} > ${gzipped}
+    DEPENDS ${source} VERBATIM)
+  add_custom_target(zarn-gzipped-${name} ALL DEPENDS ${gzipped})
+  install(FILES ${gzipped} DESTINATION ${destination} COMPONENT utility)
+endfunction()
+
+zarn_install_gzipped(${ZARN_PACKAGING_DIR}/man/zarn-update-utility.1 ${CMAKE_INSTALL_MANDIR}/man1)
+zarn_install_gzipped(${ZARN_PACKAGING_DIR}/man/zarn-update.1 ${CMAKE_INSTALL_MANDIR}/man1)
+# A native package: the changelog is changelog.gz, beside the copyright file.
+set(ZARN_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/zarn-update-utility)
+zarn_install_gzipped(${ZARN_PACKAGING_DIR}/debian/changelog ${ZARN_DOC_DIR})
+install(FILES ${ZARN_PACKAGING_DIR}/debian/copyright DESTINATION ${ZARN_DOC_DIR} COMPONENT utility)
+
 install(FILES ${ZARN_PACKAGING_DIR}/zarn-update-utility.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT utility)
+install(FILES ${ZARN_PACKAGING_DIR}/example.velmora.zarn_update_utility.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT utility)
 
-foreach(size 32 48 64 128)
+# The PNGs are rendered from the SVG by packaging/make-icons.sh; the same
+# sizes are compiled into the program as its fallback icon (app/icons.qrc).
+foreach(size 16 22 24 32 48 64 128 256)
   install(FILES ${ZARN_PACKAGING_DIR}/icons/zarn-update-utility-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME zarn-update-utility.png COMPONENT utility)
 endforeach()
+install(FILES ${ZARN_PACKAGING_DIR}/icons/zarn-update-utility.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT utility)
+
+# A stripped install (cmake --install --strip, or CPack with
+# CPACK_STRIP_FILES) still has the compiler's .comment and .note sections,
+# which Debian's own packages drop as well. Runs after the executables are
+# installed and stripped, since this file comes after app/ and cli/.
+install(CODE "set(ZARN_STRIP \"${CMAKE_STRIP}\")\nset(ZARN_BINDIR \"${CMAKE_INSTALL_BINDIR}\")" COMPONENT utility)
+install(CODE [[
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program zarn-update-utility zarn-update)
+      execute_process(COMMAND "${ZARN_STRIP}" --remove-section=.comment --remove-section=.note
+                              "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${ZARN_BINDIR}/${program}"
+                      RESULT_VARIABLE failed)
+      if(NOT failed EQUAL 0)
+        message(FATAL_ERROR "${ZARN_STRIP} could not remove the notes of ${program}")
+      endif()
+    endforeach()
+  endif()
+]] COMPONENT utility)
 
 # udev reads lib/udev/rules.d under /usr and /usr/local alike; the multiarch
 # library directory would not do here.
@@ -23,6 +68,9 @@ install(FILES ${ZARN_PACKAGING_DIR}/60-zarn.rules DESTINATION lib/udev/rules.d C
 # places whatever the install prefix (updater/provenance.cpp).
 install(DIRECTORY DESTINATION /etc/zarn-update-utility/trusted COMPONENT utility)
 install(DIRECTORY DESTINATION /usr/share/zarn-update-utility/trusted COMPONENT utility)
+# lintian notes the empty directory under /usr/share; it is meant to be empty.
+install(FILES ${ZARN_PACKAGING_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME zarn-update-utility COMPONENT utility)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zarn-update-utility)

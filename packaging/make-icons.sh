@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Regenerates the desktop icons from the square emblem at the left of the logo
-# (80 x 80 at 8,7), with a thin transparent margin. Needs ImageMagick. The
-# icons are committed, so a build never needs this.
+# Renders the desktop icons from packaging/icons/zarn-update-utility.svg, the
+# emblem at the left of the logo drawn as vector shapes, at every size the
+# package installs. The PNGs are committed, so a build never needs this; it
+# installs rsvg-convert (librsvg2-bin) when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for size in 32 48 64 128; do
-  inner=$((size * 15 / 16))
-  convert app/images/ZARN.png -crop 80x80+8+7 +repage -filter Lanczos -resize "${inner}x${inner}" \
-    -background none -gravity center -extent "${size}x${size}" \
-    -strip -define png:exclude-chunks=date,time "packaging/icons/zarn-update-utility-$size.png"
+command -v rsvg-convert >/dev/null || scripts/install-deps.sh librsvg2-bin
+
+svg=packaging/icons/zarn-update-utility.svg
+for size in 16 22 24 32 48 64 128 256; do
+  rsvg-convert --width "$size" --height "$size" --output "packaging/icons/zarn-update-utility-$size.png" "$svg"
 done

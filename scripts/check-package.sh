@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a fresh build directory, installs it with
-# apt-get, starts the installed utility offscreen in force mode, checks the
-# desktop entry, icons and udev rule, then purges the package and checks that
-# its files are gone. Meant for CI (root, no display): it installs and purges
+# Builds the Debian package from a fresh build directory, checks it with
+# lintian, installs it with apt-get, starts the installed utility offscreen in
+# force mode, checks the desktop entry, metainfo, icons, manual pages and udev
+# rule, then purges the package and checks that its files are gone. Meant for CI (root, no display): it installs and purges
 # the package zarn-update-utility on this machine.
 # Usage: scripts/check-package.sh   (BUILD_DIR picks the build directory,
 # build-package by default; it is emptied first)
@@ -13,7 +13,9 @@ package=zarn-update-utility
 program=/usr/bin/$package
 desktop=/usr/share/applications/$package.desktop
 rules=/usr/lib/udev/rules.d/60-zarn.rules
-icon_sizes=(32 48 64 128)
+icon_sizes=(16 22 24 32 48 64 128 256)
+metainfo=/usr/share/metainfo/example.velmora.zarn_update_utility.metainfo.xml
+doc=/usr/share/doc/$package
 force_line="openWithoutDriver: ON"
 # Without the driver the utility waits on a critical box that nobody answers
 # offscreen, so it runs until the timeout ends it.
@@ -26,6 +28,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0 "$@"; }
 
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -34,14 +39,16 @@ icons=()
 for size in "${icon_sizes[@]}"; do
   icons+=("/usr/share/icons/hicolor/${size}x${size}/apps/$package.png")
 done
+icons+=("/usr/share/icons/hicolor/scalable/apps/$package.svg")
 cli=/usr/bin/zarn-update
-cli_manual=/usr/share/man/man1/zarn-update.1.gz
-installed_files=("$program" "$cli" "$cli_manual" "$desktop" "$rules" "${icons[@]}")
+manuals=(/usr/share/man/man1/$package.1.gz /usr/share/man/man1/zarn-update.1.gz)
+installed_files=("$program" "$cli" "${manuals[@]}" "$desktop" "$metainfo" "$doc/copyright" "$doc/changelog.gz"
+  "$rules" "${icons[@]}" /usr/share/lintian/overrides/$package)
 # Created empty: the site's trusted certificates, and those a release ships.
 trusted_dirs=(/etc/$package/trusted /usr/share/$package/trusted)
 
 # dpkg-shlibdeps (dpkg-dev) works out the library dependencies.
-scripts/install-deps.sh dpkg-dev desktop-file-utils
+scripts/install-deps.sh dpkg-dev desktop-file-utils lintian appstream
 
 build=${BUILD_DIR:-build-package}
 if [ -e "$build" ] && [ ! -f "$build/CMakeCache.txt" ]; then
@@ -78,6 +85,23 @@ for dir in "${trusted_dirs[@]}"; do
   grep -q " \.$dir/\$" <<<"$contents" && pass "package holds $dir/" || fail "package lacks $dir/"
   if grep -q " \.$dir/." <<<"$contents"; then fail "package puts files in $dir/"; fi
 done
+# Every tag counts, down to the pedantic ones. The only one overridden is the
+# empty directory where a release ships its certificates
+# (packaging/debian/lintian-overrides); lintian shows it as an O: line after
+# the override's comment (N:). Its notes about running as root go to standard
+# error.
+lintian_override="O: $package: package-contains-empty-directory [usr/share/$package/trusted/]"
+lintian_status=0
+lintian --display-info --pedantic --display-experimental --show-overrides --tag-display-limit 0 "$deb" >"$log" ||
+  lintian_status=$?
+echo "--- lintian (exit status $lintian_status):"
+cat "$log"
+echo "---"
+if [ "$lintian_status" -eq 0 ] && ! grep -E '^[EWIPXO]: ' "$log" | grep -vqxF "$lintian_override"; then
+  pass "lintian finds nothing"
+else
+  fail "lintian tags the package"
+fi
 if grep -Eq 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents"; then
   fail "package holds development files:"
   grep -E 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents" >&2
@@ -105,9 +129,33 @@ grep -Eqx "Categories=(.*;)?System;.*" "$desktop" || fail "desktop entry is not 
 grep -Eq '^KERNEL=="zarn_flash\|zarn_mailbox", GROUP="zarn", MODE="0660"$' "$rules" &&
   pass "udev rule gives the group zarn the device nodes" || fail "udev rule differs"
 getent group zarn >/dev/null && pass "group zarn exists" || fail "postinst did not create the group zarn"
+for file in "$program" "$cli"; do
+  readelf -h "$file" | grep -Eq '^ *Type: *DYN ' && pass "$file is position-independent (ET_DYN)" ||
+    fail "$file is not position-independent"
+done
+for manual in "${manuals[@]}"; do
+  # As lintian reads a manual page: any warning of man or groff is a fault.
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$manual" 2>&1 >/dev/null)
+  [ -z "$warnings" ] && pass "manual page $manual reads cleanly" || fail "man warns about $manual: $warnings"
+done
+changelog_version=$(zcat "$doc/changelog.gz" | sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$version" ] && pass "changelog starts with $version" ||
+  fail "changelog starts with ${changelog_version:-no version}, the package is $version"
+# The one info left is the component id's first part, "example": the
+# vendor's domain is velmora.example, a top-level domain appstreamcli does not
+# know. --no-net: no network here, so the homepage and screenshots cannot be
+# fetched. Any other message fails.
+appstream_status=0
+appstreamcli validate --pedantic --no-net --no-color "$metainfo" >"$log" 2>&1 || appstream_status=$?
+echo "--- appstreamcli validate (exit status $appstream_status):"
+cat "$log"
+echo "---"
+if [ "$appstream_status" -eq 0 ] && ! grep -E '^[EWIP]: ' "$log" | grep -vq ': cid-maybe-not-rdns '; then
+  pass "metainfo validates"
+else
+  fail "appstreamcli rejects $metainfo"
+fi
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
 status=0
 QT_QPA_PLATFORM=offscreen timeout "$run_seconds" "$program" --force >/dev/null 2>"$log" || status=$?
 echo "--- $program --force (exit status $status) wrote:"
@@ -125,7 +173,7 @@ cli_status=0
   fail "zarn-update versions without the driver exited $cli_status"
 
 apt_get purge "$package"
-for file in "${installed_files[@]}" "${trusted_dirs[@]}"; do
+for file in "${installed_files[@]}" "${trusted_dirs[@]}" "$doc"; do
   [ ! -e "$file" ] && pass "removed $file" || fail "$file is still there after purge"
 done
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then

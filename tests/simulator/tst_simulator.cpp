@@ -35,7 +35,7 @@ void SimulatorTest::sharedFlashLockedBetweenProcesses()
         const bool held = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
                           ::ioctl(fd, zarnsim::flashIocUnlock, zarnsim::unlockPhrase) == 0 &&
                           ::lseek(fd, 0x20000, SEEK_SET) == 0x20000 && ::write(fd, "held", 4) == 4;
-        static_cast<void>(::write(ready[1], held ? "1" : "0", 1));
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], held ? "1" : "0", 1);
         ::pause();
         ::_exit(0);
     }

@@ -6,9 +6,11 @@
 // tests' ModalWatcher records it but on one line,
 //   programdriver: box QMessageBox|<title>|<text, line breaks as \n>|<icon>|<standard buttons>|<button
 //   count>|<default>|<parent>
-// Once the window is shown: with ZARNTEST_UPDATE_FILE set, it types that name,
-// releases Update, accepts the confirmation and says "programdriver: running",
-// or "programdriver: no run" when a box came instead; otherwise it says
+// Once the window is shown it says whether its icon has the sizes 16 and 256,
+//   programdriver: icon 16:<0 or 1> 256:<0 or 1>
+// then, with ZARNTEST_UPDATE_FILE set, it types that name, releases Update,
+// accepts the confirmation and says "programdriver: running", or
+// "programdriver: no run" when a box came instead; otherwise it says
 // "programdriver: idle".
 
 #include <cstdio>
@@ -55,6 +57,9 @@ bool operate()
             window = widget;
     if (!window || QApplication::activeModalWidget())
         return false;
+    const QList<QSize> sizes = window->windowIcon().availableSizes();
+    tell(QString::asprintf("icon 16:%d 256:%d", sizes.contains(QSize(16, 16)),
+                           sizes.contains(QSize(256, 256))));
     const QString path = qEnvironmentVariable("ZARNTEST_UPDATE_FILE");
     if (path.isEmpty()) {
         tell(QStringLiteral("idle"));

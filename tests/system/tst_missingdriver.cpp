@@ -93,7 +93,7 @@ void MissingDriverTest::commandLine()
 }
 
 // The X server gone in the middle of the write: the update goes on to its
-// end, the program then says how it ended and exits 1.
+// end, the program then says how it ended and exits 1. The window had its icon.
 void MissingDriverTest::displayLostDuringUpdate()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
@@ -128,6 +128,7 @@ void MissingDriverTest::displayLostDuringUpdate()
         },
         runkit::runTimeoutMs);
     QVERIFY2(running, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("programdriver: icon 16:1 256:1")), qPrintable(output));
     server.kill();
     server.waitForFinished();
     QVERIFY(program.waitForFinished(runkit::runTimeoutMs));
