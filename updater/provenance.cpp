@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 // clang-format off
 // cms.h declares its PEM reader only when pem.h came first.
@@ -21,10 +24,10 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDate>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace provenance {
 
@@ -136,6 +139,85 @@ SideFile readSideFile(const QString &path)
     return side;
 }
 
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The names in a trusted directory that may hold certificates, as the bytes
+// they are so that each opens again whatever its encoding. False, with the
+// system's cause, when the directory cannot be listed: a listing cut short
+// must not pass for a directory without certificates.
+bool listTrusted(const QByteArray &directory, QList<QByteArray> *names, QString *cause)
+{
+    DIR *listing = ::opendir(directory.constData());
+    if (!listing) {
+        *cause = errorText(errno);
+        return false;
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(listing);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        const QByteArray name(entry->d_name);
+        const QByteArray lower = name.toLower();
+        // Any case of the suffix, and never a hidden file, as always.
+        if (!name.startsWith('.') && (lower.endsWith(".pem") || lower.endsWith(".crt")))
+            names->append(name);
+    }
+    ::closedir(listing);
+    if (error != 0) {
+        *cause = errorText(error);
+        return false;
+    }
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+// The bytes of a trusted certificate file, at most one past the limit. False
+// when it cannot be read, with the system's cause where there is one: a link
+// to nothing, a directory, a file that may not be opened. A FIFO, socket or
+// device named like a certificate has none, and is refused all the same.
+bool readTrustedFile(const QByteArray &path, QByteArray *bytes, QString *cause)
+{
+    // Non-blocking, so that a FIFO cannot hold the check until someone writes to it.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *cause = errorText(errno);
+        return false;
+    }
+    const auto fail = [fd, cause](int error) {
+        if (error != 0)
+            *cause = errorText(error);
+        ::close(fd);
+        return false;
+    };
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        return fail(errno);
+    if (S_ISDIR(status.st_mode))
+        return fail(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return fail(0);
+    bytes->resize(int(sideFileLimit) + 1);
+    int size = 0;
+    while (size < bytes->size()) {
+        const ssize_t got = ::read(fd, bytes->data() + size, size_t(bytes->size() - size));
+        if (got < 0 && errno != EINTR)
+            return fail(errno);
+        if (got == 0)
+            break;
+        size += int(std::max<ssize_t>(got, 0));
+    }
+    ::close(fd);
+    bytes->resize(size);
+    return true;
+}
+
 // The first error of the trusted directories, or empty.
 QString loadTrusted(const QStringList &directories, Trust *trust)
 {
@@ -145,19 +227,31 @@ QString loadTrusted(const QStringList &directories, Trust *trust)
     if (X509_STORE_set_flags(trust->store.get(), X509_V_FLAG_PARTIAL_CHAIN) != 1)
         return QStringLiteral("Error preparing the trusted certificates");
     for (const QString &directory : directories) {
-        const QFileInfo where(directory);
-        if (!where.exists())
-            continue;
-        if (!where.isDir() || !where.isReadable() || !where.isExecutable())
-            return QStringLiteral("Error reading the trusted certificates in ") + directory;
-        const QFileInfoList files = QDir(directory).entryInfoList(
-            {QStringLiteral("*.pem"), QStringLiteral("*.crt")}, QDir::Files, QDir::Name);
-        for (const QFileInfo &file : files) {
-            const QString unreadable = QStringLiteral("Error reading trusted certificate ") + file.filePath();
-            const SideFile pem = readSideFile(file.filePath());
-            if (pem.state != SideState::Read || pem.bytes.size() > sideFileLimit)
+        const QString unreadableDirectory =
+            QStringLiteral("Error reading the trusted certificates in ") + directory + QStringLiteral(": ");
+        const QByteArray where = QFile::encodeName(directory);
+        // Only a directory that is not there at all holds no certificate. A
+        // link to nothing or to itself is there, and was put there to be read.
+        struct stat status;
+        if (::lstat(where.constData(), &status) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return unreadableDirectory + errorText(errno);
+        }
+        QList<QByteArray> names;
+        QString cause;
+        if (!listTrusted(where, &names, &cause))
+            return unreadableDirectory + cause;
+        for (const QByteArray &name : names) {
+            const QByteArray path = where + (where.endsWith('/') ? "" : "/") + name;
+            const QString unreadable =
+                QStringLiteral("Error reading trusted certificate ") + QFile::decodeName(path);
+            QByteArray pem;
+            if (!readTrustedFile(path, &pem, &cause))
+                return cause.isEmpty() ? unreadable : unreadable + QStringLiteral(": ") + cause;
+            if (pem.size() > sideFileLimit)
                 return unreadable;
-            Owned<BIO> in(BIO_new_mem_buf(pem.bytes.constData(), int(pem.bytes.size())));
+            Owned<BIO> in(BIO_new_mem_buf(pem.constData(), int(pem.size())));
             if (!in)
                 return unreadable;
             int found = 0;

@@ -37,9 +37,12 @@ struct Verdict
 // vouches for, valid today and marked for code signing, is accepted; with
 // none, an unsigned file is accepted as it always was. A signature or checksum
 // that is present but does not verify refuses the file whatever the rest says.
-// A directory that does not exist holds no certificate; one that cannot be
-// read, or a certificate file that cannot be, refuses every file: a site that
-// installed a certificate must not find its files taken unsigned.
+// Only a directory that is not there at all holds no certificate. Anything
+// there that cannot be read refuses every file, naming it and, where the
+// system gives one, the cause: the directory a link to nothing or to itself,
+// or one that cannot be listed; a file named like a certificate that is a link
+// to nothing, a directory, a FIFO, unreadable or without a certificate. A site
+// that installed a certificate must not find its files taken unsigned.
 Verdict check(const UpdateSnapshot &snapshot,
               const QStringList &trustedDirectories = defaultTrustedDirectories());
 

@@ -1,8 +1,8 @@
 // Where an update file comes from: what the check says, and whether the run then flashes it.
 // The certificates are made afresh by the openssl command; no key outlives the test.
 
-#include "runkit.h"
 #include "provenance.h"
+#include "runkit.h"
 #include "updatesnapshot.h"
 
 #include <QFile>
@@ -22,8 +22,22 @@ const char openSslConfig[] = "[req]\ndistinguished_name = subject\n[subject]\n"
                              "new_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = any_name\n"
                              "[any_name]\ncommonName = supplied\n";
 
-// How a row's file comes about; the changes are made after signing and summing.
-enum Setup { Trusting = 1, Pem = 2, Summed = 4, OtherFileSigned = 8, ByteChanged = 16, CutShort = 32 };
+// How a row's file comes about; the changes are made after signing and summing. The trusted folder
+// may be one of initTestCase's that cannot be read: holding a certificate linked to nothing, linked to
+// nothing or to itself, holding a folder or a FIFO named like a certificate.
+enum Setup {
+    Trusting = 1,
+    Pem = 2,
+    Summed = 4,
+    OtherFileSigned = 8,
+    ByteChanged = 16,
+    CutShort = 32,
+    DanglingCertificate = 64,
+    DanglingFolder = 128,
+    LoopingFolder = 256,
+    FolderCertificate = 512,
+    FifoCertificate = 1024
+};
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -91,13 +105,20 @@ void TestProvenance::initTestCase()
         tool("openssl", {"ca", "-batch", "-config", "openssl.cnf", "-cert", "trusted/ca.pem", "-keyfile",
                          "ca.key", "-in", "lapsed.csr", "-startdate", "20200101000000Z", "-enddate",
                          "20201231000000Z", "-extensions", "code_signing", "-notext", "-out", "lapsed.pem"}));
+    for (const char *folder : {"dangling", "folder/sub.pem", "fifo"})
+        QVERIFY(QDir(dir.path()).mkpath(folder));
+    QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("dangling/vendor.pem")) &&
+            QFile::link(dir.filePath("nowhere"), dir.filePath("gone")) &&
+            QFile::link(dir.filePath("loop"), dir.filePath("loop")) &&
+            QFile::copy(dir.filePath("trusted/ca.pem"), dir.filePath("folder/ca.pem")) &&
+            ::mkfifo(QFile::encodeName(dir.filePath("fifo/vendor.pem")).constData(), 0600) == 0);
 }
 
 void TestProvenance::verdictAndRun_data()
 {
     QTest::addColumn<QString>("signer"); // empty: no signature
     QTest::addColumn<int>("setup");
-    QTest::addColumn<QString>("said"); // the status bar's text, or the refusal after "Error in <file>: "
+    QTest::addColumn<QString>("said"); // status text, refusal after "Error in <file>: ", or whole line
     QTest::addColumn<bool>("accepted");
 
     const QString mismatch = QStringLiteral("signature update.zarnru.p7s does not match the file");
@@ -125,6 +146,19 @@ void TestProvenance::verdictAndRun_data()
     QTest::newRow("checksum wrong") << "" << (Summed | ByteChanged)
                                     << "its SHA-256 checksum differs from the one in update.zarnru.sha256"
                                     << false;
+    const QString certificate = QStringLiteral("Error reading trusted certificate ") + dir.path();
+    const QString folder = QStringLiteral("Error reading the trusted certificates in ") + dir.path();
+    QTest::newRow("certificate linked to nothing")
+        << "" << int(DanglingCertificate) << certificate + "/dangling/vendor.pem: No such file or directory"
+        << false;
+    QTest::newRow("trusted folder linked to nothing")
+        << "" << int(DanglingFolder) << folder + "/gone: No such file or directory" << false;
+    QTest::newRow("trusted folder linked to itself")
+        << "" << int(LoopingFolder) << folder + "/loop: Too many levels of symbolic links" << false;
+    QTest::newRow("folder named like a certificate")
+        << "signer" << int(FolderCertificate) << certificate + "/folder/sub.pem: Is a directory" << false;
+    QTest::newRow("FIFO named like a certificate")
+        << "" << int(FifoCertificate) << certificate + "/fifo/vendor.pem" << false;
 }
 
 // The verdict names what the operator is told; a refused file never reaches
@@ -153,12 +187,20 @@ void TestProvenance::verdictAndRun()
         bytes.chop(1000);
     QVERIFY(writeBytes(path, bytes));
 
-    // An empty directory, then one with the authority or none at all.
-    const QStringList trusted = {dir.filePath("none"),
-                                 dir.filePath((setup & Trusting) ? "trusted" : "absent")};
-    const QString refusal = QStringLiteral("Error in ") + path + QStringLiteral(": ") + said;
+    // An empty directory, then the row's own or none at all.
+    QString folder = QStringLiteral("absent");
+    const QList<QPair<int, const char *>> folders = {
+        {Trusting, "trusted"},   {DanglingCertificate, "dangling"}, {DanglingFolder, "gone"},
+        {LoopingFolder, "loop"}, {FolderCertificate, "folder"},     {FifoCertificate, "fifo"}};
+    for (const auto &[flag, name] : folders)
+        folder = (setup & flag) ? name : folder;
+    const QStringList trusted = {dir.filePath("none"), dir.filePath(folder)};
+    const QString refusal = said.startsWith("Error ") ? said : "Error in " + path + ": " + said;
+    std::future<bool> rescued =
+        freeFifoLater(dir.filePath((setup & FifoCertificate) ? "fifo/vendor.pem" : ""));
     const auto snapshot = UpdateSnapshot::capture(path);
     const provenance::Verdict verdict = provenance::check(*snapshot, trusted);
+    QVERIFY2(!rescued.get(), "the check sat in open() until a writer came");
     QCOMPARE(accepted ? verdict.origin : verdict.refusal, accepted ? said : refusal);
 
     UpdaterThread worker;
@@ -171,7 +213,8 @@ void TestProvenance::verdictAndRun()
     if (!accepted)
         QVERIFY(zarnsim::record().empty());
     for (const updatefile::Image &image : images)
-        QVERIFY(!accepted || flash(image.address, quint32(image.data.size())) == image.data);
+        QCOMPARE(flash(image.address, quint32(image.data.size())),
+                 accepted ? image.data : QByteArray(image.data.size(), '\xff'));
 }
 
 QTEST_GUILESS_MAIN(TestProvenance)
