@@ -398,7 +398,8 @@ QString checksumRefusal(const UpdateSnapshot &snapshot, const QByteArray &listin
     if (listing.size() > sideFileLimit)
         return notSha256sum;
     const QString fileName = QFileInfo(snapshot.path()).fileName();
-    QByteArray expected;
+    const QByteArray fileNameBytes = QFile::encodeName(fileName);
+    QList<QByteArray> expected; // from every line that names the file
     QByteArray onlyLine;
     int lines = 0;
     for (QByteArray line : listing.split('\n')) {
@@ -421,14 +422,15 @@ QString checksumRefusal(const UpdateSnapshot &snapshot, const QByteArray &listin
             named = unescapedName(named);
         ++lines;
         onlyLine = digest;
-        if (QFileInfo(QFile::decodeName(named)).fileName() == fileName)
-            expected = digest;
+        // Compared as bytes: two names that are not valid text may decode alike.
+        if (named.mid(named.lastIndexOf('/') + 1) == fileNameBytes)
+            expected << digest;
     }
     if (lines == 0)
         return notSha256sum;
     // A single line stands for the file it lies beside, whatever the file is called now.
     if (expected.isEmpty() && lines == 1)
-        expected = onlyLine;
+        expected << onlyLine;
     if (expected.isEmpty())
         return checksums + QStringLiteral(" holds no checksum of ") + fileName;
 
@@ -436,7 +438,11 @@ QString checksumRefusal(const UpdateSnapshot &snapshot, const QByteArray &listin
     QCryptographicHash sha256(QCryptographicHash::Sha256);
     if (!snapshot.open(bytes) || !sha256.addData(&bytes))
         return QStringLiteral("its bytes cannot be read again");
-    if (sha256.result().toHex() != expected)
+    // As sha256sum -c fails on any line for the file that does not match, a
+    // right line elsewhere in the file does not make up for a wrong one.
+    const QByteArray actual = sha256.result().toHex();
+    if (std::any_of(expected.begin(), expected.end(),
+                    [&](const QByteArray &digest) { return digest != actual; }))
         return QStringLiteral("its SHA-256 checksum differs from the one in ") + name;
     return QString();
 }

@@ -43,6 +43,9 @@ struct Verdict
 // or one that cannot be listed; a file named like a certificate that is a link
 // to nothing, a directory, a FIFO, unreadable or without a certificate. A site
 // that installed a certificate must not find its files taken unsigned.
+// Every line of the checksum file that names the file must hold its SHA-256,
+// as sha256sum -c would have it; a file of one line stands for the file it
+// lies beside, whatever name it gives.
 Verdict check(const UpdateSnapshot &snapshot,
               const QStringList &trustedDirectories = defaultTrustedDirectories());
 

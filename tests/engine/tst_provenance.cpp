@@ -24,7 +24,8 @@ const char openSslConfig[] = "[req]\ndistinguished_name = subject\n[subject]\n"
 
 // How a row's file comes about; the changes are made after signing and summing. The trusted folder
 // may be one of initTestCase's that cannot be read: holding a certificate linked to nothing, linked to
-// nothing or to itself, holding a folder or a FIFO named like a certificate.
+// nothing or to itself, holding a folder or a FIFO named like a certificate. The checksum file may get
+// a wrong line for the file before or after what sha256sum wrote, or that again.
 enum Setup {
     Trusting = 1,
     Pem = 2,
@@ -36,7 +37,10 @@ enum Setup {
     DanglingFolder = 128,
     LoopingFolder = 256,
     FolderCertificate = 512,
-    FifoCertificate = 1024
+    FifoCertificate = 1024,
+    WrongSumFirst = 2048,
+    WrongSumLast = 4096,
+    SumTwice = 8192
 };
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -146,6 +150,14 @@ void TestProvenance::verdictAndRun_data()
     QTest::newRow("checksum wrong") << "" << (Summed | ByteChanged)
                                     << "its SHA-256 checksum differs from the one in update.zarnru.sha256"
                                     << false;
+    QTest::newRow("checksum wrong, then right")
+        << "" << (Summed | WrongSumFirst)
+        << "its SHA-256 checksum differs from the one in update.zarnru.sha256" << false;
+    QTest::newRow("checksum right, then wrong")
+        << "" << (Summed | WrongSumLast)
+        << "its SHA-256 checksum differs from the one in update.zarnru.sha256" << false;
+    QTest::newRow("checksum right twice") << "" << (Summed | SumTwice) << "Checksum verified" << true;
+
     const QString certificate = QStringLiteral("Error reading trusted certificate ") + dir.path();
     const QString folder = QStringLiteral("Error reading the trusted certificates in ") + dir.path();
     QTest::newRow("certificate linked to nothing")
@@ -181,6 +193,15 @@ void TestProvenance::verdictAndRun()
                      {"cms", "-sign", "-binary", "-in", path, "-signer", signer + ".pem", "-inkey",
                       signer + ".key", "-outform", (setup & Pem) ? "PEM" : "DER", "-out", path + ".p7s"}));
     QVERIFY(!(setup & Summed) || tool("sha256sum", {"update.zarnru"}, "update.zarnru.sha256"));
+    if (setup & (WrongSumFirst | WrongSumLast | SumTwice)) {
+        QFile sums(path + ".sha256");
+        QVERIFY(sums.open(QIODevice::ReadOnly));
+        const QByteArray right = sums.readAll();
+        const QByteArray wrong = QByteArray(64, '0') + "  update.zarnru\n";
+        QVERIFY(writeBytes(sums.fileName(), (setup & WrongSumFirst)  ? wrong + right
+                                            : (setup & WrongSumLast) ? right + wrong
+                                                                     : right + right));
+    }
     if (setup & ByteChanged)
         bytes[100] = char(bytes.at(100) ^ 0x01);
     if (setup & CutShort)
