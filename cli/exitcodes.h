@@ -11,7 +11,10 @@ inline constexpr int refusedSignature = 4;   // its signature or checksum does n
 inline constexpr int noDevice = 5;           // the ZARN driver's node is missing or not permitted
 inline constexpr int busy = 6;               // another update of the flash is under way
 inline constexpr int verificationFailed = 7; // the flash does not hold the file's images
-inline constexpr int interrupted = 8;        // a signal asked the program to stop during the update
-inline constexpr int notConfirmed = 9;       // the operator did not confirm (or no --yes without a terminal)
+// A signal asked the program to stop during the update; it waited for the
+// update, which completed: the flash holds the file. An update that failed
+// after such a signal ends with its own failure's status.
+inline constexpr int interrupted = 8;
+inline constexpr int notConfirmed = 9; // the operator did not confirm (or no --yes without a terminal)
 
 } // namespace exitcode

@@ -7,6 +7,7 @@
 #include "quitsignalguard.h"
 #include "runhistory.h"
 #include "runinhibitor.h"
+#include "runoutcome.h"
 #include "runsession.h"
 #include "runtexts.h"
 #include "updaterthread.h"
@@ -35,20 +36,25 @@ bool isBlockLine(const QString &line)
            line.startsWith(QLatin1String("Erasing page at 0x"));
 }
 
-// The exit status of a run from its last status line.
-int statusOfRun(const QString &lastLine)
+// The exit status of a run from how it ended.
+int statusOfRun(const RunOutcome &outcome)
 {
-    if (lastLine == QLatin1String(updateDoneText))
+    switch (outcome.kind) {
+    case RunOutcome::Kind::Succeeded:
         return exitcode::success;
-    if (lastLine.startsWith(QLatin1String("Error opening /dev/zarn_flash")))
-        return exitcode::noDevice;
-    if (lastLine.startsWith(QLatin1String("Another update of the ZARN flash")))
-        return exitcode::busy;
-    if (lastLine.startsWith(QLatin1String("Error in ")) ||
-        lastLine.startsWith(QLatin1String("Error opening ")))
+    case RunOutcome::Kind::RefusedFile:
         return exitcode::refusedFile;
-    if (lastLine.startsWith(QLatin1String("Error verifying")))
+    case RunOutcome::Kind::RefusedOrigin:
+        return exitcode::refusedSignature;
+    case RunOutcome::Kind::NoDevice:
+        return exitcode::noDevice;
+    case RunOutcome::Kind::Busy:
+        return exitcode::busy;
+    case RunOutcome::Kind::VerificationFailed:
         return exitcode::verificationFailed;
+    case RunOutcome::Kind::Failed:
+        break;
+    }
     return exitcode::updateFailed;
 }
 
@@ -178,8 +184,22 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(path);
+    const auto outcome = std::make_shared<RunOutcome>();
+    worker->setOutcome(outcome);
     auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));
     recorder->setSigner(checked.origin.signer);
+    // Said as soon as it is known, on the program's own thread: the run goes on.
+    recorder->setUnrecordedHandler([&session, &out](const QString &cause) {
+        QMetaObject::invokeMethod(
+            &session,
+            [&out, cause] {
+                if (out.mode() == CliOutput::Mode::Json)
+                    out.event({{"event", "history"}, {"recorded", false}, {"cause", cause}});
+                else
+                    out.error(QStringLiteral("The update will not be recorded in the history: ") + cause);
+            },
+            Qt::QueuedConnection);
+    });
     std::shared_ptr<changedpages::Counts> counts;
     if (onlyChanged) {
         counts = std::make_shared<changedpages::Counts>();
@@ -188,8 +208,8 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     }
     worker->setRunRecorder(recorder);
     worker->moveToThread(thread);
-    QObject::connect(worker, &UpdaterThread::updateStatusText, &session, &RunSession::noteStatus);
-    QObject::connect(worker, &UpdaterThread::finished, &session, &RunSession::finish);
+    QObject::connect(worker, &UpdaterThread::finished, &session,
+                     [&session, outcome] { session.finish(*outcome); });
     QObject::connect(thread, &QThread::started, worker, &UpdaterThread::process);
     QObject::connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
     QObject::connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
@@ -205,7 +225,7 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
         // the guard then sets, when a signal came during the run, is the one
         // the event loop returns.
         QMetaObject::invokeMethod(
-            &session, [&session] { QCoreApplication::exit(statusOfRun(session.lastLine())); },
+            &session, [&session] { QCoreApplication::exit(statusOfRun(session.outcome())); },
             Qt::QueuedConnection);
         session.announceEnd();
     });
@@ -218,16 +238,26 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     // The thread is gone before the objects it reported to are.
     if (running)
         running->wait();
+    // A signal that came during the run was held until it ended: the status
+    // still tells whether the flash holds the update.
+    const RunOutcome &ended = session.outcome();
     if (status >= 128)
-        status = exitcode::interrupted;
+        status = ended.succeeded() ? exitcode::interrupted : statusOfRun(ended);
 
-    const QString lastLine = session.lastLine();
+    const QString lastLine = ended.lastLine;
     if (out.mode() == CliOutput::Mode::Json) {
         QJsonObject result{
             {"event", "result"},
-            {"result", session.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed")},
+            {"result", ended.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed")},
+            {"outcome", QLatin1String(RunOutcome::kindName(ended.kind))},
+            {"flashTouched", ended.flashTouched},
             {"exitCode", status},
-            {"lastLine", lastLine}};
+            {"lastLine", lastLine},
+            {"historyRecorded", ended.historyError.isEmpty()}};
+        if (!ended.cause.isEmpty())
+            result.insert(QStringLiteral("cause"), ended.cause);
+        if (!ended.historyError.isEmpty())
+            result.insert(QStringLiteral("historyError"), ended.historyError);
         if (counts) {
             result.insert(QStringLiteral("pages"), int(counts->pages));
             result.insert(QStringLiteral("pagesSkipped"), int(counts->skipped));
@@ -243,13 +273,21 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
                          .arg(counts->programmed)
                          .arg(counts->pages));
         out.endProgress();
+        const QString cause = !ended.cause.isEmpty() && !lastLine.contains(ended.cause)
+                                  ? QStringLiteral(" (") + ended.cause + QLatin1Char(')')
+                                  : QString();
         // Plain output has had the line already.
-        if (!session.succeeded())
+        if (ended.succeeded()) {
+            if (out.mode() == CliOutput::Mode::Terminal)
+                out.line(lastLine);
+        } else if (ended.flashTouched) {
             out.error(
-                QStringLiteral("the update failed: ") + lastLine +
+                QStringLiteral("the update failed: ") + lastLine + cause +
                 QStringLiteral(". The ZARN system may not start: run the update again before restarting."));
-        else if (out.mode() == CliOutput::Mode::Terminal)
-            out.line(lastLine);
+        } else {
+            out.error(QStringLiteral("the update did not take place: ") + lastLine + cause +
+                      QStringLiteral(". The flash memory was not changed."));
+        }
     }
     return status;
 }

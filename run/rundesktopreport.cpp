@@ -76,12 +76,12 @@ void RunDesktopReport::progressChanged(int percent)
     sendProgress(true);
 }
 
-void RunDesktopReport::runEnded(bool succeeded)
+void RunDesktopReport::runEnded(const RunOutcome &outcome)
 {
     underWay = false;
     sendProgress(false);
     if (!window->isActiveWindow())
-        sendNotice(succeeded);
+        sendNotice(outcome);
 }
 
 void RunDesktopReport::sendProgress(bool visible)
@@ -96,8 +96,9 @@ void RunDesktopReport::sendProgress(bool visible)
     bus.send(update);
 }
 
-void RunDesktopReport::sendNotice(bool succeeded)
+void RunDesktopReport::sendNotice(const RunOutcome &outcome)
 {
+    const bool succeeded = outcome.succeeded();
     if (!busConnected())
         return;
     QDBusMessage notify =
@@ -107,9 +108,10 @@ void RunDesktopReport::sendNotice(bool succeeded)
         {QStringLiteral("desktop-entry"), QString::fromLatin1(desktopEntry)},
         {QStringLiteral("urgency"), QVariant::fromValue(succeeded ? normalUrgency : criticalUrgency)}};
     notify << QString::fromLatin1(applicationName) << noticeId << QString::fromLatin1(applicationIcon)
-           << (succeeded ? tr("ZARN update complete") : tr("ZARN update failed"))
-           << QString::fromUtf8(succeeded ? runSucceededText : runFailedText) << QStringList() << hints
-           << serverChosenExpiry;
+           << (succeeded              ? tr("ZARN update complete")
+               : outcome.flashTouched ? tr("ZARN update failed")
+                                      : tr("ZARN update did not start"))
+           << runEndText(outcome) << QStringList() << hints << serverChosenExpiry;
     auto *reply = new QDBusPendingCallWatcher(bus.asyncCall(notify, noticeReplyTimeoutMs), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this, &RunDesktopReport::noticeReplied);
 }

@@ -6,6 +6,7 @@
 class QDBusPendingCallWatcher;
 class QWidget;
 class RunSession;
+struct RunOutcome;
 
 // Tells the desktop about an update run over the session bus. While the run is
 // under way, the application's task bar entry shows how far it has gone, as the
@@ -25,9 +26,9 @@ public:
 private:
     void runStarted();
     void progressChanged(int percent);
-    void runEnded(bool succeeded);
+    void runEnded(const RunOutcome &outcome);
     void sendProgress(bool visible);
-    void sendNotice(bool succeeded);
+    void sendNotice(const RunOutcome &outcome);
     void noticeReplied(QDBusPendingCallWatcher *reply);
     bool busConnected();
 

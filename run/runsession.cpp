@@ -1,29 +1,22 @@
 #include "runsession.h"
 
-#include "runtexts.h"
 RunSession::RunSession(QObject *parent) : QObject(parent) {}
 
 void RunSession::start()
 {
     running = true;
-    lastSucceeded = false;
-    lastStatus.clear();
+    last = RunOutcome();
     emit started();
 }
 
-void RunSession::noteStatus(const QString &line)
-{
-    lastStatus = line;
-}
-
-void RunSession::finish()
+void RunSession::finish(const RunOutcome &outcome)
 {
     running = false;
     hasRun = true;
-    lastSucceeded = lastStatus == QLatin1String(updateDoneText);
+    last = outcome;
 }
 
 void RunSession::announceEnd()
 {
-    emit ended(lastSucceeded, lastStatus);
+    emit ended(last);
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "runoutcome.h"
+
 #include <QObject>
 #include <QString>
 
 // What the process knows of the update run: whether one is under way and how
-// the last one ended. The window's run wiring tells it; the guards around a
-// run (close refusal, inhibitor lock, deferred signals) follow it. Nothing
-// here looks at a widget.
+// the last one ended. The program's run wiring tells it; the guards around a
+// run (close refusal, inhibitor lock, deferred signals) and the views of its
+// end follow it. Nothing here looks at a widget or reads a line's text.
 class RunSession final : public QObject
 {
     Q_OBJECT
@@ -16,28 +18,25 @@ public:
 
     bool underWay() const { return running; }
     // The last run ended with the flash holding the confirmed update.
-    bool succeeded() const { return lastSucceeded; }
+    bool succeeded() const { return last.succeeded(); }
     // A run has ended since the window opened, and not with the flash holding its update.
-    bool lastRunFailed() const { return hasRun && !running && !lastSucceeded; }
-    // The last status line of the last run.
-    QString lastLine() const { return lastStatus; }
+    bool lastRunFailed() const { return hasRun && !running && !last.succeeded(); }
+    // How the last run ended, as the run itself told it.
+    const RunOutcome &outcome() const { return last; }
 
     // Told by the run wiring, in the order the run goes.
     void start();
-    void noteStatus(const QString &line);
-    // Success is the worker's own word: it sends the done line last only
-    // when the flash holds the confirmed update.
-    void finish();
-    // Once the window has shown the end of the run: the guards hear of it.
+    // The run's own outcome, once its worker has finished.
+    void finish(const RunOutcome &outcome);
+    // Once the program has shown the end of the run: the guards hear of it.
     void announceEnd();
 
 signals:
     void started();
-    void ended(bool succeeded, const QString &lastLine);
+    void ended(const RunOutcome &outcome);
 
 private:
     bool running = false;
     bool hasRun = false;
-    bool lastSucceeded = false;
-    QString lastStatus;
+    RunOutcome last;
 };

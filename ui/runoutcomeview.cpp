@@ -22,6 +22,7 @@ QColor errorColour(const QPalette &palette)
 
 const QString RunOutcomeView::failedText = QString::fromUtf8(runFailedText);
 const QString RunOutcomeView::succeededText = QString::fromUtf8(runSucceededText);
+const QString RunOutcomeView::notStartedText = QString::fromUtf8(runNotStartedText);
 
 RunOutcomeView::RunOutcomeView(RunSession *session, QLabel *statusLine, QStatusBar *statusBar,
                                QObject *parent)
@@ -37,12 +38,12 @@ void RunOutcomeView::runStarted()
     statusBar->clearMessage();
 }
 
-void RunOutcomeView::runEnded(bool succeeded)
+void RunOutcomeView::runEnded(const RunOutcome &outcome)
 {
-    if (!succeeded) {
+    if (!outcome.succeeded()) {
         QPalette palette = statusLine->palette();
         palette.setColor(QPalette::WindowText, errorColour(palette));
         statusLine->setPalette(palette);
     }
-    statusBar->showMessage(succeeded ? succeededText : failedText);
+    statusBar->showMessage(runEndText(outcome));
 }

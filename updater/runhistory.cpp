@@ -2,8 +2,7 @@
 
 #include "changedpages.h"
 #include "imageheader.h"
-#include "runtexts.h"
-#include "updaterthread.h"
+#include "runoutcome.h"
 #include "updatesnapshot.h"
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +47,9 @@ QJsonObject toJson(const HistoryEntry &entry)
                        {"signer", entry.signer},
                        {"images", images},
                        {"result", entry.result},
+                       {"outcome", entry.outcome},
+                       {"flashTouched", entry.flashTouched},
+                       {"cause", entry.cause},
                        {"lastLine", entry.lastLine},
                        {"pagesSkipped", entry.pagesSkipped},
                        {"pagesWritten", entry.pagesWritten},
@@ -75,6 +76,9 @@ HistoryEntry fromJson(const QJsonObject &object)
                              quint32(image.value("size").toDouble())});
     }
     entry.result = object.value("result").toString();
+    entry.outcome = object.value("outcome").toString();
+    entry.flashTouched = object.value("flashTouched").toBool();
+    entry.cause = object.value("cause").toString();
     entry.lastLine = object.value("lastLine").toString();
     entry.pagesSkipped = object.value("pagesSkipped").toInt(-1);
     entry.pagesWritten = object.value("pagesWritten").toInt(-1);
@@ -207,7 +211,15 @@ RunRecorder::RunRecorder(RunHistory history, QString program)
 {
 }
 
-std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(UpdaterThread *worker, const QString &file,
+void RunRecorder::notRecorded(RunOutcome &outcome, const QString &error) const
+{
+    if (outcome.historyError.isEmpty())
+        outcome.historyError = error;
+    if (unrecorded)
+        unrecorded(error);
+}
+
+std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, const QString &file,
                                                            const UpdateSnapshot &snapshot,
                                                            const QList<ImageHeader> &images)
 {
@@ -226,35 +238,32 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(UpdaterThread *worker
     }
     QString error;
     if (!history.begin(entry, &error)) {
-        qWarning() << "The run history cannot be written:" << error;
+        notRecorded(outcome, error);
         return nullptr;
     }
-    return std::unique_ptr<Recording>(new Recording(history, entry, worker, changes));
+    return std::unique_ptr<Recording>(new Recording(*this, entry, outcome));
 }
 
-RunRecorder::Recording::Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker,
-                                  std::shared_ptr<const changedpages::Counts> changes)
-    : history(std::move(history)), changes(std::move(changes)), entry(std::move(entry)),
-      lineWatch(new QObject), startedMs(QDateTime::currentMSecsSinceEpoch())
+RunRecorder::Recording::Recording(RunRecorder &recorder, HistoryEntry entry, RunOutcome &outcome)
+    : recorder(recorder), entry(std::move(entry)), outcome(outcome),
+      startedMs(QDateTime::currentMSecsSinceEpoch())
 {
-    // On the run's own thread, as each line is sent.
-    QObject::connect(
-        worker, &UpdaterThread::updateStatusText, lineWatch,
-        [this](const QString &line) { this->entry.lastLine = line; }, Qt::DirectConnection);
 }
 
 RunRecorder::Recording::~Recording()
 {
-    delete lineWatch;
     entry.durationMs = QDateTime::currentMSecsSinceEpoch() - startedMs;
-    if (changes) {
-        entry.pagesSkipped = changes->skipped;
-        entry.pagesWritten = changes->rewritten + changes->programmed;
-        entry.pagesProgrammed = changes->programmed;
+    if (recorder.changes) {
+        entry.pagesSkipped = recorder.changes->skipped;
+        entry.pagesWritten = recorder.changes->rewritten + recorder.changes->programmed;
+        entry.pagesProgrammed = recorder.changes->programmed;
     }
-    entry.result = entry.lastLine == QLatin1String(updateDoneText) ? QStringLiteral("succeeded")
-                                                                   : QStringLiteral("failed");
+    entry.result = outcome.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed");
+    entry.outcome = QLatin1String(RunOutcome::kindName(outcome.kind));
+    entry.flashTouched = outcome.flashTouched;
+    entry.cause = outcome.cause;
+    entry.lastLine = outcome.lastLine;
     QString error;
-    if (!history.finish(entry, &error))
-        qWarning() << "The run history cannot be written:" << error;
+    if (!recorder.history.finish(entry, &error))
+        recorder.notRecorded(outcome, error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <QDateTime>
 #include <QList>
@@ -30,6 +31,11 @@ struct HistoryEntry
     QString signer; // empty when the file was not signed
     QList<Image> images;
     QString result; // "started", "succeeded" or "failed"
+    // How the run ended, by kind (RunOutcome::kindName), whether it changed
+    // the flash, and the cause of its failure; empty or false while it runs.
+    QString outcome;
+    bool flashTouched = false;
+    QString cause;
     QString lastLine;
     // An update of the changed pages only: how its pages went; -1 for a full update.
     int pagesSkipped = -1;
@@ -72,18 +78,18 @@ private:
     QString dir;
 };
 
-class QObject;
 namespace changedpages {
 struct Counts;
 }
+struct ImageHeader;
+struct RunOutcome;
 class UpdaterThread;
 class UpdateSnapshot;
-struct ImageHeader;
 
 // Writes the history of the runs of the program that sets it on its workers:
 // the entry when the run is about to touch the flash, completed when the run
-// ends, however it ends. A history that cannot be written is said on the debug
-// output and never stops an update.
+// ends, however it ends. A history that cannot be written never stops an
+// update: the outcome says why it is missing, and the program is told at once.
 class RunRecorder
 {
 public:
@@ -93,6 +99,12 @@ public:
     void setSigner(const QString &signer) { currentSigner = signer; }
     // Set when the run writes the changed pages only: their counts go in the entry.
     void setChangeCounts(std::shared_ptr<const changedpages::Counts> counts) { changes = std::move(counts); }
+    // Set before the run starts: called on the run's thread, with the cause,
+    // when the run's entry cannot be written.
+    void setUnrecordedHandler(std::function<void(const QString &cause)> handler)
+    {
+        unrecorded = std::move(handler);
+    }
 
     // An entry under way; completing it is its destruction.
     class Recording
@@ -104,23 +116,26 @@ public:
 
     private:
         friend class RunRecorder;
-        Recording(RunHistory history, HistoryEntry entry, UpdaterThread *worker,
-                  std::shared_ptr<const changedpages::Counts> changes);
+        Recording(RunRecorder &recorder, HistoryEntry entry, RunOutcome &outcome);
 
-        RunHistory history;
-        std::shared_ptr<const changedpages::Counts> changes;
+        RunRecorder &recorder;
         HistoryEntry entry;
-        QObject *lineWatch;
+        RunOutcome &outcome;
         qint64 startedMs;
     };
 
     // On the worker's thread, once the run has its images and holds the flash.
-    std::unique_ptr<Recording> begin(UpdaterThread *worker, const QString &file,
-                                     const UpdateSnapshot &snapshot, const QList<ImageHeader> &images);
+    // The entry is completed from outcome, the run's own, when the recording
+    // ends; outcome learns of an entry that could not be written.
+    std::unique_ptr<Recording> begin(RunOutcome &outcome, const QString &file, const UpdateSnapshot &snapshot,
+                                     const QList<ImageHeader> &images);
 
 private:
+    void notRecorded(RunOutcome &outcome, const QString &error) const;
+
     RunHistory history;
     QString program;
     QString currentSigner;
     std::shared_ptr<const changedpages::Counts> changes;
+    std::function<void(const QString &cause)> unrecorded;
 };

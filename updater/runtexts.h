@@ -1,5 +1,9 @@
 #pragma once
 
+#include "runoutcome.h"
+
+#include <QString>
+
 // The last status line of a run that programmed and verified every image, and
 // of no other run.
 inline constexpr char updateDoneText[] = "Done updating. It is now safe to restart the computer.";
@@ -10,3 +14,18 @@ inline constexpr char runSucceededText[] =
     "The update is complete: the flash memory holds the update file, read back and verified.";
 inline constexpr char runFailedText[] =
     "The update failed: the ZARN system may not start. Run the update again before restarting the computer.";
+inline constexpr char runNotStartedText[] =
+    "The update did not take place: the flash memory was not changed.";
+
+// The words for how outcome ended: only a run that changed the flash may have
+// left the system unable to start. The cause of a failure goes beside them
+// where the run's last line does not already name it.
+inline QString runEndText(const RunOutcome &outcome)
+{
+    if (outcome.succeeded())
+        return QString::fromUtf8(runSucceededText);
+    QString text = QString::fromUtf8(outcome.flashTouched ? runFailedText : runNotStartedText);
+    if (!outcome.cause.isEmpty() && !outcome.lastLine.contains(outcome.cause))
+        text += QStringLiteral(" Cause: ") + outcome.cause + QLatin1Char('.');
+    return text;
+}

@@ -79,9 +79,10 @@ private:
     Outcome compare();
     Outcome repairWord(u_int32_t w);
     bool repairPage(u_int32_t w);
-    // Both report the line of a failure and end the verification.
-    bool fail(const QString &line);
-    Outcome failed(const QString &line);
+    // Both report the line of a failure, with its errno where there is one,
+    // and end the verification.
+    bool fail(const QString &line, int error = 0);
+    Outcome failed(const QString &line, int error = 0);
 
     UpdaterThread &worker;
     const char *const function;
@@ -109,15 +110,15 @@ ImageVerifier::ImageVerifier(UpdaterThread &worker, const char *function, const 
 {
 }
 
-bool ImageVerifier::fail(const QString &line)
+bool ImageVerifier::fail(const QString &line, int error)
 {
-    emit worker.updateStatusText(line);
+    worker.failRun(RunOutcome::Kind::Failed, line, error);
     return false;
 }
 
-ImageVerifier::Outcome ImageVerifier::failed(const QString &line)
+ImageVerifier::Outcome ImageVerifier::failed(const QString &line, int error)
 {
-    fail(line);
+    fail(line, error);
     return Outcome::Failed;
 }
 
@@ -150,7 +151,7 @@ bool ImageVerifier::readBack()
     }
     flash = fileBuffer.data();
     if (const int error = flashio::seek(fd, address))
-        return fail(flashio::failureLine("seeking", address, error));
+        return fail(flashio::failureLine("seeking", address, error), error);
     const u_int32_t blocks = size / blockSize;
     uchar block[blockSize];
     for (u_int32_t k = 0; k < blocks; ++k) {
@@ -169,7 +170,7 @@ bool ImageVerifier::readInto(size_t at, size_t length, uchar *block)
     const bool copying = flash != fileBuffer.data();
     uchar *target = copying ? flashBuffer.data() + at : block;
     if (const int error = flashio::readAll(fd, target, length))
-        return fail(flashio::failureLine("reading", address + u_int32_t(at), error));
+        return fail(flashio::failureLine("reading", address + u_int32_t(at), error), error);
     if (copying)
         return true;
     const size_t comparedBytes = size_t(words) * wordSize;
@@ -227,15 +228,15 @@ ImageVerifier::Outcome ImageVerifier::repairWord(u_int32_t w)
     const u_int32_t wordAddress = address + imageOffset;
     emit worker.updateStatusText(hexLine(statuslines::writing, imageOffset));
     if (const int error = flashio::seek(fd, wordAddress))
-        return failed(flashio::failureLine("seeking", wordAddress, error));
+        return failed(flashio::failureLine("seeking", wordAddress, error), error);
     if (const int error = flashio::writeAll(fd, &fileWord, sizeof fileWord))
-        return failed(flashio::failureLine("writing", wordAddress, error));
+        return failed(flashio::failureLine("writing", wordAddress, error), error);
     ::usleep(wordSettleUs);
     if (const int error = flashio::seek(fd, wordAddress))
-        return failed(flashio::failureLine("seeking", wordAddress, error));
+        return failed(flashio::failureLine("seeking", wordAddress, error), error);
     u_int32_t check = 0;
     if (const int error = flashio::readAll(fd, &check, sizeof check))
-        return failed(flashio::failureLine("reading", wordAddress, error));
+        return failed(flashio::failureLine("reading", wordAddress, error), error);
     VERIFY_DEBUG << hexLine("Check: ", check);
     return check == fileWord ? Outcome::Equal : Outcome::RepairPage;
 }
@@ -246,22 +247,25 @@ bool ImageVerifier::repairPage(u_int32_t w)
     const u_int32_t pageOffset = imageOffset & ~pageOffsetMask;
     const u_int32_t pageAddress = address + pageOffset;
     int &repairs = pageRepairs[pageOffset / pageSize];
-    if (repairs == maxPageRepairs)
-        return fail(hexLine(statuslines::verifyError, address + imageOffset));
+    if (repairs == maxPageRepairs) {
+        worker.failRun(RunOutcome::Kind::VerificationFailed,
+                       hexLine(statuslines::verifyError, address + imageOffset));
+        return false;
+    }
     ++repairs;
     VERIFY_DEBUG << asteriskLine;
     const QString erasing = hexLine(statuslines::erasing, pageAddress);
     VERIFY_DEBUG << erasing;
     emit worker.updateStatusText(erasing);
     if (const int error = flashio::erasePage(fd, pageAddress))
-        return fail(flashio::failureLine("erasing", pageAddress, error));
+        return fail(flashio::failureLine("erasing", pageAddress, error), error);
     emit worker.updateStatusText(hexLine(statuslines::writing, pageAddress));
     if (const int error = flashio::seek(fd, pageAddress))
-        return fail(flashio::failureLine("seeking", pageAddress, error));
+        return fail(flashio::failureLine("seeking", pageAddress, error), error);
     VERIFY_DEBUG << hexLine("Writing Flash page at 0x", pageOffset);
     // Past the image's end the buffer holds erased flash, so the page gets 0xFF there.
     if (const int error = flashio::writeAll(fd, fileBuffer.data() + pageOffset, pageSize))
-        return fail(flashio::failureLine("writing", pageAddress, error));
+        return fail(flashio::failureLine("writing", pageAddress, error), error);
     VERIFY_DEBUG << dashLineWithBreaks;
     return true;
 }
@@ -270,7 +274,7 @@ bool ImageVerifier::repairPage(u_int32_t w)
 
 UpdaterThread::UpdaterThread(QObject *parent)
     : QObject(parent), trustedDirectories(provenance::defaultTrustedDirectories()), imageWeight(0),
-      completedWeight(0)
+      completedWeight(0), outcome(std::make_shared<RunOutcome>())
 {
 }
 
@@ -314,6 +318,19 @@ void UpdaterThread::setOnlyChanged(std::shared_ptr<changedpages::Counts> counts)
     changes = std::move(counts);
 }
 
+void UpdaterThread::setOutcome(std::shared_ptr<RunOutcome> outcome)
+{
+    this->outcome = outcome ? std::move(outcome) : std::make_shared<RunOutcome>();
+}
+
+void UpdaterThread::failRun(RunOutcome::Kind kind, const QString &line, int error)
+{
+    outcome->kind = kind;
+    outcome->lastLine = line;
+    outcome->cause = error != 0 ? flashio::causeText(error) : QString();
+    emit updateStatusText(line);
+}
+
 void UpdaterThread::reportProgress(int phase, float fraction)
 {
     if (pacer)
@@ -342,8 +359,8 @@ int UpdaterThread::eraseFlash(int fd, u_int32_t address, u_int32_t size)
         const u_int32_t pageAddress = address + k * pageSize;
         reportProgress(ErasePhase, float(k) / float(pages));
         emit updateStatusText(hexLine(statuslines::erasing, pageAddress));
-        if (flashio::erasePage(fd, pageAddress) != 0) {
-            emit updateStatusText(hexLine(statuslines::eraseError, pageAddress));
+        if (const int error = flashio::erasePage(fd, pageAddress)) {
+            failRun(RunOutcome::Kind::Failed, hexLine(statuslines::eraseError, pageAddress), error);
             return -1;
         }
     }
@@ -360,14 +377,14 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
     case ImageBuffer::View::Ready:
         break;
     case ImageBuffer::View::NoMemory:
-        emit updateStatusText(hexLine(statuslines::allocationError, address));
+        failRun(RunOutcome::Kind::Failed, hexLine(statuslines::allocationError, address));
         return -1;
     case ImageBuffer::View::Unreadable:
-        emit updateStatusText(QStringLiteral("Error reading ") + filename);
+        failRun(RunOutcome::Kind::Failed, QStringLiteral("Error reading ") + filename);
         return -1;
     }
     if (const int error = flashio::seek(fd, address)) {
-        emit updateStatusText(flashio::failureLine("seeking", address, error));
+        failRun(RunOutcome::Kind::Failed, flashio::failureLine("seeking", address, error), error);
         return -1;
     }
     const u_int32_t blocks = size / blockSize;
@@ -379,7 +396,7 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
         if (k < blocks)
             reportProgress(WritePhase, float(k) / float(blocks));
         if (const int error = flashio::writeAll(fd, buffer.data() + size_t(k) * blockSize, length)) {
-            emit updateStatusText(flashio::failureLine("writing", blockAddress, error));
+            failRun(RunOutcome::Kind::Failed, flashio::failureLine("writing", blockAddress, error), error);
             return -1;
         }
         if (k < blocks)

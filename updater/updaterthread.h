@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imageheader.h"
+#include "runoutcome.h"
 #include "runtexts.h"
 
 #include <memory>
@@ -53,6 +54,13 @@ public:
     // Likewise: write only the pages that do not hold the update already,
     // counting them in counts. The window always makes the full update.
     void setOnlyChanged(std::shared_ptr<changedpages::Counts> counts);
+    // Likewise: where the run leaves how it ended, complete before finished()
+    // is sent. Without one, the worker keeps it to itself.
+    void setOutcome(std::shared_ptr<RunOutcome> outcome);
+
+    // Ends the run's work with line as its last status line: sends it and
+    // keeps it, its kind and the cause (an errno, 0 for none) as the outcome.
+    void failRun(RunOutcome::Kind kind, const QString &line, int error = 0);
 
 signals:
     void finished();
@@ -74,4 +82,5 @@ private:
     std::shared_ptr<ReportPacer> pacer;
     std::shared_ptr<RunRecorder> recorder;
     std::shared_ptr<changedpages::Counts> changes;
+    std::shared_ptr<RunOutcome> outcome;
 };

@@ -63,26 +63,28 @@ int UpdaterThread::readBackUpdate(int fd, QFile &file, const QList<imgHeader> &i
         const u_int32_t length = image.size - updatefilereader::headerSize;
         ImageBuffer confirmed;
         if (confirmed.view(file, image.offset, length) != ImageBuffer::View::Ready) {
-            emit updateStatusText(QStringLiteral("Error reading ") + filename);
+            failRun(RunOutcome::Kind::Failed, QStringLiteral("Error reading ") + filename);
             return -1;
         }
         if (const int error = flashio::seek(fd, image.address)) {
-            emit updateStatusText(flashio::failureLine("seeking", image.address, error));
+            failRun(RunOutcome::Kind::Failed, flashio::failureLine("seeking", image.address, error), error);
             return -1;
         }
         for (u_int32_t at = 0; at < length; at += blockSize) {
             const u_int32_t count = std::min(blockSize, length - at);
             if (const int error = flashio::readAll(fd, block, count)) {
-                emit updateStatusText(flashio::failureLine("reading", image.address + at, error));
+                failRun(RunOutcome::Kind::Failed, flashio::failureLine("reading", image.address + at, error),
+                        error);
                 return -1;
             }
             const uchar *expected = confirmed.data() + at;
             if (std::memcmp(block, expected, count) != 0) {
                 const u_int32_t first =
                     u_int32_t(std::mismatch(block, block + count, expected).first - block);
-                emit updateStatusText(
+                failRun(
+                    RunOutcome::Kind::VerificationFailed,
                     QStringLiteral("Error verifying ") + updatefilereader::imageLabel(images, i) +
-                    hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
+                        hexLine(": Flash memory differs from the update at 0x", image.address + at + first));
                 return -1;
             }
             done += count;
@@ -96,6 +98,7 @@ int UpdaterThread::readBackUpdate(int fd, QFile &file, const QList<imgHeader> &i
 
 void UpdaterThread::process()
 {
+    *outcome = RunOutcome();
     runUpdate();
     emit finished();
 }
@@ -119,14 +122,14 @@ void UpdaterThread::runUpdate()
     if (!refusal.isEmpty()) {
         if (!file.isOpen())
             qDebug() << "Failed opening file: " << filename;
-        emit updateStatusText(refusal);
+        failRun(RunOutcome::Kind::RefusedFile, refusal);
         return;
     }
     // Judged again here, not taken from the window: a run started without the
     // window, or a signature changed since the confirmation, must not reach the flash.
     const provenance::Verdict origin = provenance::check(*snapshot, trustedDirectories);
     if (!origin.accepted()) {
-        emit updateStatusText(origin.refusal);
+        failRun(RunOutcome::Kind::RefusedOrigin, origin.refusal);
         return;
     }
 
@@ -134,19 +137,23 @@ void UpdaterThread::runUpdate()
     if (device.fd < 0) {
         // The established line when the driver is not loaded; its cause beside it otherwise.
         const QString cause = flashio::openFailureCause(device.error);
-        emit updateStatusText(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath) +
-                              (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
+        failRun(RunOutcome::Kind::NoDevice,
+                QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath) +
+                    (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause),
+                device.error);
         return;
     }
     // Held until the device closes as the run ends, however it ends.
     const flashlock::Attempt lock = flashlock::tryLock(device.fd);
     if (lock.state == flashlock::Attempt::Busy) {
-        emit updateStatusText(flashlock::busyText(lock.holder));
+        failRun(RunOutcome::Kind::Busy, flashlock::busyText(lock.holder));
         return;
     }
     if (lock.state == flashlock::Attempt::Failed) {
-        emit updateStatusText(QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
-                              QStringLiteral(": ") + flashio::causeText(lock.error));
+        failRun(RunOutcome::Kind::Failed,
+                QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
+                    QStringLiteral(": ") + flashio::causeText(lock.error),
+                lock.error);
         return;
     }
 
@@ -159,7 +166,7 @@ void UpdaterThread::runUpdate()
         shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
 
     // Written to disk before the flash is touched, completed however the run ends.
-    const auto recording = recorder ? recorder->begin(this, filename, *snapshot, images) : nullptr;
+    const auto recording = recorder ? recorder->begin(*outcome, filename, *snapshot, images) : nullptr;
 
     // A refusal is already reported; the erase or the verification then fails and ends the run.
     unlockFlash(device.fd);
@@ -168,6 +175,14 @@ void UpdaterThread::runUpdate()
     if (changes && !changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes))
         return;
 
+    // From here on the flash may be changed; an update of the changed pages
+    // changes it only where its plan writes.
+    outcome->flashTouched =
+        !changes || std::any_of(plan.begin(), plan.end(), [](const std::vector<changedpages::Action> &pages) {
+            return std::any_of(pages.begin(), pages.end(), [](changedpages::Action action) {
+                return action != changedpages::Action::Skip;
+            });
+        });
     completedWeight = 0;
     for (int i = 0; i < images.size(); ++i) {
         const imgHeader &image = images.at(i);
@@ -203,7 +218,9 @@ void UpdaterThread::runUpdate()
         return;
 
     file.close();
-    emit updateStatusText(QLatin1String(updateDoneText));
+    outcome->kind = RunOutcome::Kind::Succeeded;
+    outcome->lastLine = QLatin1String(updateDoneText);
+    emit updateStatusText(outcome->lastLine);
     emit updateCurrentProgress(100);
     emit updateTotalProgress(100);
 }

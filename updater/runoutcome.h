@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+// How one update run ended, as the run itself knows it: the window's status
+// bar, the desktop's notice, the command line's exit status and JSON result,
+// and the history all follow from this value, never from a status line's text.
+struct RunOutcome
+{
+    enum class Kind {
+        Succeeded,          // every image written, verified and read back
+        RefusedFile,        // the update file cannot be read or is damaged
+        RefusedOrigin,      // its signature or checksum does not verify, or is missing
+        NoDevice,           // the flash node is missing or cannot be opened
+        Busy,               // another process holds the flash
+        Failed,             // a device call or the file failed during the update
+        VerificationFailed, // the flash does not hold what was written
+    };
+
+    // A run that never said otherwise did not succeed.
+    Kind kind = Kind::Failed;
+    // An erase or a write was sent to the device: the flash may no longer
+    // hold what it held before the run.
+    bool flashTouched = false;
+    // The run's last status line.
+    QString lastLine;
+    // The system's word for the failing call, where there is one; the status
+    // line does not always carry it.
+    QString cause;
+    // Why the history holds no entry of this run; empty when it does.
+    QString historyError;
+
+    bool succeeded() const { return kind == Kind::Succeeded; }
+
+    // The kind as the JSON result and the history name it.
+    static const char *kindName(Kind kind)
+    {
+        switch (kind) {
+        case Kind::Succeeded:
+            return "succeeded";
+        case Kind::RefusedFile:
+            return "refused-file";
+        case Kind::RefusedOrigin:
+            return "refused-origin";
+        case Kind::NoDevice:
+            return "no-device";
+        case Kind::Busy:
+            return "busy";
+        case Kind::Failed:
+            break;
+        case Kind::VerificationFailed:
+            return "verification-failed";
+        }
+        return "failed";
+    }
+};
