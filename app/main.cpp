@@ -1,6 +1,8 @@
 #include "commandline.h"
+#include "localnames.h"
 #include "mainwindow.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <QApplication>
@@ -21,6 +23,10 @@ QIcon applicationIcon()
 
 int main(int argc, char *argv[])
 {
+    // A closed terminal or pipe behind the debug output must not end the
+    // program during an update: a failed write is simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
+    localnames::keepUndecodableBytes();
     const int answered = answerInformationRequest(argc, argv);
     if (answered >= 0)
         return answered;

@@ -1,5 +1,7 @@
 #include "cliout.h"
 
+#include "localnames.h"
+
 #include <cstdio>
 #include <QJsonDocument>
 #include <unistd.h>
@@ -16,7 +18,7 @@ void CliOutput::line(const QString &text)
         return;
     }
     endProgress();
-    std::fprintf(stdout, "%s\n", qPrintable(text));
+    std::fprintf(stdout, "%s\n", qPrintable(localnames::printable(text)));
     std::fflush(stdout);
 }
 
@@ -27,7 +29,7 @@ void CliOutput::error(const QString &text)
         return;
     }
     endProgress();
-    std::fprintf(stderr, "zarn-update: %s\n", qPrintable(text));
+    std::fprintf(stderr, "zarn-update: %s\n", qPrintable(localnames::printable(text)));
     std::fflush(stderr);
 }
 
@@ -42,7 +44,7 @@ void CliOutput::progress(const QString &text)
     if (current != Mode::Terminal)
         return;
     // Back to the line's start, the line, and the rest of any longer line cleared.
-    std::fprintf(stdout, "\r%s\033[K", qPrintable(text));
+    std::fprintf(stdout, "\r%s\033[K", qPrintable(localnames::printable(text)));
     std::fflush(stdout);
     progressShown = true;
 }

@@ -1,5 +1,7 @@
 #include "commands.h"
+#include "localnames.h"
 
+#include <csignal>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QStringList>
@@ -8,6 +10,11 @@
 // looked after from afar. Qt Core and the engine, no window.
 int main(int argc, char *argv[])
 {
+    // Whoever reads the output may go away (a pipe to head, a dropped ssh
+    // session) while the flash is half written: the update goes on, its output
+    // is lost, and the exit status and the history tell how it ended.
+    std::signal(SIGPIPE, SIG_IGN);
+    localnames::keepUndecodableBytes();
     // The plain event dispatcher wakes the loop once for a batch of the
     // worker's reports, where the GLib one wakes it for each; the command line
     // has no dialogs that would want GLib.
