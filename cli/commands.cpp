@@ -10,10 +10,12 @@
 #include "updatesnapshot.h"
 #include "zarnsystem.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <sys/stat.h>
 
 namespace commands {
 
@@ -30,12 +32,14 @@ const char usageText[] =
     "                        update the flash from FILE (asks first on a terminal); --only-changed\n"
     "                        writes only the pages that do not hold FILE's bytes already\n"
     "  verify FILE           compare the flash with FILE's images, without writing\n"
-    "  backup FILE OUT       save what the flash holds where FILE's images go, as an update file\n"
+    "  backup FILE OUT [--force]\n"
+    "                        save what the flash holds where FILE's images go, as an update file;\n"
+    "                        an existing OUT is replaced only with --force, never FILE itself\n"
     "  history               the updates made on this system\n"
     "\n"
     "--json writes one JSON object a line. Exit statuses: 0 success, 1 update failed, 2 usage,\n"
     "3 refused file, 4 refused signature, 5 no device or permission, 6 busy, 7 verification\n"
-    "failed, 8 interrupted, 9 not confirmed. See zarn-update(1).\n";
+    "failed, 8 completed after a signal asked to stop, 9 not confirmed. See zarn-update(1).\n";
 
 int usage(CliOutput &out, const QString &problem)
 {
@@ -115,11 +119,41 @@ int verify(const QString &path, CliOutput &out)
     return status;
 }
 
-int backup(const QString &path, const QString &target, CliOutput &out)
+// Empty when target may take a backup of the flash for the update file at
+// path; otherwise why not. Only a regular file is ever replaced, never the
+// update file itself by whatever name, and only when asked.
+QString backupTargetRefusal(const QString &path, const QString &target, bool force)
+{
+    const QByteArray targetName = QFile::encodeName(target);
+    struct stat status;
+    if (::stat(targetName.constData(), &status) != 0) {
+        const int error = errno;
+        if (error == ENOENT && ::lstat(targetName.constData(), &status) != 0)
+            return QString(); // a new file
+        return target + QStringLiteral(" cannot be written: ") +
+               (error == ENOENT ? QStringLiteral("it is a link to nothing") : flashio::causeText(error));
+    }
+    if (!S_ISREG(status.st_mode))
+        return target + QStringLiteral(" is not a regular file: a backup is written only to a regular file");
+    struct stat input;
+    if (::stat(QFile::encodeName(path).constData(), &input) == 0 && input.st_dev == status.st_dev &&
+        input.st_ino == status.st_ino)
+        return target + QStringLiteral(" is the update file itself: the backup would replace it");
+    if (!force)
+        return target + QStringLiteral(" exists: give --force to replace it");
+    return QString();
+}
+
+int backup(const QString &path, const QString &target, bool force, CliOutput &out)
 {
     CheckedFile checked = checkFile(path, out);
     if (checked.status != 0)
         return checked.status;
+    const QString refusal = backupTargetRefusal(path, target, force);
+    if (!refusal.isEmpty()) {
+        out.error(refusal);
+        return exitcode::usage;
+    }
     const flashaudit::Outcome outcome = flashaudit::backup(checked.images, *checked.file, target);
     if (outcome.kind != flashaudit::Outcome::Done) {
         out.error(outcome.line);
@@ -153,6 +187,9 @@ int history(CliOutput &out)
                        {"signer", entry.signer},
                        {"images", images},
                        {"result", entry.interrupted() ? QStringLiteral("interrupted") : entry.result},
+                       {"outcome", entry.outcome},
+                       {"flashTouched", entry.flashTouched},
+                       {"cause", entry.cause},
                        {"lastLine", entry.lastLine},
                        {"pagesSkipped", entry.pagesSkipped},
                        {"pagesWritten", entry.pagesWritten},
@@ -220,6 +257,7 @@ int run(const QStringList &arguments)
     const bool json = words.removeAll(QStringLiteral("--json")) > 0;
     const bool yes = words.removeAll(QStringLiteral("--yes")) > 0;
     const bool onlyChanged = words.removeAll(QStringLiteral("--only-changed")) > 0;
+    const bool force = words.removeAll(QStringLiteral("--force")) > 0;
     CliOutput out(json);
     if (words.isEmpty())
         return usage(out, QString());
@@ -258,7 +296,7 @@ int run(const QStringList &arguments)
     if (command == QLatin1String("verify") && expect(1))
         return verify(words.at(0), out);
     if (command == QLatin1String("backup") && expect(2))
-        return backup(words.at(0), words.at(1), out);
+        return backup(words.at(0), words.at(1), force, out);
     if (command == QLatin1String("history") && expect(0))
         return history(out);
     return usage(out,

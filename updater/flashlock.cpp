@@ -77,9 +77,34 @@ Attempt probe()
     return attempt;
 }
 
+namespace {
+
+// The command a holder that is zarn-update was given ("verify", "backup",
+// "update"), from its command line; empty for any other program.
+QByteArray commandOf(qint64 holder)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(holder));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> words = file.read(4096).split('\0');
+    if (words.isEmpty() || !words.first().endsWith("zarn-update"))
+        return {};
+    for (int i = 1; i < words.size(); ++i)
+        if (!words.at(i).startsWith('-'))
+            return words.at(i);
+    return {};
+}
+
+} // namespace
+
 QString busyText(qint64 holder)
 {
-    QString text = QStringLiteral("Another update of the ZARN flash is under way");
+    // A verification or a backup only reads, but holds the flash all the same.
+    const QByteArray command = holder > 0 ? commandOf(holder) : QByteArray();
+    QString text =
+        command == "verify"   ? QStringLiteral("The ZARN flash is being verified by zarn-update verify")
+        : command == "backup" ? QStringLiteral("The ZARN flash is being read by zarn-update backup")
+                              : QStringLiteral("Another update of the ZARN flash is under way");
     if (holder > 0)
         text += QStringLiteral(" (process ") + QString::number(holder) + QLatin1Char(')');
     return text + QLatin1Char('.');

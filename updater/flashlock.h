@@ -22,7 +22,8 @@ Attempt tryLock(int fd);
 // go at once. A node that cannot be opened is not busy; the run reports it.
 Attempt probe();
 
-// "Another update of the ZARN flash is under way (process 1234)."
+// "Another update of the ZARN flash is under way (process 1234).", or what a
+// zarn-update verify or backup that holds it is doing.
 QString busyText(qint64 holder);
 
 } // namespace flashlock
