@@ -4,10 +4,12 @@
 #include "elapsedclock.h"
 #include "imageinfodialog.h"
 #include "imageitem.h"
+#include "localnames.h"
 #include "mainwindow.h"
 #include "runkit.h"
 #include "runoutcomeview.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <QAccessible>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace runkit;
 
@@ -123,28 +126,53 @@ void TestWindowRun::closeWaitsForTheRun()
     QVERIFY(window.close());
 }
 
+enum Outcome { Succeeds, Fails, EraseFails, FlashUnopened, NameNotUtf8 };
+
 void TestWindowRun::outcomeLeavesNoDoubt_data()
 {
-    QTest::addColumn<bool>("fails");
-    QTest::newRow("success") << false;
-    QTest::newRow("failure") << true;
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("success") << int(Succeeds) << RunOutcomeView::succeededText;
+    QTest::newRow("failure") << int(Fails) << RunOutcomeView::failedText;
+    QTest::newRow("erase fails, its cause beside")
+        << int(EraseFails) << RunOutcomeView::failedText + " Cause: Input/output error.";
+    QTest::newRow("flash cannot be opened") << int(FlashUnopened) << RunOutcomeView::notStartedText;
+    QTest::newRow("a name that is not UTF-8") << int(NameNotUtf8) << RunOutcomeView::succeededText;
 }
 
-// The status bar says how the run ended; after a failure the status line
-// stands out and the window asks before it closes.
+// The status bar says how the run ended, from the run's own outcome: only a
+// run that changed the flash may have left the system unable to start. After
+// a failure the status line stands out and the window asks before it closes.
 void TestWindowRun::outcomeLeavesNoDoubt()
 {
-    QFETCH(bool, fails);
-    if (fails)
+    QFETCH(int, outcome);
+    QFETCH(QString, said);
+    const bool fails = outcome != Succeeds && outcome != NameNotUtf8;
+    if (outcome == Fails)
         zarnsim::addStuckBits(0x80100, 0x01);
+    if (outcome == EraseFails)
+        zarnsim::failEraseRequest(2);
+    if (outcome == FlashUnopened)
+        zarnsim::setNodeError(zarnsim::Node::Flash, EIO);
+    QString file = path;
+    if (outcome == NameNotUtf8) {
+        // As the program itself takes names: the bytes kept through the field.
+        localnames::keepUndecodableBytes();
+        const QByteArray raw = QFile::encodeName(dir.path()) + "/bad\xff\xfename.zarnru";
+        ::unlink(raw.constData());
+        QCOMPARE(::link(QFile::encodeName(path).constData(), raw.constData()), 0);
+        file = QFile::decodeName(raw);
+        QVERIFY(QFile::exists(file));
+    }
     RunWatcher runs;
     MainWindow window;
     window.show();
     const QColor plain = child<QLabel>(window, "statusLabel")->palette().color(QPalette::WindowText);
-    QVERIFY(startRun(window, path));
+    QVERIFY(startRun(window, file));
     QVERIFY(waitForRun(window, runs));
-    QCOMPARE(window.statusBar()->currentMessage(),
-             fails ? RunOutcomeView::failedText : RunOutcomeView::succeededText);
+    if (outcome == NameNotUtf8)
+        QFile::remove(file);
+    QCOMPARE(window.statusBar()->currentMessage(), said);
     QCOMPARE(child<QLabel>(window, "statusLabel")->palette().color(QPalette::WindowText) != plain, fails);
     QCOMPARE(flashHolds(threeImages()), !fails);
     const auto answer = [](QMessageBox::StandardButton button) {
@@ -385,35 +413,43 @@ void TestWindowRun::dialogRows()
 
 void TestWindowRun::accessibleTree_data()
 {
-    QTest::addColumn<QString>("object"); // an object name, "row n" of the dialog's list, "dialog" before either
+    QTest::addColumn<QString>(
+        "object"); // an object name, "row n" of the dialog's list, "dialog" before either
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
 
     const int field = QAccessible::EditableText;
     const int bar = QAccessible::ProgressBar;
-    QTest::newRow("timestamp") << "curVerTSLineEdit" << field << "Current HW timestamp:" << "";
-    QTest::newRow("SW version") << "curVerSWLineEdit" << field << "Current SW version:" << "";
-    QTest::newRow("PID version") << "curPIDverLineEdit" << field << "Current PID version:" << "";
+    QTest::newRow("timestamp") << "curVerTSLineEdit" << field << "Current HW timestamp:"
+                               << "";
+    QTest::newRow("SW version") << "curVerSWLineEdit" << field << "Current SW version:"
+                                << "";
+    QTest::newRow("PID version") << "curPIDverLineEdit" << field << "Current PID version:"
+                                 << "";
     QTest::newRow("file name") << "filenameLineEdit" << field << "ZARN Update Image file:"
                                << "Enter image file name or search for it (button '...')";
     QTest::newRow("browse") << "fileDialogButton" << int(QAccessible::Button) << "Browse"
                             << "Choose the ZARN update image file";
-    QTest::newRow("current bar") << "currentProgressBar" << bar << "Current progress:" << "";
-    QTest::newRow("total bar") << "totalProgressBar" << bar << "Total progress:" << "";
-    QTest::newRow("status line after a run") << "statusLabel" << int(QAccessible::StaticText) << doneLine
-                                             << "Update status";
-    QTest::newRow("dialog's file name") << "dialog filenameLineEdit" << field << "Filename: " << "";
-    QTest::newRow("dialog's list") << "dialog listWidget" << int(QAccessible::List) << "Images" << "";
+    QTest::newRow("current bar") << "currentProgressBar" << bar << "Current progress:"
+                                 << "";
+    QTest::newRow("total bar") << "totalProgressBar" << bar << "Total progress:"
+                               << "";
+    QTest::newRow("status line after a run")
+        << "statusLabel" << int(QAccessible::StaticText) << doneLine << "Update status";
+    QTest::newRow("dialog's file name") << "dialog filenameLineEdit" << field << "Filename: "
+                                        << "";
+    QTest::newRow("dialog's list") << "dialog listWidget" << int(QAccessible::List) << "Images"
+                                   << "";
     const QList<updatefile::Image> images = threeImages();
     for (int row = 0; row < images.size(); ++row)
-        QTest::addRow("row %d", row)
-            << QStringLiteral("dialog row %1").arg(row) << int(QAccessible::ListItem)
-            << QStringLiteral("%1, Version: 1.2.34, Min HW: 0, Address: 0x%2, Size: %3")
-                   .arg(QString::fromLatin1(images[row].name))
-                   .arg(images[row].address, 0, 16)
-                   .arg(images[row].data.size() + 32)
-            << "";
+        QTest::addRow("row %d", row) << QStringLiteral("dialog row %1").arg(row) << int(QAccessible::ListItem)
+                                     << QStringLiteral(
+                                            "%1, Version: 1.2.34, Min HW: 0, Address: 0x%2, Size: %3")
+                                            .arg(QString::fromLatin1(images[row].name))
+                                            .arg(images[row].address, 0, 16)
+                                            .arg(images[row].data.size() + 32)
+                                     << "";
 }
 
 // What a screen reader finds in the window and in the dialog listing three
@@ -448,8 +484,9 @@ void TestWindowRun::accessibleTree()
         QAccessibleTableCellInterface *cell = iface->tableCellInterface();
         if (cell ? object == QStringLiteral("row %1").arg(cell->rowIndex())
                  : iface->object() && iface->object()->objectName() == object)
-            found << QStringLiteral("%1|%2|%3").arg(iface->role()).arg(iface->text(QAccessible::Name),
-                                                                      iface->text(QAccessible::Description));
+            found << QStringLiteral("%1|%2|%3")
+                         .arg(iface->role())
+                         .arg(iface->text(QAccessible::Name), iface->text(QAccessible::Description));
     }
     QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3").arg(role).arg(name, description)});
     if (afterRun)
