@@ -64,6 +64,8 @@ void MissingDriverTest::commandLine_data()
                             << "Usage: zarn-update-utility [-f | --force]";
     QTest::newRow("no display") << QStringList() << "" << 1
                                 << "zarn-update-utility: cannot open the window: no display";
+    // A reader gone before the first write: the write fails, the program goes on.
+    QTest::newRow("output closed") << QStringList{"--version", "CLOSED"} << "" << 0 << "";
     QTest::newRow("display out of reach")
         << QStringList{"-f"} << ":97" << 1 << "cannot open the window: no display could be reached";
 }
@@ -83,7 +85,17 @@ void MissingDriverTest::commandLine()
     QProcess program;
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(ZARN_PROGRAM), arguments);
+    if (arguments.removeAll(QStringLiteral("CLOSED")))
+        program.start(QStringLiteral("/usr/bin/python3"),
+                      QStringList{QStringLiteral("-c"),
+                                  QStringLiteral("import os, subprocess, sys\n"
+                                                 "r, w = os.pipe()\n"
+                                                 "os.close(r)\n"
+                                                 "sys.exit(subprocess.call(sys.argv[1:], stdout=w) & 0xff)"),
+                                  QStringLiteral(ZARN_PROGRAM)} +
+                          arguments);
+    else
+        program.start(QStringLiteral(ZARN_PROGRAM), arguments);
     QVERIFY(program.waitForFinished(runkit::runTimeoutMs));
     const QString output = QString::fromLocal8Bit(program.readAll());
     QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == status,
