@@ -332,13 +332,24 @@ void TestUpdateRun::deviceResults()
     QVERIFY(zarnsim::record().back().op == Op::Close);
 }
 
-enum Change { Same, OtherImage, OneWord, OnlyClears, ChangedUnderRun };
+enum Change {
+    Same,
+    OtherImage,
+    OneWord,
+    OnlyClears,
+    ChangedUnderRun,
+    DirtyTail,
+    SharedSame,
+    SharedBootChanged,
+    SharedBootClears,
+    AppTaken
+};
 
 void TestUpdateRun::onlyChanged_data()
 {
     QTest::addColumn<int>("change");
     QTest::addColumn<QList<uint>>("erased");  // each erased twice
-    QTest::addColumn<QList<uint>>("written"); // the pages written
+    QTest::addColumn<QList<uint>>("written"); // where the pages' writes start
     QTest::addColumn<QString>("last");
 
     const QString done = QString::fromLatin1(updateDoneText);
@@ -352,6 +363,22 @@ void TestUpdateRun::onlyChanged_data()
     QTest::newRow("flash changed under the run")
         << int(ChangedUnderRun) << QList<uint>() << QList<uint>()
         << "Error verifying image 1 (ONE): Flash memory differs from the update at 0x100010";
+    QTest::newRow("a page's erased end written over")
+        << int(DirtyTail) << QList<uint>{0x120000} << QList<uint>{0x120000} << done;
+    // BOOT's last 32 bytes are APP's first, and BOOT's erase reaches into APP.
+    QTest::newRow("two images in one page, re-applied")
+        << int(SharedSame) << QList<uint>() << QList<uint>() << done;
+    QTest::newRow("two images in one page, the first changed")
+        << int(SharedBootChanged) << QList<uint>{0x80000, 0x81000} << QList<uint>{0x80000, 0x81000} << done;
+    // Programming alone would reach the flash of the full update, but BOOT's
+    // verification would find its last 32 bytes cleared: APP's first, zeros.
+    QTest::newRow("two images in one page, the first needs only 1 to 0")
+        << int(SharedBootClears) << QList<uint>{0x80000, 0x81000} << QList<uint>{0x80000, 0x81000} << done;
+    // CONF takes APP's last 32 bytes: APP, written, is verified whole, so its
+    // last page is written too, and with it CONF's.
+    QTest::newRow("a later image takes the last bytes of one changed")
+        << int(AppTaken) << QList<uint>{0x80000, 0x81000, 0xA1000, 0xB1000}
+        << QList<uint>{0x80000, 0x81000, 0xA1000, 0xB1000} << done;
 }
 
 // Only the pages that do not hold the update are touched, and the update still
@@ -362,9 +389,15 @@ void TestUpdateRun::onlyChanged()
     QFETCH(QList<uint>, erased);
     QFETCH(QList<uint>, written);
     QFETCH(QString, last);
+    const bool shared = change >= SharedSame;
     const quint32 addresses[] = {0x100000, 0x200000, 0x300000};
     QList<updatefile::Image> images;
-    for (int i = 0; i < 3; ++i)
+    if (shared)
+        images << image("BOOT", 0x80000, updatefile::pattern(8, 0x1000))
+               << image("APP", 0x81000, QByteArray(32, '\0') + updatefile::pattern(9, 0x30000 - 32));
+    if (change == AppTaken)
+        images << image("CONF", 0xB1000, updatefile::pattern(11, 0x1000));
+    for (int i = 0; i < 3 && !shared; ++i)
         images << image(i == 0   ? "ONE"
                         : i == 1 ? "TWO"
                                  : "THRE",
@@ -374,8 +407,14 @@ void TestUpdateRun::onlyChanged()
         images[1].data = updatefile::pattern(7, 0x30000);
     else if (change == OneWord)
         setFlash(0x320800, QByteArray(4, '\0'));
-    else if (change == OnlyClears)
-        setFlash(0x100000, QByteArray(0x400, char(0xFF)));
+    else if (change == OnlyClears || change == SharedBootClears)
+        setFlash(images[0].address, QByteArray(0x400, char(0xFF)));
+    else if (change == DirtyTail)
+        setFlash(0x13F000, QByteArray(4, '\0'));
+    else if (change == SharedBootChanged)
+        images[0].data = updatefile::pattern(10, 0x1000);
+    else if (change == AppTaken)
+        setFlash(0x81800, QByteArray(4, '\0'));
     const QString path = write(images);
     zarnsim::clearRecord();
 
@@ -390,20 +429,25 @@ void TestUpdateRun::onlyChanged()
     QCOMPARE(record.lines().last(), last);
     QList<uint> erases;
     QList<uint> pages;
-    for (const zarnsim::Call &call : flashCalls()) {
+    const std::vector<zarnsim::Call> calls = flashCalls();
+    for (size_t n = 0; n < calls.size(); ++n) {
+        const zarnsim::Call &call = calls[n];
         if (call.op == zarnsim::Op::Ioctl && call.request == zarnsim::flashIocErasePage &&
             !erases.contains(uint(call.argument)))
             erases << uint(call.argument);
-        const uint page = call.address & ~(zarnsim::flashPageSize - 1);
-        if (call.op == zarnsim::Op::Write && !pages.contains(page))
-            pages << page;
+        if (call.op == zarnsim::Op::Lseek && n + 1 < calls.size() && calls[n + 1].op == zarnsim::Op::Write &&
+            !pages.contains(call.address))
+            pages << call.address;
     }
     QCOMPARE(erases, erased);
     QCOMPARE(pages, written);
     QCOMPARE(asked(zarnsim::Op::Ioctl).size(), 2 * erased.size());
     QCOMPARE(int(counts->rewritten + counts->programmed), written.size());
-    QCOMPARE(int(counts->skipped), 6 - written.size());
+    QCOMPARE(int(counts->skipped), (shared ? int(images.size()) + 1 : 6) - written.size());
     QCOMPARE(flashHolds(images), last == QString::fromLatin1(updateDoneText));
+    // Past its bytes, to the end of its last page, the full update leaves erased flash.
+    if (!shared)
+        QCOMPARE(flash(0x130020, 0xFFE0), QByteArray(0xFFE0, char(0xFF)));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)
