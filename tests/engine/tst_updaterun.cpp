@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <QBuffer>
 #include <QDir>
 #include <QtTest>
+#include <random>
 #include <sys/stat.h>
 
 using namespace runkit;
@@ -52,6 +54,8 @@ private slots:
     void deviceResults();
     void onlyChanged_data();
     void onlyChanged();
+    void asFullUpdate_data();
+    void asFullUpdate();
 
 private:
     QString write(const QList<updatefile::Image> &images)
@@ -448,6 +452,125 @@ void TestUpdateRun::onlyChanged()
     // Past its bytes, to the end of its last page, the full update leaves erased flash.
     if (!shared)
         QCOMPARE(flash(0x130020, 0xFFE0), QByteArray(0xFFE0, char(0xFF)));
+}
+
+enum Placement { Adjacent, OverTail, Apart, Mixed, AtTheEnd };
+
+// Two to four small images, each placed after the one before it as placement
+// says; mixed ones may also come before it, which the check may refuse.
+QList<updatefile::Image> layout(std::mt19937 &random, int placement)
+{
+    const auto pick = [&random](quint64 below) { return quint64(random() % below); };
+    const quint64 page = zarnsim::flashPageSize;
+    quint64 at = (placement == AtTheEnd ? 0xFFFA0000 : 0x100000) + pick(page);
+    QList<updatefile::Image> images;
+    for (int count = 2 + int(pick(3)); images.size() < count && at < quint64(1) << 32;) {
+        const quint64 lengths[] = {64, 0x2000, 0x24000};
+        const quint64 length = pick(lengths[pick(placement == AtTheEnd ? 2 : 3)] + 1);
+        images << image("IMG", quint32(at), updatefile::pattern(quint32(random()), int(length)));
+        const quint64 dataEnd = at + length;
+        const quint64 erasedEnd = at + (length + 32 + page - 1) / page * page;
+        switch (placement >= Mixed ? int(pick(4)) : placement) {
+        case Adjacent: // over its last 32 bytes, or just past them
+            at = dataEnd + 32 * pick(2);
+            break;
+        case OverTail: // where its erase reaches past its bytes
+            at = dataEnd + pick(erasedEnd - dataEnd);
+            break;
+        case Apart:
+            at = erasedEnd + pick(page);
+            break;
+        default:
+            at -= std::min(at, pick(3 * page));
+        }
+    }
+    return images;
+}
+
+void TestUpdateRun::asFullUpdate_data()
+{
+    QTest::addColumn<int>("placement");
+    QTest::newRow("adjacent") << int(Adjacent);
+    QTest::newRow("within an erase past the bytes") << int(OverTail);
+    QTest::newRow("apart, from mid-page") << int(Apart);
+    QTest::newRow("mixed") << int(Mixed);
+    QTest::newRow("mixed, at the end of the flash") << int(AtTheEnd);
+}
+
+// Whatever the layout and whatever the flash held, --only-changed leaves it
+// exactly as the full update does.
+void TestUpdateRun::asFullUpdate()
+{
+    QFETCH(int, placement);
+    std::mt19937 random(1000u + quint32(placement));
+    const auto bytes = [&random](quint64 length) {
+        QByteArray result(int(length), Qt::Uninitialized);
+        for (char &byte : result)
+            byte = char(random());
+        return result;
+    };
+    constexpr int cases = 40;
+    int accepted = 0;
+    for (int n = 0; n < cases; ++n) {
+        QList<updatefile::Image> images = layout(random, placement);
+        QBuffer file;
+        file.setData(updatefile::build(images));
+        file.open(QIODevice::ReadOnly);
+        QList<Header> headers;
+        const int chain = updatefilereader::readHeaders(file, &headers);
+        if (updatefilereader::check(headers, chain, file.size()).fault != updatefilereader::Fault::None)
+            continue;
+        ++accepted;
+        quint64 low = ~quint64(0);
+        quint64 high = 0;
+        QString layoutText;
+        for (const Header &header : headers) {
+            const quint64 pages =
+                (quint64(header.size) + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize;
+            low = std::min<quint64>(low, header.address);
+            high =
+                std::max(high, std::min(header.address + pages * zarnsim::flashPageSize, quint64(1) << 32));
+            layoutText += QString::asprintf(" %x+%x", header.address, header.size);
+        }
+        const quint32 span = quint32(high - low);
+
+        zarnsim::reset();
+        testsupport::MessageLog quiet;
+        // Erased, random, or an update there already (this one or one with an
+        // image changed) with a few bytes then changed or bits set.
+        const int before = int(random() % 4);
+        if (before > 0)
+            setFlash(quint32(low), bytes(span));
+        if (before > 1) {
+            QList<updatefile::Image> earlier = images;
+            QByteArray &changedImage = earlier[int(random() % uint(earlier.size()))].data;
+            if (before == 3)
+                changedImage = bytes(quint64(changedImage.size()));
+            run(write(earlier));
+            for (int k = int(random() % 3); k > 0; --k) {
+                const quint32 at = quint32(low + random() % span);
+                QByteArray spot = flash(at, 1 + random() % 8);
+                const bool setBits = random() % 2 != 0;
+                for (char &byte : spot)
+                    byte = char(setBits ? byte | char(random()) : char(random()));
+                setFlash(at, spot);
+            }
+        }
+        const QByteArray prior = flash(quint32(low), span);
+        const QString path = write(images);
+        const QString fullLast = run(path).lines().last();
+        const QByteArray full = flash(quint32(low), span);
+        setFlash(quint32(low), prior);
+        const QString changedLast = run(path, {}, std::make_shared<changedpages::Counts>()).lines().last();
+        const QByteArray changed = flash(quint32(low), span);
+        const quint64 first =
+            quint64(std::mismatch(full.begin(), full.end(), changed.begin()).first - full.begin());
+        QVERIFY2(
+            fullLast == doneLine && changedLast == doneLine && full == changed,
+            qPrintable(QString::asprintf("case %d,%s, flash before %d: ", n, qPrintable(layoutText), before) +
+                       changedLast + QString::asprintf("; first difference at 0x%llx", low + first)));
+    }
+    QVERIFY2(accepted >= cases * 3 / 4, qPrintable(QString::number(accepted)));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)
