@@ -11,11 +11,14 @@ class QFile;
 class UpdaterThread;
 
 // An update that touches only the pages of the flash that do not already hold
-// the confirmed bytes: first every image's range is read back and compared
-// page by page, then only differing pages are written, each erased twice
-// first unless programming alone can reach its bytes (a write only clears
-// bits, so a page whose flash holds a 1 wherever the file wants one needs no
-// erase). Verification and the final read-back follow as in a full update.
+// what the full update would leave there, and leaves the flash exactly as the
+// full update would have. An image's page as the full update treats it (its
+// 128 KiB erase from the page's start, the image's bytes programmed from there)
+// can reach into other images' pages, so pages that overlap, across images,
+// are judged together: what the full update would make of their flash is
+// worked out from the flash as it is, and then they are left alone, only
+// programmed (a write only clears bits), or erased twice and written, all of
+// them alike. Verification and the final read-back follow as in a full update.
 namespace changedpages {
 
 // How the pages went, for the caller's report and the run history.
@@ -32,8 +35,8 @@ enum class Action : unsigned char { Skip, Program, EraseAndWrite };
 // One action per page of each image, pages counted from the image's own address.
 using Plan = std::vector<std::vector<Action>>;
 
-// Reads every image's range and decides; false after a failure it has reported
-// through the worker.
+// Reads the flash every image's pages reach and decides; false after a failure
+// it has reported through the worker.
 bool plan(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
           const QList<ImageHeader> &images, Plan *result, Counts &counts);
 
