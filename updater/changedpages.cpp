@@ -30,9 +30,10 @@ u_int32_t pageCount(u_int32_t size)
     return size / pageSize + (size % pageSize != 0 ? 1 : 0);
 }
 
-bool fail(UpdaterThread &worker, const QString &line)
+// Every failure here is of a device call or the file, with its errno where there is one.
+bool fail(UpdaterThread &worker, const QString &line, int error = 0)
 {
-    emit worker.updateStatusText(line);
+    worker.failRun(RunOutcome::Kind::Failed, line, error);
     return false;
 }
 
@@ -145,11 +146,11 @@ bool judge(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
         return fail(worker, hexLine(statuslines::allocationError,
                                     images.at(units[cluster.units.front()].image).address));
     if (const int error = flashio::seek(fd, u_int32_t(low)))
-        return fail(worker, flashio::failureLine("seeking", u_int32_t(low), error));
+        return fail(worker, flashio::failureLine("seeking", u_int32_t(low), error), error);
     for (size_t at = 0; at < span; at += blockSize) {
         const size_t count = std::min<size_t>(blockSize, span - at);
         if (const int error = flashio::readAll(fd, held.get() + at, count))
-            return fail(worker, flashio::failureLine("reading", u_int32_t(low + at), error));
+            return fail(worker, flashio::failureLine("reading", u_int32_t(low + at), error), error);
     }
     std::vector<ImageBuffer> parts(cluster.units.size());
     for (size_t n = 0; n < parts.size(); ++n) {
@@ -263,8 +264,8 @@ bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, 
             const u_int32_t pageAddress = image.address + k * pageSize;
             worker.reportProgress(ErasePhase, float(k) / float(pages.size()));
             emit worker.updateStatusText(hexLine(statuslines::erasing, pageAddress));
-            if (flashio::erasePage(fd, pageAddress) != 0)
-                return fail(worker, hexLine(statuslines::eraseError, pageAddress));
+            if (const int error = flashio::erasePage(fd, pageAddress))
+                return fail(worker, hexLine(statuslines::eraseError, pageAddress), error);
         }
     }
     emit worker.updateStatusText(QStringLiteral("Started writing to Flash memory..."));
@@ -275,11 +276,12 @@ bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, 
         const u_int32_t length = std::min(pageSize, image.size - start);
         worker.reportProgress(WritePhase, float(k) / float(pages.size()));
         if (const int error = flashio::seek(fd, image.address + start))
-            return fail(worker, flashio::failureLine("seeking", image.address + start, error));
+            return fail(worker, flashio::failureLine("seeking", image.address + start, error), error);
         for (u_int32_t at = 0; at < length; at += blockSize) {
             const u_int32_t count = std::min(blockSize, length - at);
             if (const int error = flashio::writeAll(fd, wanted.data() + start + at, count))
-                return fail(worker, flashio::failureLine("writing", image.address + start + at, error));
+                return fail(worker, flashio::failureLine("writing", image.address + start + at, error),
+                            error);
             emit worker.updateStatusText(hexLine(statuslines::writing, image.address + start + at));
         }
     }
