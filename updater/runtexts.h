@@ -19,13 +19,17 @@ inline constexpr char runNotStartedText[] =
 
 // The words for how outcome ended: only a run that changed the flash may have
 // left the system unable to start. The cause of a failure goes beside them
-// where the run's last line does not already name it.
+// where the run's last line does not already name it, and a history that
+// could not be written is said.
 inline QString runEndText(const RunOutcome &outcome)
 {
-    if (outcome.succeeded())
-        return QString::fromUtf8(runSucceededText);
-    QString text = QString::fromUtf8(outcome.flashTouched ? runFailedText : runNotStartedText);
-    if (!outcome.cause.isEmpty() && !outcome.lastLine.contains(outcome.cause))
+    QString text = QString::fromUtf8(outcome.succeeded()    ? runSucceededText
+                                     : outcome.flashTouched ? runFailedText
+                                                            : runNotStartedText);
+    if (!outcome.succeeded() && !outcome.cause.isEmpty() && !outcome.lastLine.contains(outcome.cause))
         text += QStringLiteral(" Cause: ") + outcome.cause + QLatin1Char('.');
+    if (!outcome.historyError.isEmpty())
+        text += QStringLiteral(" The update is not recorded in the history: ") + outcome.historyError +
+                QLatin1Char('.');
     return text;
 }
