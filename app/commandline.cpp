@@ -8,8 +8,6 @@
 #include <QtGlobal>
 #include <unistd.h>
 
-bool openWithoutDriver = false;
-
 bool applyForceFlag(int argc, char *argv[])
 {
     // Without arguments argv[1] is the vector's terminating null pointer,

@@ -204,7 +204,6 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     if (onlyChanged) {
         counts = std::make_shared<changedpages::Counts>();
         worker->setOnlyChanged(counts);
-        recorder->setChangeCounts(counts);
     }
     worker->setRunRecorder(recorder);
     worker->moveToThread(thread);
@@ -258,20 +257,20 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
             result.insert(QStringLiteral("cause"), ended.cause);
         if (!ended.historyError.isEmpty())
             result.insert(QStringLiteral("historyError"), ended.historyError);
-        if (counts) {
-            result.insert(QStringLiteral("pages"), int(counts->pages));
-            result.insert(QStringLiteral("pagesSkipped"), int(counts->skipped));
-            result.insert(QStringLiteral("pagesWritten"), counts->rewritten + counts->programmed);
-            result.insert(QStringLiteral("pagesProgrammed"), int(counts->programmed));
+        if (ended.pages >= 0) {
+            result.insert(QStringLiteral("pages"), ended.pages);
+            result.insert(QStringLiteral("pagesSkipped"), ended.pagesSkipped);
+            result.insert(QStringLiteral("pagesWritten"), ended.pagesWritten);
+            result.insert(QStringLiteral("pagesProgrammed"), ended.pagesProgrammed);
         }
         out.event(result);
     } else {
-        if (counts)
+        if (ended.pages >= 0)
             out.line(QStringLiteral("Pages: %1 skipped, %2 written (%3 without erasing), of %4")
-                         .arg(counts->skipped)
-                         .arg(counts->rewritten + counts->programmed)
-                         .arg(counts->programmed)
-                         .arg(counts->pages));
+                         .arg(ended.pagesSkipped)
+                         .arg(ended.pagesWritten)
+                         .arg(ended.pagesProgrammed)
+                         .arg(ended.pages));
         out.endProgress();
         const QString cause = !ended.cause.isEmpty() && !lastLine.contains(ended.cause)
                                   ? QStringLiteral(" (") + ended.cause + QLatin1Char(')')

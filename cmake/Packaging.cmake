@@ -65,7 +65,7 @@ install(FILES ${ZARN_PACKAGING_DIR}/60-zarn.rules DESTINATION lib/udev/rules.d C
 
 # Where a site puts the certificates it trusts for update files, and where a
 # release ships its own: created empty, read by the utility at these fixed
-# places whatever the install prefix (updater/provenance.cpp).
+# places whatever the install prefix (provenance/provenance.cpp).
 install(DIRECTORY DESTINATION /etc/zarn-update-utility/trusted COMPONENT utility)
 install(DIRECTORY DESTINATION /usr/share/zarn-update-utility/trusted COMPONENT utility)
 # lintian notes the empty directory under /usr/share; it is meant to be empty.

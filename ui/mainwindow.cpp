@@ -1,10 +1,10 @@
 #include "mainwindow.h"
 
 #include "accessiblenames.h"
-#include "commandline.h"
 #include "elapsedclock.h"
 #include "flashio.h"
 #include "flashlock.h"
+#include "forcemode.h"
 #include "imageinfodialog.h"
 #include "provenance.h"
 #include "reportpacer.h"
@@ -29,6 +29,8 @@
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
+
+bool openWithoutDriver = false;
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "updatefilereader.h"
 
+#include "zarndriver.h"
+
 #include <fcntl.h>
 #include <map>
 #include <QFile>
@@ -15,7 +17,7 @@ namespace {
 
 constexpr quint64 addressRangeEnd = quint64(1) << 32;
 constexpr qint64 fileSizeLimit = qint64(1) << 32;
-constexpr quint64 pageSize = 0x20000;
+constexpr quint64 pageSize = zarndriver::pageSize;
 
 // The flash an image's two erase passes and any page repair may clear: whole
 // pages counted from its own address, so up to a page less one byte past its end.

@@ -1,6 +1,5 @@
 #include "runhistory.h"
 
-#include "changedpages.h"
 #include "imageheader.h"
 #include "runoutcome.h"
 #include "updatesnapshot.h"
@@ -253,11 +252,9 @@ RunRecorder::Recording::Recording(RunRecorder &recorder, HistoryEntry entry, Run
 RunRecorder::Recording::~Recording()
 {
     entry.durationMs = QDateTime::currentMSecsSinceEpoch() - startedMs;
-    if (recorder.changes) {
-        entry.pagesSkipped = recorder.changes->skipped;
-        entry.pagesWritten = recorder.changes->rewritten + recorder.changes->programmed;
-        entry.pagesProgrammed = recorder.changes->programmed;
-    }
+    entry.pagesSkipped = outcome.pagesSkipped;
+    entry.pagesWritten = outcome.pagesWritten;
+    entry.pagesProgrammed = outcome.pagesProgrammed;
     entry.result = outcome.succeeded() ? QStringLiteral("succeeded") : QStringLiteral("failed");
     entry.outcome = QLatin1String(RunOutcome::kindName(outcome.kind));
     entry.flashTouched = outcome.flashTouched;

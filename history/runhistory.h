@@ -78,12 +78,8 @@ private:
     QString dir;
 };
 
-namespace changedpages {
-struct Counts;
-}
 struct ImageHeader;
 struct RunOutcome;
-class UpdaterThread;
 class UpdateSnapshot;
 
 // Writes the history of the runs of the program that sets it on its workers:
@@ -97,8 +93,6 @@ public:
 
     // Set before the run starts: who signed the confirmed file, if anyone.
     void setSigner(const QString &signer) { currentSigner = signer; }
-    // Set when the run writes the changed pages only: their counts go in the entry.
-    void setChangeCounts(std::shared_ptr<const changedpages::Counts> counts) { changes = std::move(counts); }
     // Set before the run starts: called on the run's thread, with the cause,
     // when the run's entry cannot be written.
     void setUnrecordedHandler(std::function<void(const QString &cause)> handler)
@@ -136,6 +130,5 @@ private:
     RunHistory history;
     QString program;
     QString currentSigner;
-    std::shared_ptr<const changedpages::Counts> changes;
     std::function<void(const QString &cause)> unrecorded;
 };

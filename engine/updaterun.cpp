@@ -172,7 +172,14 @@ void UpdaterThread::runUpdate()
     unlockFlash(device.fd);
 
     changedpages::Plan plan;
-    if (changes && !changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes))
+    const bool planned = !changes || changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes);
+    if (changes) {
+        outcome->pages = changes->pages;
+        outcome->pagesSkipped = changes->skipped;
+        outcome->pagesWritten = changes->rewritten + changes->programmed;
+        outcome->pagesProgrammed = changes->programmed;
+    }
+    if (!planned)
         return;
 
     // From here on the flash may be changed; an update of the changed pages

@@ -29,6 +29,12 @@ struct RunOutcome
     QString cause;
     // Why the history holds no entry of this run; empty when it does.
     QString historyError;
+    // An update of the changed pages only: how its pages went once planned;
+    // -1 for a full update.
+    int pages = -1;
+    int pagesSkipped = -1;
+    int pagesWritten = -1;
+    int pagesProgrammed = -1;
 
     bool succeeded() const { return kind == Kind::Succeeded; }
 

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Checks the rooms of the product: a room includes only from itself and the
+rooms below it, no header includes itself back through others, and no source
+file grows past the length one person reads in one go."""
+import os
+import re
+import sys
+
+# From the floor up; rooms on one floor do not include each other.
+FLOORS = [["driver"], ["updatefile"], ["provenance"], ["history"], ["engine"], ["run"], ["ui", "cli"], ["app"]]
+LONGEST = 400
+
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+floor_of = {room: i for i, rooms in enumerate(FLOORS) for room in rooms}
+where = {}  # file name -> room
+for room in floor_of:
+    for name in os.listdir(os.path.join(root, room)):
+        if name.endswith((".h", ".cpp")):
+            where[name] = room
+
+include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+problems = []
+headers = {}
+for name, room in sorted(where.items()):
+    path = os.path.join(room, name)
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        text = source.read()
+    lines = text.count("\n")
+    if lines > LONGEST:
+        problems.append(f"{path}: {lines} lines, over {LONGEST}")
+    used = [u for u in include.findall(text) if u in where]
+    if name.endswith(".h"):
+        headers[name] = [u for u in used if u.endswith(".h")]
+    for used_name in used:
+        other = where[used_name]
+        if other != room and floor_of[other] >= floor_of[room]:
+            problems.append(f"{path} includes {other}/{used_name}, which is not below {room}")
+
+# Cycles among the headers, depth first.
+state = {}
+def visit(name, trail):
+    state[name] = "open"
+    for used in headers.get(name, []):
+        if state.get(used) == "open":
+            problems.append("include cycle: " + " -> ".join(trail[trail.index(used):] + [used]))
+        elif used not in state:
+            visit(used, trail + [used])
+    state[name] = "done"
+for name in headers:
+    if name not in state:
+        visit(name, [name])
+
+for problem in problems:
+    print(problem)
+print(f"check-layout: {len(where)} files in {len(floor_of)} rooms, {len(problems)} problems")
+sys.exit(1 if problems else 0)
