@@ -172,7 +172,8 @@ void UpdaterThread::runUpdate()
     unlockFlash(device.fd);
 
     changedpages::Plan plan;
-    const bool planned = !changes || changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes);
+    const bool planned =
+        !changes || changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes);
     if (changes) {
         outcome->pages = changes->pages;
         outcome->pagesSkipped = changes->skipped;
