@@ -184,7 +184,7 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(path);
-    const auto outcome = std::make_shared<RunOutcome>();
+    const auto outcome = std::make_shared<RunOutcomeSlot>();
     worker->setOutcome(outcome);
     auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));
     recorder->setSigner(checked.origin.signer);
@@ -208,7 +208,7 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     worker->setRunRecorder(recorder);
     worker->moveToThread(thread);
     QObject::connect(worker, &UpdaterThread::finished, &session,
-                     [&session, outcome] { session.finish(*outcome); });
+                     [&session, outcome] { session.finish(outcome->read()); });
     QObject::connect(thread, &QThread::started, worker, &UpdaterThread::process);
     QObject::connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
     QObject::connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);

@@ -29,7 +29,7 @@ using zarndriver::wordSize;
 
 UpdaterThread::UpdaterThread(QObject *parent)
     : QObject(parent), trustedDirectories(provenance::defaultTrustedDirectories()), imageWeight(0),
-      completedWeight(0), outcome(std::make_shared<RunOutcome>())
+      completedWeight(0)
 {
 }
 
@@ -73,16 +73,16 @@ void UpdaterThread::setOnlyChanged(std::shared_ptr<changedpages::Counts> counts)
     changes = std::move(counts);
 }
 
-void UpdaterThread::setOutcome(std::shared_ptr<RunOutcome> outcome)
+void UpdaterThread::setOutcome(std::shared_ptr<RunOutcomeSlot> slot)
 {
-    this->outcome = outcome ? std::move(outcome) : std::make_shared<RunOutcome>();
+    outcomeSlot = std::move(slot);
 }
 
 void UpdaterThread::failRun(RunOutcome::Kind kind, const QString &line, int error)
 {
-    outcome->kind = kind;
-    outcome->lastLine = line;
-    outcome->cause = error != 0 ? flashio::causeText(error) : QString();
+    outcome.kind = kind;
+    outcome.lastLine = line;
+    outcome.cause = error != 0 ? flashio::causeText(error) : QString();
     emit updateStatusText(line);
 }
 

@@ -54,9 +54,9 @@ public:
     // Likewise: write only the pages that do not hold the update already,
     // counting them in counts. The window always makes the full update.
     void setOnlyChanged(std::shared_ptr<changedpages::Counts> counts);
-    // Likewise: where the run leaves how it ended, complete before finished()
+    // Likewise: where the run leaves how it ended, published before finished()
     // is sent. Without one, the worker keeps it to itself.
-    void setOutcome(std::shared_ptr<RunOutcome> outcome);
+    void setOutcome(std::shared_ptr<RunOutcomeSlot> slot);
 
     // Ends the run's work with line as its last status line: sends it and
     // keeps it, its kind and the cause (an errno, 0 for none) as the outcome.
@@ -82,5 +82,7 @@ private:
     std::shared_ptr<ReportPacer> pacer;
     std::shared_ptr<RunRecorder> recorder;
     std::shared_ptr<changedpages::Counts> changes;
-    std::shared_ptr<RunOutcome> outcome;
+    // How the run is ending, on the run's own thread.
+    RunOutcome outcome;
+    std::shared_ptr<RunOutcomeSlot> outcomeSlot;
 };

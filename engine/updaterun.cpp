@@ -98,8 +98,10 @@ int UpdaterThread::readBackUpdate(int fd, QFile &file, const QList<imgHeader> &i
 
 void UpdaterThread::process()
 {
-    *outcome = RunOutcome();
+    outcome = RunOutcome();
     runUpdate();
+    if (outcomeSlot)
+        outcomeSlot->publish(outcome);
     emit finished();
 }
 
@@ -166,7 +168,7 @@ void UpdaterThread::runUpdate()
         shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
 
     // Written to disk before the flash is touched, completed however the run ends.
-    const auto recording = recorder ? recorder->begin(*outcome, filename, *snapshot, images) : nullptr;
+    const auto recording = recorder ? recorder->begin(outcome, filename, *snapshot, images) : nullptr;
 
     // A refusal is already reported; the erase or the verification then fails and ends the run.
     unlockFlash(device.fd);
@@ -175,17 +177,17 @@ void UpdaterThread::runUpdate()
     const bool planned =
         !changes || changedpages::plan(*this, filename, device.fd, file, images, &plan, *changes);
     if (changes) {
-        outcome->pages = changes->pages;
-        outcome->pagesSkipped = changes->skipped;
-        outcome->pagesWritten = changes->rewritten + changes->programmed;
-        outcome->pagesProgrammed = changes->programmed;
+        outcome.pages = changes->pages;
+        outcome.pagesSkipped = changes->skipped;
+        outcome.pagesWritten = changes->rewritten + changes->programmed;
+        outcome.pagesProgrammed = changes->programmed;
     }
     if (!planned)
         return;
 
     // From here on the flash may be changed; an update of the changed pages
     // changes it only where its plan writes.
-    outcome->flashTouched =
+    outcome.flashTouched =
         !changes || std::any_of(plan.begin(), plan.end(), [](const std::vector<changedpages::Action> &pages) {
             return std::any_of(pages.begin(), pages.end(), [](changedpages::Action action) {
                 return action != changedpages::Action::Skip;
@@ -226,9 +228,9 @@ void UpdaterThread::runUpdate()
         return;
 
     file.close();
-    outcome->kind = RunOutcome::Kind::Succeeded;
-    outcome->lastLine = QLatin1String(updateDoneText);
-    emit updateStatusText(outcome->lastLine);
+    outcome.kind = RunOutcome::Kind::Succeeded;
+    outcome.lastLine = QLatin1String(updateDoneText);
+    emit updateStatusText(outcome.lastLine);
     emit updateCurrentProgress(100);
     emit updateTotalProgress(100);
 }

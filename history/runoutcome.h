@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <QString>
 
 // How one update run ended, as the run itself knows it: the window's status
@@ -59,4 +60,27 @@ struct RunOutcome
         }
         return "failed";
     }
+};
+
+// Where a run leaves how it ended for the thread that started it: the run's
+// thread publishes it once, before it reports its end, and the other reads it
+// after. The lock makes that order plain to every reader of the code and to
+// the tools that check it, whatever the toolkit does to deliver the report.
+class RunOutcomeSlot
+{
+public:
+    void publish(const RunOutcome &outcome)
+    {
+        const std::lock_guard<std::mutex> hold(mutex);
+        value = outcome;
+    }
+    RunOutcome read() const
+    {
+        const std::lock_guard<std::mutex> hold(mutex);
+        return value;
+    }
+
+private:
+    mutable std::mutex mutex;
+    RunOutcome value;
 };

@@ -224,14 +224,15 @@ void MainWindow::startUpdateButton_released()
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(filename);
-    const auto outcome = std::make_shared<RunOutcome>();
+    const auto outcome = std::make_shared<RunOutcomeSlot>();
     worker->setOutcome(outcome);
     worker->moveToThread(thread);
     runlifeline::follow(worker);
 
     // The session hears the run's outcome before the window hears of the end,
     // so it knows how the run ended when updateFinished() asks.
-    connect(worker, &UpdaterThread::finished, runSession, [this, outcome] { runSession->finish(*outcome); });
+    connect(worker, &UpdaterThread::finished, runSession,
+            [this, outcome] { runSession->finish(outcome->read()); });
 
     connect(thread, &QThread::started, worker, &UpdaterThread::process);
     connect(worker, &UpdaterThread::finished, thread, &QThread::quit);

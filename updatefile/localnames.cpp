@@ -178,9 +178,15 @@ void keepUndecodableBytes()
 
 QString printable(const QString &text)
 {
+    // A line may come from the run's thread through a queued signal, a
+    // hand-over that only the toolkit's own code can see: the toolkit copies it
+    // on this thread before it is read here.
+    QString own;
+    own.reserve(1);
+    own.append(text);
     QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
+    shown.reserve(own.size());
+    for (const QChar c : qAsConst(own)) {
         const ushort code = c.unicode();
         const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
         const bool keptByte = code >= escapeBase + 0x80 && code <= escapeBase + 0xFF;
