@@ -180,10 +180,10 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     RunInhibitor inhibitor(&session, QDBusConnection::systemBus(), nullptr);
     RunView view{out, checked.images, {}, 0, QStringLiteral("starting"), 0, 0, QString()};
 
-    confirmedupdates::pin(checked.snapshot);
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(path);
+    worker->setSnapshot(checked.snapshot);
     const auto outcome = std::make_shared<RunOutcomeSlot>();
     worker->setOutcome(outcome);
     auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));

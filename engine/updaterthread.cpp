@@ -45,13 +45,15 @@ void UpdaterThread::setTrustedDirectories(QStringList directories)
     trustedDirectories = std::move(directories);
 }
 
+void UpdaterThread::setSnapshot(std::shared_ptr<const UpdateSnapshot> snapshot)
+{
+    confirmed = std::move(snapshot);
+}
+
 int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list)
 {
-    // Once confirmed, a file is listed from the bytes that will be flashed.
     QFile file(filename);
-    const auto confirmed = confirmedupdates::pinned(filename);
-    const bool opened = confirmed ? confirmed->open(file) : updatefilereader::openRegularFile(file);
-    if (!opened) {
+    if (!updatefilereader::openRegularFile(file)) {
         qDebug() << "Failed opening file: " << filename;
         return updatefilereader::fileUnreadable;
     }

@@ -16,6 +16,7 @@ namespace changedpages {
 struct Counts;
 }
 class ReportPacer;
+class UpdateSnapshot;
 class RunRecorder;
 
 // The worker of one update run. Despite its name it is a plain QObject that the
@@ -33,6 +34,10 @@ public:
     ~UpdaterThread() override;
 
     void setFilename(QString filename);
+    // The bytes the operator confirmed, listed and judged already: the run
+    // writes and verifies exactly these. Without them the run takes the file
+    // as it is when the run starts.
+    void setSnapshot(std::shared_ptr<const UpdateSnapshot> snapshot);
     // Where the run looks for the certificates it trusts; the installed
     // directories unless set before the run.
     void setTrustedDirectories(QStringList directories);
@@ -76,6 +81,7 @@ private:
     int readBackUpdate(int fd, QFile &file, const QList<imgHeader> &images);
 
     QString filename;
+    std::shared_ptr<const UpdateSnapshot> confirmed;
     QStringList trustedDirectories;
     float imageWeight;
     float completedWeight;

@@ -115,9 +115,8 @@ void UpdaterThread::runUpdate()
     // The bytes the operator confirmed, or, for a run started without a
     // confirmation, the file as it is now: either way one fixed copy, so that
     // what is written and what is verified can never part.
-    std::shared_ptr<const UpdateSnapshot> snapshot = confirmedupdates::take(filename);
-    if (!snapshot)
-        snapshot = UpdateSnapshot::capture(filename);
+    const std::shared_ptr<const UpdateSnapshot> snapshot =
+        confirmed ? confirmed : UpdateSnapshot::capture(filename);
     QList<imgHeader> images;
     QFile file;
     const QString refusal = snapshot->refusal(&images, file);

@@ -5,10 +5,13 @@
 #include "imagetext.h"
 #include "lazyrows.h"
 #include "ui_imageinfodialog.h"
+#include "updatefilereader.h"
 #include "updaterthread.h"
+#include "updatesnapshot.h"
 
 #include <QByteArray>
 #include <QDebug>
+#include <QFile>
 #include <QList>
 #include <QListWidgetItem>
 #include <QSize>
@@ -66,7 +69,13 @@ ImageInfoDialog::~ImageInfoDialog()
 void ImageInfoDialog::setFilename(QString filename)
 {
     this->filename = filename;
+    snapshot.reset();
     ui->filenameLineEdit->setText(filename);
+}
+
+void ImageInfoDialog::setSnapshot(std::shared_ptr<const UpdateSnapshot> snapshot)
+{
+    this->snapshot = std::move(snapshot);
 }
 
 // Read on every show, so both the information view and the confirmation list
@@ -79,7 +88,11 @@ void ImageInfoDialog::showEvent(QShowEvent *)
     ui->listWidget->clear();
 
     QList<UpdaterThread::imgHeader> images;
-    UpdaterThread::getHeaderInfo(filename, &images);
+    QFile confirmedBytes;
+    if (!snapshot)
+        UpdaterThread::getHeaderInfo(filename, &images);
+    else if (snapshot->open(confirmedBytes))
+        updatefilereader::readHeaders(confirmedBytes, &images);
 
     // Every row is there at once, each with the size of the row form; the row
     // widgets follow as rows come into view.

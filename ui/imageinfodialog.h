@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <QDialog>
 #include <QString>
 
 class LazyRows;
 class QShowEvent;
+class UpdateSnapshot;
 
 namespace Ui {
 class ImageInfoDialog;
@@ -21,6 +23,9 @@ public:
     ~ImageInfoDialog() override;
 
     void setFilename(QString filename);
+    // For the confirmation: lists these bytes, the ones the update will write,
+    // on the next show. A new file name forgets them.
+    void setSnapshot(std::shared_ptr<const UpdateSnapshot> snapshot);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -28,5 +33,6 @@ protected:
 private:
     Ui::ImageInfoDialog *ui;
     QString filename;
+    std::shared_ptr<const UpdateSnapshot> snapshot;
     LazyRows *rows;
 };

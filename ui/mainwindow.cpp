@@ -209,10 +209,9 @@ void MainWindow::startUpdateButton_released()
     }
     // Seen beside the confirmation, so the operator knows whose file is listed.
     statusBar()->showMessage(origin.origin);
-    confirmedupdates::pin(snapshot);
     imageInfoDialog->setFilename(filename);
+    imageInfoDialog->setSnapshot(snapshot);
     if (imageInfoDialog->exec() != QDialog::Accepted) {
-        confirmedupdates::unpin(filename);
         statusBar()->clearMessage();
         return;
     }
@@ -224,6 +223,7 @@ void MainWindow::startUpdateButton_released()
     auto *thread = new QThread;
     auto *worker = new UpdaterThread(nullptr);
     worker->setFilename(filename);
+    worker->setSnapshot(snapshot);
     const auto outcome = std::make_shared<RunOutcomeSlot>();
     worker->setOutcome(outcome);
     worker->moveToThread(thread);

@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <map>
-#include <mutex>
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFile>
@@ -131,48 +129,3 @@ QString UpdateSnapshot::sha256() const
         return QString();
     return QString::fromLatin1(hash.result().toHex());
 }
-
-namespace confirmedupdates {
-
-namespace {
-
-std::mutex mutex;
-std::map<QString, std::shared_ptr<const UpdateSnapshot>> &registry()
-{
-    static std::map<QString, std::shared_ptr<const UpdateSnapshot>> snapshots;
-    return snapshots;
-}
-
-} // namespace
-
-void pin(const std::shared_ptr<const UpdateSnapshot> &snapshot)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    registry()[snapshot->path()] = snapshot;
-}
-
-std::shared_ptr<const UpdateSnapshot> pinned(const QString &path)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto it = registry().find(path);
-    return it == registry().end() ? nullptr : it->second;
-}
-
-std::shared_ptr<const UpdateSnapshot> take(const QString &path)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto it = registry().find(path);
-    if (it == registry().end())
-        return nullptr;
-    auto snapshot = it->second;
-    registry().erase(it);
-    return snapshot;
-}
-
-void unpin(const QString &path)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    registry().erase(path);
-}
-
-} // namespace confirmedupdates

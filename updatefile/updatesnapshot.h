@@ -54,16 +54,3 @@ private:
     qint64 size = 0;
     int memoryFile = -1;
 };
-
-// The snapshot the operator confirmed for a path, from the confirmation to the
-// start of its run. Both the listing and the run look here first, so that they
-// list, write and verify the same bytes.
-namespace confirmedupdates {
-
-void pin(const std::shared_ptr<const UpdateSnapshot> &snapshot);
-std::shared_ptr<const UpdateSnapshot> pinned(const QString &path);
-// Removes and returns the pinned snapshot of path (null when there is none).
-std::shared_ptr<const UpdateSnapshot> take(const QString &path);
-void unpin(const QString &path);
-
-} // namespace confirmedupdates
