@@ -66,11 +66,12 @@ int outcomeStatus(const flashaudit::Outcome &outcome)
 
 int versions(CliOutput &out)
 {
-    QString timestamp;
-    QString software;
-    QString pid;
-    if (ZARNsystem::getSystemVersion(&timestamp, &software, &pid) < 0) {
-        const QString cause = flashio::openFailureCause(ZARNsystem::lastError());
+    const ZARNsystem::Versions installed = ZARNsystem::query();
+    const QString &timestamp = installed.hwTimestamp;
+    const QString &software = installed.swVersion;
+    const QString &pid = installed.pidVersion;
+    if (installed.status < 0) {
+        const QString cause = flashio::openFailureCause(installed.error);
         out.error(QStringLiteral("/dev/zarn_mailbox could not be read: ") +
                   (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
         return exitcode::noDevice;

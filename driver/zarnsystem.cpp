@@ -88,40 +88,41 @@ QString dotted(uint32_t word)
 
 } // namespace
 
-namespace {
-thread_local int queryError = 0;
-} // namespace
-
-int ZARNsystem::lastError()
+ZARNsystem::Versions ZARNsystem::query()
 {
-    return queryError;
+    Versions answer;
+    const int device = ::open(mailboxPath, O_RDWR);
+    if (device < 0) {
+        answer.error = errno;
+        qDebug() << "Could not open file";
+        return answer;
+    }
+
+    installedVersions versions;
+    answer.status = askAll(device, versions);
+    if (answer.status < 0) {
+        answer.error = errno;
+        ::close(device);
+        return answer;
+    }
+    answer.hwTimestampWord = versions.hwTimestamp;
+    answer.swVersion = dotted(versions.swVersion);
+    answer.hwTimestamp = QString::number(versions.hwTimestamp);
+    answer.pidVersion = dotted(versions.pidVersion);
+    ::close(device);
+    return answer;
 }
 
 int ZARNsystem::getSystemVersion(QString *hwTimestamp, QString *swVersion, QString *pidVersion)
 {
-    queryError = 0;
-    const int device = ::open(mailboxPath, O_RDWR);
-    if (device < 0) {
-        queryError = errno;
-        qDebug() << "Could not open file";
-        return -1;
-    }
-
-    installedVersions versions;
-    const int result = askAll(device, versions);
-    if (result < 0) {
-        queryError = errno;
-        ::close(device);
-        return result;
-    }
-
+    const Versions versions = query();
+    if (versions.status < 0)
+        return versions.status;
     if (swVersion)
-        *swVersion = dotted(versions.swVersion);
+        *swVersion = versions.swVersion;
     if (hwTimestamp)
-        *hwTimestamp = QString::number(versions.hwTimestamp);
+        *hwTimestamp = versions.hwTimestamp;
     if (pidVersion)
-        *pidVersion = dotted(versions.pidVersion);
-
-    ::close(device);
+        *pidVersion = versions.pidVersion;
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // The versions installed on the ZARN system, read through the mailbox device.
 class ZARNsystem
@@ -8,6 +9,16 @@ class ZARNsystem
 public:
     static int getSystemVersion(QString *hwTimestamp, QString *swVersion, QString *pidVersion);
 
-    // The errno of the last failed query on this thread, 0 after a success.
-    static int lastError();
+    // One query, as getSystemVersion makes it, with its cause and the words
+    // the mailbox answered kept beside the result.
+    struct Versions
+    {
+        int status = -1; // as getSystemVersion returns it
+        int error = 0;   // the errno of a query that failed
+        quint32 hwTimestampWord = 0;
+        QString hwTimestamp;
+        QString swVersion;
+        QString pidVersion;
+    };
+    static Versions query();
 };

@@ -74,10 +74,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     qDebug() << "Test qDebug ";
 
-    QString hwTimestamp;
-    QString swVersion;
-    QString pidVersion;
-    if (ZARNsystem::getSystemVersion(&hwTimestamp, &swVersion, &pidVersion) < 0) {
+    // getSystemVersion's query, with the cause of a failure kept beside it.
+    const ZARNsystem::Versions installed = ZARNsystem::query();
+    if (installed.status < 0) {
         // The window is not shown yet, so the box has no parent; built by hand
         // so that OK is not made its default button.
         QMessageBox box(QMessageBox::Critical, tr("Cannot open file"),
@@ -87,16 +86,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                         QMessageBox::Ok);
         // The text above is right when the driver is not loaded; any other
         // cause is named beside it.
-        const QString cause = flashio::openFailureCause(ZARNsystem::lastError());
+        const QString cause = flashio::openFailureCause(installed.error);
         if (!cause.isEmpty())
             box.setInformativeText(cause + QLatin1Char('.'));
         box.exec();
         if (!openWithoutDriver)
             QTimer::singleShot(0, this, &QWidget::close);
     }
-    ui->curVerTSLineEdit->setText(hwTimestamp);
-    ui->curVerSWLineEdit->setText(swVersion);
-    ui->curPIDverLineEdit->setText(pidVersion);
+    ui->curVerTSLineEdit->setText(installed.hwTimestamp);
+    ui->curVerSWLineEdit->setText(installed.swVersion);
+    ui->curPIDverLineEdit->setText(installed.pidVersion);
 
     connect(ui->fileDialogButton, &QPushButton::released, this, &MainWindow::FileDialogButton_released);
     connect(ui->startUpdateButton, &QPushButton::released, this, &MainWindow::startUpdateButton_released);
