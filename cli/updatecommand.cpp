@@ -10,7 +10,9 @@
 #include "runoutcome.h"
 #include "runsession.h"
 #include "runtexts.h"
+#include "statuslines.h"
 #include "updaterthread.h"
+#include "updaterunner.h"
 #include "updatesnapshot.h"
 
 #include <cstdio>
@@ -28,12 +30,24 @@ namespace commands {
 
 namespace {
 
-// Lines sent for every KiB or page; the progress line or event stands for them.
-bool isBlockLine(const QString &line)
+// A stage as the progress line and the JSON progress event name it.
+QString stageName(RunStage stage)
 {
-    return line.startsWith(QLatin1String("Writing to Flash memory at 0x")) ||
-           line.startsWith(QLatin1String("Reading from Flash memory at 0x")) ||
-           line.startsWith(QLatin1String("Erasing page at 0x"));
+    switch (stage) {
+    case RunStage::Starting:
+        break;
+    case RunStage::Comparing:
+        return QStringLiteral("comparing");
+    case RunStage::Erasing:
+        return QStringLiteral("erasing");
+    case RunStage::Writing:
+        return QStringLiteral("writing");
+    case RunStage::Verifying:
+        return QStringLiteral("verifying");
+    case RunStage::FinalCheck:
+        return QStringLiteral("final check");
+    }
+    return QStringLiteral("starting");
 }
 
 // The exit status of a run from how it ended.
@@ -72,34 +86,22 @@ bool confirmedAtTerminal(int count)
     return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
-// Follows one run: its lines and bars become the program's output.
+// Follows one run: its lines and bars become the program's output; the image
+// and the stage are read from the run when they are shown.
 struct RunView
 {
+    RunView(CliOutput &out, const QList<ImageHeader> &images) : out(out), images(images) {}
+
     CliOutput &out;
     const QList<ImageHeader> &images;
+    const std::shared_ptr<RunProgress> where = std::make_shared<RunProgress>();
     QElapsedTimer elapsed;
-    int image = 0;
-    QString phase = QStringLiteral("starting");
     int current = 0;
     int total = 0;
-    QString lastLine;
 
     void status(const QString &line)
     {
-        lastLine = line;
-        if (line == QLatin1String("Started erasing Flash memory...")) {
-            ++image;
-            phase = QStringLiteral("erasing");
-        } else if (line == QLatin1String("Started writing to Flash memory...")) {
-            phase = QStringLiteral("writing");
-        } else if (line == QLatin1String("Verifying Flash memory...")) {
-            phase = QStringLiteral("verifying");
-        } else if (line == QLatin1String("Comparing Flash memory with the update...")) {
-            phase = QStringLiteral("comparing");
-        } else if (line == QLatin1String("Reading back the whole update...")) {
-            phase = QStringLiteral("final check");
-        }
-        if (isBlockLine(line))
+        if (statuslines::isBlockLine(line))
             return;
         if (out.mode() == CliOutput::Mode::Json)
             out.event({{"event", "status"}, {"text", line}});
@@ -117,9 +119,9 @@ struct RunView
         if (out.mode() == CliOutput::Mode::Json) {
             if (moved)
                 out.event({{"event", "progress"},
-                           {"image", image},
+                           {"image", where->image.load()},
                            {"images", images.size()},
-                           {"phase", phase},
+                           {"phase", stageName(where->stage)},
                            {"current", current},
                            {"total", total}});
         } else {
@@ -132,12 +134,13 @@ struct RunView
         const qint64 seconds = elapsed.elapsed() / 1000;
         const QString remaining =
             total > 0 ? clock(elapsed.elapsed() / (10 * qint64(total)) - seconds) : QStringLiteral(" - ");
+        const int image = where->image;
         const QString name =
             image > 0 && image <= images.size() ? imagetext::name(images.at(image - 1)) : QString();
         out.progress(QStringLiteral("image %1 of %2 %3 | %4 %5% | total %6% | %7 elapsed, %8 left")
                          .arg(image)
                          .arg(images.size())
-                         .arg(name, phase)
+                         .arg(name, stageName(where->stage))
                          .arg(current)
                          .arg(total)
                          .arg(clock(seconds), remaining));
@@ -178,18 +181,16 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     RunSession session;
     QuitSignalGuard signalGuard(&session, nullptr);
     RunInhibitor inhibitor(&session, QDBusConnection::systemBus(), nullptr);
-    RunView view{out, checked.images, {}, 0, QStringLiteral("starting"), 0, 0, QString()};
+    RunView view(out, checked.images);
 
-    auto *thread = new QThread;
-    auto *worker = new UpdaterThread(nullptr);
-    worker->setFilename(path);
-    worker->setSnapshot(checked.snapshot);
-    const auto outcome = std::make_shared<RunOutcomeSlot>();
-    worker->setOutcome(outcome);
-    auto recorder = std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update"));
-    recorder->setSigner(checked.origin.signer);
+    UpdateRunner::Options options;
+    options.program = QStringLiteral("zarn-update");
+    options.signer = checked.origin.signer;
+    options.progress = view.where;
+    if (onlyChanged)
+        options.onlyChanged = std::make_shared<changedpages::Counts>();
     // Said as soon as it is known, on the program's own thread: the run goes on.
-    recorder->setUnrecordedHandler([&session, &out](const QString &cause) {
+    options.unrecorded = [&session, &out](const QString &cause) {
         QMetaObject::invokeMethod(
             &session,
             [&out, cause] {
@@ -199,49 +200,36 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
                     out.error(QStringLiteral("The update will not be recorded in the history: ") + cause);
             },
             Qt::QueuedConnection);
-    });
-    std::shared_ptr<changedpages::Counts> counts;
-    if (onlyChanged) {
-        counts = std::make_shared<changedpages::Counts>();
-        worker->setOnlyChanged(counts);
-    }
-    worker->setRunRecorder(recorder);
-    worker->moveToThread(thread);
-    QObject::connect(worker, &UpdaterThread::finished, &session,
-                     [&session, outcome] { session.finish(outcome->read()); });
-    QObject::connect(thread, &QThread::started, worker, &UpdaterThread::process);
-    QObject::connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
-    QObject::connect(worker, &UpdaterThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    };
+    const UpdateRunner runner(&session);
+    const UpdateRunner::Run run = runner.prepare(path, checked.snapshot, options);
+    UpdateRunner::connectLifetime(run);
+    UpdaterThread *const worker = run.worker;
     QObject::connect(worker, &UpdaterThread::updateStatusText, &session,
                      [&view](const QString &line) { view.status(line); });
     QObject::connect(worker, &UpdaterThread::updateCurrentProgress, &session,
                      [&view](int value) { view.progress(value, view.total); });
     QObject::connect(worker, &UpdaterThread::updateTotalProgress, &session,
                      [&view](int value) { view.progress(view.current, value); });
-    QObject::connect(worker, &UpdaterThread::finished, &session, [&session] {
-        // Queued before the signal guard hears of the end: the exit status
-        // the guard then sets, when a signal came during the run, is the one
-        // the event loop returns.
-        QMetaObject::invokeMethod(
-            &session, [&session] { QCoreApplication::exit(statusOfRun(session.outcome())); },
-            Qt::QueuedConnection);
-        session.announceEnd();
-    });
+    // Once the guards have heard of the end; how the program ends is decided
+    // below, from the outcome and from whether a signal was held.
+    QObject::connect(&session, &RunSession::ended, &session, [] { QCoreApplication::exit(0); });
 
-    session.start();
     view.elapsed.start();
-    const QPointer<QThread> running(thread);
-    thread->start();
-    int status = QCoreApplication::exec();
-    // The thread is gone before the objects it reported to are.
-    if (running)
+    const QPointer<QThread> running(run.thread);
+    runner.start(run);
+    QCoreApplication::exec();
+    // The thread is gone before the objects it reported to are; its deletion
+    // may have been left to an event loop that has now ended.
+    if (running) {
         running->wait();
+        delete running.data();
+    }
     // A signal that came during the run was held until it ended: the status
     // still tells whether the flash holds the update.
     const RunOutcome &ended = session.outcome();
-    if (status >= 128)
-        status = ended.succeeded() ? exitcode::interrupted : statusOfRun(ended);
+    const int status =
+        signalGuard.heldSignal() != 0 && ended.succeeded() ? exitcode::interrupted : statusOfRun(ended);
 
     const QString lastLine = ended.lastLine;
     if (out.mode() == CliOutput::Mode::Json) {

@@ -218,6 +218,7 @@ void settle(const std::vector<Unit> &units, std::vector<Cluster> &clusters, int 
 bool plan(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
           const QList<ImageHeader> &images, Plan *result, Counts &counts)
 {
+    worker.enterStage(RunStage::Comparing);
     emit worker.updateStatusText(QStringLiteral("Comparing Flash memory with the update..."));
     std::vector<Unit> units = unitsOf(images);
     std::vector<Cluster> clusters = clustersOf(units);
@@ -255,6 +256,7 @@ bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, 
     ImageBuffer wanted;
     if (!viewPart(worker, filename, file, image, 0, image.size, wanted))
         return false;
+    worker.enterStage(RunStage::Erasing);
     emit worker.updateStatusText(QStringLiteral("Started erasing Flash memory..."));
     // Two erase passes per page, as the established procedure has them.
     for (int pass = 0; pass < 2; ++pass) {
@@ -268,6 +270,7 @@ bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, 
                 return fail(worker, hexLine(statuslines::eraseError, pageAddress), error);
         }
     }
+    worker.enterStage(RunStage::Writing);
     emit worker.updateStatusText(QStringLiteral("Started writing to Flash memory..."));
     for (u_int32_t k = 0; k < pages.size(); ++k) {
         if (pages[k] == Action::Skip)

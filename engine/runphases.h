@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // The four phases of every image, in the order the bars show them, and the
 // share of an image's part of the total bar that each one takes.
 enum Phase { ErasePhase, WritePhase, ReadBackPhase, ComparePhase, PhaseCount };
@@ -8,3 +10,14 @@ inline constexpr float phaseShare[PhaseCount] = {0.05f, 0.88f, 0.04f, 0.03f};
 // Sums of the earlier shares, added in single precision as the bars expect.
 inline constexpr float phaseStart[PhaseCount] = {0.0f, phaseShare[0], phaseShare[0] + phaseShare[1],
                                                  phaseShare[0] + phaseShare[1] + phaseShare[2]};
+
+// The stages of a run as a person follows them.
+enum class RunStage { Starting, Comparing, Erasing, Writing, Verifying, FinalCheck };
+
+// Where a run is: set by the run's thread as it goes, read by whoever shows the
+// run when it needs to, without a report of its own.
+struct RunProgress
+{
+    std::atomic<int> image{0}; // counted from 1, from the first image's erasing on
+    std::atomic<RunStage> stage{RunStage::Starting};
+};

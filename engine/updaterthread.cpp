@@ -80,6 +80,20 @@ void UpdaterThread::setOutcome(std::shared_ptr<RunOutcomeSlot> slot)
     outcomeSlot = std::move(slot);
 }
 
+void UpdaterThread::setProgressWatch(std::shared_ptr<RunProgress> progress)
+{
+    progressWatch = std::move(progress);
+}
+
+void UpdaterThread::enterStage(RunStage stage)
+{
+    if (!progressWatch)
+        return;
+    if (stage == RunStage::Erasing)
+        ++progressWatch->image;
+    progressWatch->stage = stage;
+}
+
 void UpdaterThread::failRun(RunOutcome::Kind kind, const QString &line, int error)
 {
     outcome.kind = kind;

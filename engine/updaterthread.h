@@ -2,6 +2,7 @@
 
 #include "imageheader.h"
 #include "runoutcome.h"
+#include "runphases.h"
 #include "runtexts.h"
 
 #include <memory>
@@ -63,6 +64,11 @@ public:
     // is sent. Without one, the worker keeps it to itself.
     void setOutcome(std::shared_ptr<RunOutcomeSlot> slot);
 
+    // Likewise: where the run says which image and stage it is at.
+    void setProgressWatch(std::shared_ptr<RunProgress> progress);
+    // Tells the watch, if any, that the run enters stage; erasing begins the next image.
+    void enterStage(RunStage stage);
+
     // Ends the run's work with line as its last status line: sends it and
     // keeps it, its kind and the cause (an errno, 0 for none) as the outcome.
     void failRun(RunOutcome::Kind kind, const QString &line, int error = 0);
@@ -91,4 +97,5 @@ private:
     // How the run is ending, on the run's own thread.
     RunOutcome outcome;
     std::shared_ptr<RunOutcomeSlot> outcomeSlot;
+    std::shared_ptr<RunProgress> progressWatch;
 };

@@ -51,6 +51,7 @@ public:
 // the 32 bytes programmed after them belong to nothing that must be kept.
 int UpdaterThread::readBackUpdate(int fd, QFile &file, const QList<imgHeader> &images)
 {
+    enterStage(RunStage::FinalCheck);
     emit updateStatusText(QLatin1String(finalCheckText));
     quint64 total = 0;
     for (const imgHeader &image : images)
@@ -200,12 +201,14 @@ void UpdaterThread::runUpdate()
             if (!changedpages::write(*this, filename, device.fd, file, image, plan.at(size_t(i))))
                 return;
         } else {
+            enterStage(RunStage::Erasing);
             emit updateStatusText(QStringLiteral("Started erasing Flash memory..."));
             // Two erase passes per image are part of the established procedure.
             if (eraseFlash(device.fd, image.address, image.size) < 0)
                 return;
             if (eraseFlash(device.fd, image.address, image.size) < 0)
                 return;
+            enterStage(RunStage::Writing);
             emit updateStatusText(QStringLiteral("Started writing to Flash memory..."));
             if (writeToFlash(device.fd, file, image.offset, image.address, image.size) < 0)
                 return;
@@ -217,6 +220,7 @@ void UpdaterThread::runUpdate()
                                                           return action == changedpages::Action::Skip;
                                                       });
         if (!untouched) {
+            enterStage(RunStage::Verifying);
             emit updateStatusText(QStringLiteral("Verifying Flash memory..."));
             if (verifyAndRepair(device.fd, file, image.offset, image.address, image.size) < 0)
                 return;

@@ -25,6 +25,9 @@ public:
     QuitSignalGuard(RunSession *session, QObject *parent);
     ~QuitSignalGuard() override;
 
+    // The signal held during the last run until it ended; 0 when none came.
+    int heldSignal() const { return deferredSignal; }
+
 private:
     bool install();
     void readSignals();

@@ -9,7 +9,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDebug>
-#include <QProgressBar>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -38,14 +37,6 @@ const int serverChosenExpiry = -1;
 // The call is asynchronous; the timeout only bounds how long an unanswered one is kept.
 const int noticeReplyTimeoutMs = 5000;
 
-// The share of the bar's range that its value stands for, in whole percent.
-// A bar that was reset reads below its minimum.
-int wholePercent(const QProgressBar *bar, int value)
-{
-    const int range = bar->maximum() - bar->minimum();
-    return range > 0 ? qBound(0, (value - bar->minimum()) * 100 / range, 100) : 0;
-}
-
 } // namespace
 
 RunDesktopReport::RunDesktopReport(QWidget *window, RunSession *session, const QDBusConnection &bus,
@@ -53,10 +44,8 @@ RunDesktopReport::RunDesktopReport(QWidget *window, RunSession *session, const Q
     : QObject(parent), window(window), bus(bus)
 {
     connect(session, &RunSession::started, this, &RunDesktopReport::runStarted);
+    connect(session, &RunSession::progressed, this, &RunDesktopReport::progressChanged);
     connect(session, &RunSession::ended, this, &RunDesktopReport::runEnded);
-    if (auto *bar = window->findChild<QProgressBar *>(QStringLiteral("totalProgressBar")))
-        connect(bar, &QProgressBar::valueChanged, this,
-                [this, bar](int value) { progressChanged(wholePercent(bar, value)); });
 }
 
 void RunDesktopReport::runStarted()

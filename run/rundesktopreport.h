@@ -20,7 +20,7 @@ class RunDesktopReport final : public QObject
     Q_OBJECT
 
 public:
-    // window: the one whose total progress bar is followed; bus: the session bus in the product.
+    // window: the one whose activity decides the notice; bus: the session bus in the product.
     RunDesktopReport(QWidget *window, RunSession *session, const QDBusConnection &bus, QObject *parent);
 
 private:

@@ -26,6 +26,9 @@ public:
 
     // Told by the run wiring, in the order the run goes.
     void start();
+    // How far the run has gone in all, in whole percent, as the program shows
+    // it; said on when it changes.
+    void noteProgress(int percent);
     // The run's own outcome, once its worker has finished.
     void finish(const RunOutcome &outcome);
     // Once the program has shown the end of the run: the guards hear of it.
@@ -33,10 +36,12 @@ public:
 
 signals:
     void started();
+    void progressed(int percent);
     void ended(const RunOutcome &outcome);
 
 private:
     bool running = false;
     bool hasRun = false;
+    int percent = 0;
     RunOutcome last;
 };

@@ -7,7 +7,6 @@
 #include "forcemode.h"
 #include "imageinfodialog.h"
 #include "provenance.h"
-#include "reportpacer.h"
 #include "runguard.h"
 #include "runhistory.h"
 #include "runlifeline.h"
@@ -15,6 +14,7 @@
 #include "runsession.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
+#include "updaterunner.h"
 #include "updatesnapshot.h"
 #include "zarndriver.h"
 #include "zarnsystem.h"
@@ -136,6 +136,7 @@ void MainWindow::updateCurrentProgress(int progress)
 void MainWindow::updateTotalProgress(int progress)
 {
     setBarValue(ui->totalProgressBar, progress);
+    runSession->noteProgress(progress);
     updateTimeLabels();
 }
 
@@ -216,22 +217,15 @@ void MainWindow::startUpdateButton_released()
     }
 
     ui->startUpdateButton->setEnabled(false);
-    // Before the thread exists: the guards set up what the run's thread inherits.
-    runSession->start();
-
-    auto *thread = new QThread;
-    auto *worker = new UpdaterThread(nullptr);
-    worker->setFilename(filename);
-    worker->setSnapshot(snapshot);
-    const auto outcome = std::make_shared<RunOutcomeSlot>();
-    worker->setOutcome(outcome);
-    worker->moveToThread(thread);
+    UpdateRunner::Options options;
+    options.program = QStringLiteral("zarn-update-utility");
+    options.signer = origin.signer;
+    options.reportsAhead = reportsAhead;
+    const UpdateRunner runner(runSession);
+    const UpdateRunner::Run run = runner.prepare(filename, snapshot, options);
+    QThread *const thread = run.thread;
+    UpdaterThread *const worker = run.worker;
     runlifeline::follow(worker);
-
-    // The session hears the run's outcome before the window hears of the end,
-    // so it knows how the run ended when updateFinished() asks.
-    connect(worker, &UpdaterThread::finished, runSession,
-            [this, outcome] { runSession->finish(outcome->read()); });
 
     connect(thread, &QThread::started, worker, &UpdaterThread::process);
     connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
@@ -241,17 +235,9 @@ void MainWindow::startUpdateButton_released()
     connect(worker, &UpdaterThread::updateCurrentProgress, this, &MainWindow::updateCurrentProgress);
     connect(worker, &UpdaterThread::updateTotalProgress, this, &MainWindow::updateTotalProgress);
     connect(worker, &UpdaterThread::updateStatusText, this, &MainWindow::updateStatusText);
-    // After the window's own slots: the guards act on the end once it is shown.
-    connect(worker, &UpdaterThread::finished, runSession, &RunSession::announceEnd);
-    // After the window's own slot: the report has been shown.
-    auto pacer = std::make_shared<ReportPacer>(reportsAhead);
-    worker->setReportPacer(pacer);
-    worker->setRunRecorder(
-        std::make_shared<RunRecorder>(RunHistory(), QStringLiteral("zarn-update-utility")));
-    connect(worker, &UpdaterThread::updateTotalProgress, this, [pacer] { pacer->reportHandled(); });
 
     elapsedTimer.start();
-    thread->start(QThread::InheritPriority);
+    runner.start(run);
 }
 
 void MainWindow::on_imageInfoButton_clicked()

@@ -1,0 +1,58 @@
+#include "updaterunner.h"
+
+#include "reportpacer.h"
+#include "runhistory.h"
+#include "runoutcome.h"
+#include "runsession.h"
+#include "updaterthread.h"
+
+#include <QThread>
+
+UpdateRunner::UpdateRunner(RunSession *session) : session(session) {}
+
+UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
+                                        std::shared_ptr<const UpdateSnapshot> snapshot,
+                                        const Options &options) const
+{
+    Run run;
+    run.thread = new QThread;
+    run.worker = new UpdaterThread(nullptr);
+    run.worker->setFilename(filename);
+    run.worker->setSnapshot(std::move(snapshot));
+    run.worker->setOnlyChanged(options.onlyChanged);
+    run.worker->setProgressWatch(options.progress);
+    auto recorder = std::make_shared<RunRecorder>(RunHistory(), options.program);
+    recorder->setSigner(options.signer);
+    recorder->setUnrecordedHandler(options.unrecorded);
+    run.worker->setRunRecorder(std::move(recorder));
+    if (options.reportsAhead > 0) {
+        run.pacer = std::make_shared<ReportPacer>(options.reportsAhead);
+        run.worker->setReportPacer(run.pacer);
+    }
+    const auto outcome = std::make_shared<RunOutcomeSlot>();
+    run.worker->setOutcome(outcome);
+    run.worker->moveToThread(run.thread);
+    RunSession *const told = session;
+    QObject::connect(run.worker, &UpdaterThread::finished, told,
+                     [told, outcome] { told->finish(outcome->read()); });
+    return run;
+}
+
+void UpdateRunner::start(const Run &run) const
+{
+    if (const std::shared_ptr<ReportPacer> pacer = run.pacer)
+        QObject::connect(run.worker, &UpdaterThread::updateTotalProgress, session,
+                         [pacer] { pacer->reportHandled(); });
+    QObject::connect(run.worker, &UpdaterThread::finished, session, &RunSession::announceEnd);
+    // The guards set up what the run's thread inherits before it exists.
+    session->start();
+    run.thread->start(QThread::InheritPriority);
+}
+
+void UpdateRunner::connectLifetime(const Run &run)
+{
+    QObject::connect(run.thread, &QThread::started, run.worker, &UpdaterThread::process);
+    QObject::connect(run.worker, &UpdaterThread::finished, run.thread, &QThread::quit);
+    QObject::connect(run.worker, &UpdaterThread::finished, run.worker, &QObject::deleteLater);
+    QObject::connect(run.thread, &QThread::finished, run.thread, &QObject::deleteLater);
+}
