@@ -1,6 +1,8 @@
 #include "devicefloor.h"
 
 #include "benchclock.h"
+#include "imageheader.h"
+#include "zarndriver.h"
 #include "zarnsim.h"
 
 #include <algorithm>
@@ -20,11 +22,11 @@ namespace bench {
 
 namespace {
 
-constexpr char unlockPhrase[] = "heedful!!";
-constexpr int headerSize = 32;
-constexpr int addressPosition = 4;
-constexpr int nextOffsetPosition = 28;
-constexpr size_t blockSize = 1024;
+using zarndriver::unlockPhrase;
+constexpr int headerSize = headerlayout::size;
+using headerlayout::addressPosition;
+using headerlayout::nextOffsetPosition;
+constexpr size_t blockSize = zarndriver::blockSize;
 constexpr uchar erasedByte = 0xFF;
 
 struct Image

@@ -4,8 +4,9 @@
 // fields; a list that the check lets through must be safe for every flash
 // operation the engine then does with it.
 
+#include "imageheader.h"
 #include "updatefilereader.h"
-#include "updaterthread.h"
+#include "zarndriver.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,11 +21,11 @@
 namespace {
 
 constexpr quint64 addressRangeEnd = quint64(1) << 32;
-constexpr quint32 flashPageSize = 0x20000;
-constexpr int versionPosition = 0;
-constexpr int addressPosition = 4;
-constexpr int minHWPosition = 8;
-constexpr int namePosition = 12;
+constexpr quint32 flashPageSize = zarndriver::pageSize;
+using headerlayout::addressPosition;
+using headerlayout::minHWPosition;
+using headerlayout::namePosition;
+using headerlayout::versionPosition;
 constexpr int fieldSize = 4;
 const QString fuzzFilename = QStringLiteral("fuzz.zarnru");
 
@@ -108,7 +109,7 @@ bool isHeaderFieldRead(const WatchedBuffer::Read &read, const std::vector<quint6
     return false;
 }
 
-int readAll(const QByteArray &bytes, QIODevice::OpenMode mode, QList<UpdaterThread::imgHeader> *list,
+int readAll(const QByteArray &bytes, QIODevice::OpenMode mode, QList<ImageHeader> *list,
             std::vector<WatchedBuffer::Read> *reads)
 {
     WatchedBuffer buffer;
@@ -121,13 +122,13 @@ int readAll(const QByteArray &bytes, QIODevice::OpenMode mode, QList<UpdaterThre
 }
 
 void checkRecords(const uint8_t *data, size_t size, const Expected &expected, int result,
-                  const QList<UpdaterThread::imgHeader> &list)
+                  const QList<ImageHeader> &list)
 {
     FUZZ_REQUIRE(result ==
                  (expected.complete ? updatefilereader::chainComplete : updatefilereader::chainCutShort));
     FUZZ_REQUIRE(size_t(list.size()) == expected.blocks.size());
     for (int i = 0; i < list.size(); ++i) {
-        const UpdaterThread::imgHeader &record = list.at(i);
+        const ImageHeader &record = list.at(i);
         const Expected::Block &block = expected.blocks.at(size_t(i));
         const bool last = i == list.size() - 1;
         // Only whole headers inside the bytes make records.
@@ -151,7 +152,7 @@ void checkRecords(const uint8_t *data, size_t size, const Expected &expected, in
         FUZZ_REQUIRE(quint64(list.last().offset) + list.last().size == expected.cutPosition);
 }
 
-quint64 erasedEnd(const UpdaterThread::imgHeader &image)
+quint64 erasedEnd(const ImageHeader &image)
 {
     const quint64 pages = (quint64(image.size) + flashPageSize - 1) / flashPageSize;
     return quint64(image.address) + pages * flashPageSize;
@@ -160,7 +161,7 @@ quint64 erasedEnd(const UpdaterThread::imgHeader &image)
 // Whether the pages that image later erases (twice, and again on a page
 // repair) reach the data of image earlier, programmed before it. The last 32
 // bytes of a block are the next header or filler, which nothing needs to keep.
-bool erasesDataOf(const UpdaterThread::imgHeader &later, const UpdaterThread::imgHeader &earlier)
+bool erasesDataOf(const ImageHeader &later, const ImageHeader &earlier)
 {
     const quint64 dataStart = earlier.address;
     const quint64 dataEnd = quint64(earlier.address) + earlier.size - updatefilereader::headerSize;
@@ -169,7 +170,7 @@ bool erasesDataOf(const UpdaterThread::imgHeader &later, const UpdaterThread::im
 
 // What the check must say, judged from the records alone; every pair of
 // images is compared, independently of how the check finds an overlap.
-updatefilereader::Fault expectedFault(const QList<UpdaterThread::imgHeader> &list, int result, int *image)
+updatefilereader::Fault expectedFault(const QList<ImageHeader> &list, int result, int *image)
 {
     *image = -1;
     if (list.isEmpty())
@@ -197,7 +198,7 @@ updatefilereader::Fault expectedFault(const QList<UpdaterThread::imgHeader> &lis
 
 // Every address and file position the flash operations compute in 32 bits
 // for an image that passed must agree with the same sum in 64 bits.
-void checkSafeForFlash(const UpdaterThread::imgHeader &image, size_t fileSize)
+void checkSafeForFlash(const ImageHeader &image, size_t fileSize)
 {
     FUZZ_REQUIRE(image.size <= updatefilereader::imageBufferLimit);
     FUZZ_REQUIRE(image.size >= quint32(updatefilereader::headerSize));
@@ -215,7 +216,7 @@ void checkSafeForFlash(const UpdaterThread::imgHeader &image, size_t fileSize)
     }
 }
 
-void checkVerdict(size_t size, int result, const QList<UpdaterThread::imgHeader> &list)
+void checkVerdict(size_t size, int result, const QList<ImageHeader> &list)
 {
     const updatefilereader::Finding finding = updatefilereader::check(list, result, qint64(size));
     int image = -1;
@@ -268,15 +269,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Expected expected = walk(data, size);
 
     // Records already in the list stay in front of the new ones.
-    UpdaterThread::imgHeader sentinel{};
+    ImageHeader sentinel{};
     sentinel.offset = 0xA5A5A5A5;
     sentinel.size = 0x5A5A5A5A;
-    QList<UpdaterThread::imgHeader> withSentinel{sentinel};
+    QList<ImageHeader> withSentinel{sentinel};
     std::vector<WatchedBuffer::Read> reads;
     const int result = readAll(bytes, QIODevice::ReadOnly | QIODevice::Unbuffered, &withSentinel, &reads);
     FUZZ_REQUIRE(!withSentinel.isEmpty());
     FUZZ_REQUIRE(std::memcmp(&withSentinel.first(), &sentinel, sizeof sentinel) == 0);
-    const QList<UpdaterThread::imgHeader> list = withSentinel.mid(1);
+    const QList<ImageHeader> list = withSentinel.mid(1);
     checkRecords(data, size, expected, result, list);
 
     std::vector<quint64> headerPositions;
@@ -291,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_REQUIRE(reads.size() <= 5 * headerPositions.size());
 
     // The engine reads through a buffered QFile: the same bytes must give the same records.
-    QList<UpdaterThread::imgHeader> buffered;
+    QList<ImageHeader> buffered;
     FUZZ_REQUIRE(readAll(bytes, QIODevice::ReadOnly, &buffered, nullptr) == result);
     FUZZ_REQUIRE(buffered.size() == list.size());
     for (int i = 0; i < list.size(); ++i)

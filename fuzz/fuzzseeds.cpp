@@ -17,7 +17,7 @@ namespace {
 
 // Small enough that the fuzzer mutates them quickly; page-sized images add nothing to the reader.
 constexpr int smallImage = 300;
-constexpr int nextOffsetPosition = 28;
+using headerlayout::nextOffsetPosition;
 
 updatefile::Image image(const char *name, quint32 address, int length, quint32 seed)
 {

@@ -1,6 +1,7 @@
 #include "runhistory.h"
 
 #include "imageheader.h"
+#include "imagetext.h"
 #include "runoutcome.h"
 #include "updatesnapshot.h"
 
@@ -232,8 +233,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.sha256 = snapshot.sha256();
     entry.signer = currentSigner;
     for (const ImageHeader &image : images) {
-        entry.images.append({QString::fromLatin1(image.name, int(qstrnlen(image.name, sizeof image.name))),
-                             image.version, image.address, image.size});
+        entry.images.append({imagetext::name(image), image.version, image.address, image.size});
     }
     QString error;
     if (!history.begin(entry, &error)) {

@@ -8,11 +8,6 @@ namespace updatefile {
 
 namespace {
 
-constexpr int nameSize = 4;
-constexpr int reservedOffset = 16;
-constexpr int reservedSize = 12;
-constexpr int nextOffsetOffset = 28;
-
 void putWord(char *header, int offset, quint32 value)
 {
     qToLittleEndian(value, header + offset);
@@ -25,15 +20,16 @@ QByteArray build(const QList<Image> &images)
     QByteArray file;
     for (int i = 0; i < images.size(); ++i) {
         const Image &image = images.at(i);
+        using namespace headerlayout;
         char header[headerSize] = {};
-        putWord(header, 0, image.version);
-        putWord(header, 4, image.address);
-        putWord(header, 8, image.minHW);
-        std::copy_n(image.name.constData(), qMin(image.name.size(), nameSize), header + 12);
+        putWord(header, versionPosition, image.version);
+        putWord(header, addressPosition, image.address);
+        putWord(header, minHWPosition, image.minHW);
+        std::copy_n(image.name.constData(), qMin(image.name.size(), nameSize), header + namePosition);
         std::copy_n(image.reserved.constData(), qMin(image.reserved.size(), reservedSize),
-                    header + reservedOffset);
+                    header + reservedPosition);
         const bool last = i == images.size() - 1;
-        putWord(header, nextOffsetOffset, last ? 0 : quint32(headerSize + image.data.size()));
+        putWord(header, nextOffsetPosition, last ? 0 : quint32(headerSize + image.data.size()));
         file.append(header, headerSize);
         file.append(image.data);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imageheader.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -10,7 +12,7 @@
 // the tests.
 namespace updatefile {
 
-inline constexpr int headerSize = 32;
+inline constexpr int headerSize = headerlayout::size;
 
 struct Image
 {

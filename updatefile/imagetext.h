@@ -21,7 +21,7 @@ inline QString version(quint32 version)
 // The name field is NUL-padded, and has no terminator when all four bytes are used.
 inline QString name(const ImageHeader &image)
 {
-    return QString::fromUtf8(image.name, int(qstrnlen(image.name, sizeof image.name)));
+    return QString::fromUtf8(nameBytes(image));
 }
 
 inline QString address(quint32 address)

@@ -75,9 +75,7 @@ QString imageLabel(const QList<ImageHeader> &list, int index)
 {
     QString label = QStringLiteral("image ") + QString::number(index + 1);
     QString name;
-    for (char c : list.at(index).name) {
-        if (c == '\0')
-            break;
+    for (const char c : nameBytes(list.at(index))) {
         const uchar byte = uchar(c);
         name += (byte >= 0x20 && byte < 0x7f) ? QLatin1Char(c) : QLatin1Char('?');
     }

@@ -15,8 +15,8 @@ class QIODevice;
 // through a QBuffer.
 namespace updatefilereader {
 
-inline constexpr int headerSize = 32;
-inline constexpr int nextOffsetPosition = 28;
+inline constexpr int headerSize = headerlayout::size;
+inline constexpr int nextOffsetPosition = headerlayout::nextOffsetPosition;
 
 // Largest image the engine programs: one transfer buffer holds a whole image.
 inline constexpr u_int32_t imageBufferLimit = 0x2000000;
