@@ -20,9 +20,9 @@ sample_sha256=$(sha256sum "$sample" | cut -d' ' -f1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Eight hosts take the default waves through all three sizes: 1, then 5, then
-# 25% of 8, i.e. 2 and 2.
-hosts=(station-1 station-2 station-3 station-4 station-5 station-6 station-7 station-8)
+# Nine hosts take the default waves through all their sizes, the last one
+# repeated: 1, then 5, then a quarter of 9 (2), then the 1 left.
+hosts=(station-1 station-2 station-3 station-4 station-5 station-6 station-7 station-8 station-9)
 
 passed=0
 failed=0
@@ -102,15 +102,16 @@ untouched() { # DIR HOST: nothing reached HOST: no file copied, no flash, no his
 all=$work/all
 rollout "$all"
 check "the rollout ends with status 0" test "$(cat "$all/status")" = 0
-check "the report: three waves, every host succeeded, with the update's history" test "$(report "$all")" = "station-1 1 succeeded 0 recorded
+check "the report: four waves, every host succeeded, with the update's history" test "$(report "$all")" = "station-1 1 succeeded 0 recorded
 station-2 2 succeeded 0 recorded
 station-3 2 succeeded 0 recorded
 station-4 2 succeeded 0 recorded
 station-5 2 succeeded 0 recorded
 station-6 2 succeeded 0 recorded
 station-7 3 succeeded 0 recorded
-station-8 3 succeeded 0 recorded"
-check "the table counts 8 succeeded" grep -q ': 8 succeeded, 0 failed, 0 started, 0 not attempted$' \
+station-8 3 succeeded 0 recorded
+station-9 4 succeeded 0 recorded"
+check "the table counts 9 succeeded" grep -q ': 9 succeeded, 0 failed, 0 started, 0 not attempted$' \
   "$all/zarn-update-report.txt"
 for host in "${hosts[@]}"; do
   check "$host's flash holds the update" test "$(verify "$all" "$host")" = 0
@@ -128,10 +129,11 @@ station-4 2 failed 1 recorded
 station-5 2 succeeded 0 recorded
 station-6 2 succeeded 0 recorded
 station-7 None not-attempted None unrecorded
-station-8 None not-attempted None unrecorded"
+station-8 None not-attempted None unrecorded
+station-9 None not-attempted None unrecorded"
 check "the report gives station-4's status line" test "$(last_line "$stopped" station-4)" = \
   "Error writing Flash memory at 0x800: Input/output error"
-check "the table counts them" grep -q ': 5 succeeded, 1 failed, 0 started, 2 not attempted$' \
+check "the table counts them" grep -q ': 5 succeeded, 1 failed, 0 started, 3 not attempted$' \
   "$stopped/zarn-update-report.txt"
 check "the table's line for station-4" grep -qE "^station-4 +2 +failed +1 +- +$sample_sha256 +[0-9.]+ s +Error writing Flash memory at 0x800: Input/output error$" \
   "$stopped/zarn-update-report.txt"
@@ -141,7 +143,7 @@ for host in station-1 station-2 station-3 station-5 station-6; do
   check "$host's flash holds the update" test "$(verify "$stopped" "$host")" = 0
 done
 check "station-4's flash does not hold the update" test "$(verify "$stopped" station-4)" = 7
-for host in station-7 station-8; do
+for host in station-7 station-8 station-9; do
   check "nothing reached $host" untouched "$stopped" "$host"
 done
 
@@ -149,8 +151,8 @@ done
 # unknown, so the rollout stops after its wave as for a failure.
 lost=$work/lost
 rollout "$lost" lost station-2
-check "the rollout with a lost host ends with a failure" test "$(cat "$lost/status")" != 0
-check "the report: station-2 started, no result; the rest of its wave succeeded; the third wave not attempted" \
+check "the rollout with a lost host ends with status 2 (failed hosts)" test "$(cat "$lost/status")" = 2
+check "the report: station-2 started, no result; the rest of its wave succeeded; the later waves not attempted" \
   test "$(report "$lost")" = "station-1 1 succeeded 0 recorded
 station-2 2 started None unrecorded
 station-3 2 succeeded 0 recorded
@@ -158,9 +160,10 @@ station-4 2 succeeded 0 recorded
 station-5 2 succeeded 0 recorded
 station-6 2 succeeded 0 recorded
 station-7 None not-attempted None unrecorded
-station-8 None not-attempted None unrecorded"
+station-8 None not-attempted None unrecorded
+station-9 None not-attempted None unrecorded"
 check "the play names the lost host" grep -q 'Lost during this wave, the flash in an unknown state: station-2"' "$lost/play.log"
-for host in station-2 station-7 station-8; do
+for host in station-2 station-7 station-8 station-9; do
   check "nothing reached $host" untouched "$lost" "$host"
 done
 
