@@ -42,8 +42,10 @@ check() { # what is checked, then the command that checks it
 rollout() {
   local dir=$1 fault=${2:-} faulty=${3:-} host
   mkdir -p "$dir"
-  printf '#!/bin/sh\necho "ssh: connect to host $faulty port 22: Connection refused" >&2\nexit 255\n' >"$dir/ssh"
-  chmod +x "$dir/ssh"
+  if [ "$fault" = lost ]; then
+    printf '#!/bin/sh\necho "ssh: connect to host %s port 22: Connection refused" >&2\nexit 255\n' "$faulty" >"$dir/ssh"
+    chmod +x "$dir/ssh"
+  fi
   {
     echo "zarn_systems:"
     echo "  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3}"
@@ -55,6 +57,7 @@ rollout() {
       echo "        LD_PRELOAD: \"$simulator\""
       echo "        ZARNSIM_FLASH_FILE: \"$dir/$host/flash.bin\""
       echo "        XDG_STATE_HOME: \"$dir/$host/state\""
+      # An update that takes time, so that the report's durations are not all zero.
       echo "        ZARNSIM_TIMING: fast"
       if [ "$host" = "$faulty" ] && [ "$fault" = failing ]; then echo "        ZARNSIM_FAIL_CALL: write:3:EIO"; fi
       if [ "$host" = "$faulty" ] && [ "$fault" = lost ]; then
