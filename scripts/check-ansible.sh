@@ -1,34 +1,174 @@
 #!/usr/bin/env bash
-# Runs the Ansible playbook of contrib/ansible against this machine (connection
-# local) on the simulated device, and checks that the flash then holds the
-# sample update and that the play reported it.
+# Runs the Ansible playbook of contrib/ansible against a fleet of hosts on this
+# machine (local connections), each with its own simulated flash file and
+# history, three times: a rollout that goes through, one that a host with a
+# failing flash stops, and one that a host the controller cannot reach stops.
+# Checks the waves from the report, the report itself and every host's flash.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/install-deps.sh ansible-core
+scripts/install-deps.sh ansible-core openssh-client
 build=${BUILD_DIR:-build-ansible}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_TESTS=OFF -DZARN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target zarn-update zarnsim zarn_sample
 
+tool=$root/$build/cli/zarn-update
+simulator=$root/$build/simulator/libzarnsim.so
+sample=$root/$build/samples/sample.zarnru
+sample_sha256=$(sha256sum "$sample" | cut -d' ' -f1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-printf '[zarn_systems]\nlocalhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3\n' >"$work/inventory"
-cat >"$work/vars.json" <<JSON
-{
-  "zarn_update_file": "$root/$build/samples/sample.zarnru",
-  "zarn_update_destination": "$work/host",
-  "zarn_update_command": "$root/$build/cli/zarn-update",
-  "zarn_update_become": false,
-  "zarn_update_environment": {
-    "LD_PRELOAD": "$root/$build/simulator/libzarnsim.so",
-    "ZARNSIM_FLASH_FILE": "$work/flash.bin",
-    "XDG_STATE_HOME": "$work/state"
-  }
+
+# Nine hosts take the default waves through all their sizes, the last one
+# repeated: 1, then 5, then a quarter of 9 (2), then the 1 left.
+hosts=(station-1 station-2 station-3 station-4 station-5 station-6 station-7 station-8 station-9)
+
+passed=0
+failed=0
+check() { # what is checked, then the command that checks it
+  if "${@:2}"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "check-ansible: FAILED: $1" >&2
+  fi
 }
-JSON
-ANSIBLE_NOCOLOR=1 ansible-playbook -i "$work/inventory" contrib/ansible/update.yml -e "@$work/vars.json" | tee "$work/play.log"
-grep -q 'localhost: succeeded (Done updating. It is now safe to restart the computer.)' "$work/play.log"
-LD_PRELOAD="$root/$build/simulator/libzarnsim.so" ZARNSIM_FLASH_FILE="$work/flash.bin" XDG_STATE_HOME="$work/state" \
-  "$build/cli/zarn-update" verify "$build/samples/sample.zarnru"
-echo "check-ansible: the playbook updated and verified the simulated flash"
+
+# rollout DIR [failing|lost HOST]: the fleet under DIR, HOST with a flash whose
+# third write fails, or one that the controller cannot reach (an ssh that
+# answers as for a host that is down); runs the playbook in DIR (where the
+# report goes by default) and keeps its exit status in DIR/status.
+rollout() {
+  local dir=$1 fault=${2:-} faulty=${3:-} host
+  mkdir -p "$dir"
+  if [ "$fault" = lost ]; then
+    printf '#!/bin/sh\necho "ssh: connect to host %s port 22: Connection refused" >&2\nexit 255\n' "$faulty" >"$dir/ssh"
+    chmod +x "$dir/ssh"
+  fi
+  {
+    echo "zarn_systems:"
+    echo "  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3}"
+    echo "  hosts:"
+    for host in "${hosts[@]}"; do
+      echo "    $host:"
+      echo "      zarn_update_destination: \"$dir/$host/incoming\""
+      echo "      zarn_update_environment:"
+      echo "        LD_PRELOAD: \"$simulator\""
+      echo "        ZARNSIM_FLASH_FILE: \"$dir/$host/flash.bin\""
+      echo "        XDG_STATE_HOME: \"$dir/$host/state\""
+      # An update that takes time, so that the report's durations are not all zero.
+      echo "        ZARNSIM_TIMING: fast"
+      if [ "$host" = "$faulty" ] && [ "$fault" = failing ]; then echo "        ZARNSIM_FAIL_CALL: write:3:EIO"; fi
+      if [ "$host" = "$faulty" ] && [ "$fault" = lost ]; then
+        echo "      ansible_connection: ssh"
+        echo "      ansible_ssh_executable: \"$dir/ssh\""
+      fi
+    done
+  } >"$dir/inventory.yml"
+  local status=0
+  (cd "$dir" && ANSIBLE_NOCOLOR=1 ansible-playbook -i inventory.yml "$root/contrib/ansible/update.yml" \
+    -e "{\"zarn_update_file\": \"$sample\", \"zarn_update_command\": \"$tool\", \"zarn_update_become\": false}") \
+    >"$dir/play.log" 2>&1 || status=$?
+  echo "$status" >"$dir/status"
+  cat "$dir/play.log" "$dir/zarn-update-report.txt" 2>/dev/null || true
+}
+
+# One line a host from the JSON report: host, wave, result, exit status, and
+# whether signer, SHA-256 and duration are those of the sample's update.
+report() {
+  python3 - "$1/zarn-update-report.json" "$sample_sha256" <<'PY'
+import json, sys
+for row in json.load(open(sys.argv[1]))["hosts"]:
+    ran = row["sha256"] == sys.argv[2] and row["signer"] == "" and isinstance(row["durationMs"], int)
+    print(row["host"], row["wave"], row["result"].replace(" ", "-"), row["exitCode"], "recorded" if ran else "unrecorded")
+PY
+}
+
+last_line() { # DIR HOST: the last line the report gives for HOST
+  python3 -c 'import json, sys; print(*[r["lastLine"] for r in json.load(open(sys.argv[1]))["hosts"] if r["host"] == sys.argv[2]])' \
+    "$1/zarn-update-report.json" "$2"
+}
+
+verify() { # DIR HOST: zarn-update verify's exit status against HOST's flash
+  local status=0
+  LD_PRELOAD=$simulator ZARNSIM_FLASH_FILE=$1/$2/flash.bin XDG_STATE_HOME=$1/$2/state \
+    "$tool" verify "$sample" >/dev/null 2>&1 || status=$?
+  echo "$status"
+}
+
+untouched() { # DIR HOST: nothing reached HOST: no file copied, no flash, no history
+  [ ! -e "$1/$2/incoming" ] && [ ! -e "$1/$2/flash.bin" ] && [ ! -e "$1/$2/state" ]
+}
+
+# A rollout that goes through: every host in its wave, every flash updated.
+all=$work/all
+rollout "$all"
+check "the rollout ends with status 0" test "$(cat "$all/status")" = 0
+check "the report: four waves, every host succeeded, with the update's history" test "$(report "$all")" = "station-1 1 succeeded 0 recorded
+station-2 2 succeeded 0 recorded
+station-3 2 succeeded 0 recorded
+station-4 2 succeeded 0 recorded
+station-5 2 succeeded 0 recorded
+station-6 2 succeeded 0 recorded
+station-7 3 succeeded 0 recorded
+station-8 3 succeeded 0 recorded
+station-9 4 succeeded 0 recorded"
+check "the table counts 9 succeeded" grep -q ': 9 succeeded, 0 failed, 0 started, 0 not attempted$' \
+  "$all/zarn-update-report.txt"
+for host in "${hosts[@]}"; do
+  check "$host's flash holds the update" test "$(verify "$all" "$host")" = 0
+done
+
+# station-4, in the second wave, fails: its wave ends, the third never starts.
+stopped=$work/stopped
+rollout "$stopped" failing station-4
+check "the stopped rollout ends with status 2 (failed hosts)" test "$(cat "$stopped/status")" = 2
+check "the report: the first two waves attempted, station-4 failed, the rest not attempted" \
+  test "$(report "$stopped")" = "station-1 1 succeeded 0 recorded
+station-2 2 succeeded 0 recorded
+station-3 2 succeeded 0 recorded
+station-4 2 failed 1 recorded
+station-5 2 succeeded 0 recorded
+station-6 2 succeeded 0 recorded
+station-7 None not-attempted None unrecorded
+station-8 None not-attempted None unrecorded
+station-9 None not-attempted None unrecorded"
+check "the report gives station-4's status line" test "$(last_line "$stopped" station-4)" = \
+  "Error writing Flash memory at 0x800: Input/output error"
+check "the table counts them" grep -q ': 5 succeeded, 1 failed, 0 started, 3 not attempted$' \
+  "$stopped/zarn-update-report.txt"
+check "the table's line for station-4" grep -qE "^station-4 +2 +failed +1 +- +$sample_sha256 +[0-9.]+ s +Error writing Flash memory at 0x800: Input/output error$" \
+  "$stopped/zarn-update-report.txt"
+check "the table's line for station-7" grep -qE '^station-7 +- +not attempted +- +- +- +-$' \
+  "$stopped/zarn-update-report.txt"
+for host in station-1 station-2 station-3 station-5 station-6; do
+  check "$host's flash holds the update" test "$(verify "$stopped" "$host")" = 0
+done
+check "station-4's flash does not hold the update" test "$(verify "$stopped" station-4)" = 7
+for host in station-7 station-8 station-9; do
+  check "nothing reached $host" untouched "$stopped" "$host"
+done
+
+# station-2, in the second wave, cannot be reached: whether its update began is
+# unknown, so the rollout stops after its wave as for a failure.
+lost=$work/lost
+rollout "$lost" lost station-2
+check "the rollout with a lost host ends with status 2 (failed hosts)" test "$(cat "$lost/status")" = 2
+check "the report: station-2 started, no result; the rest of its wave succeeded; the later waves not attempted" \
+  test "$(report "$lost")" = "station-1 1 succeeded 0 recorded
+station-2 2 started None unrecorded
+station-3 2 succeeded 0 recorded
+station-4 2 succeeded 0 recorded
+station-5 2 succeeded 0 recorded
+station-6 2 succeeded 0 recorded
+station-7 None not-attempted None unrecorded
+station-8 None not-attempted None unrecorded
+station-9 None not-attempted None unrecorded"
+check "the play names the lost host" grep -q 'Lost during this wave, the flash in an unknown state: station-2"' "$lost/play.log"
+for host in station-2 station-7 station-8 station-9; do
+  check "nothing reached $host" untouched "$lost" "$host"
+done
+
+echo "check-ansible: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
