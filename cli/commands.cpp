@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <sys/stat.h>
 
@@ -171,30 +170,11 @@ int history(CliOutput &out)
     const RunHistory history;
     for (const HistoryEntry &entry : history.entries()) {
         if (out.mode() == CliOutput::Mode::Json) {
-            QJsonArray images;
-            for (const HistoryEntry::Image &image : entry.images)
-                images.append(QJsonObject{{"name", image.name},
-                                          {"version", imagetext::version(image.version)},
-                                          {"address", qint64(image.address)},
-                                          {"size", qint64(image.size)}});
-            out.event({{"event", "history"},
-                       {"id", entry.id},
-                       {"started", entry.started.toUTC().toString(Qt::ISODate)},
-                       {"durationMs", entry.durationMs},
-                       {"user", entry.user},
-                       {"program", entry.program},
-                       {"file", entry.file},
-                       {"sha256", entry.sha256},
-                       {"signer", entry.signer},
-                       {"images", images},
-                       {"result", entry.interrupted() ? QStringLiteral("interrupted") : entry.result},
-                       {"outcome", entry.outcome},
-                       {"flashTouched", entry.flashTouched},
-                       {"cause", entry.cause},
-                       {"lastLine", entry.lastLine},
-                       {"pagesSkipped", entry.pagesSkipped},
-                       {"pagesWritten", entry.pagesWritten},
-                       {"pagesProgrammed", entry.pagesProgrammed}});
+            QJsonObject event = RunHistory::toJson(entry);
+            event.insert(QStringLiteral("event"), QStringLiteral("history"));
+            if (entry.interrupted())
+                event.insert(QStringLiteral("result"), QStringLiteral("interrupted"));
+            out.event(event);
             continue;
         }
         out.line(QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")

@@ -27,35 +27,6 @@ const char folderName[] = "zarn-update-utility";
 const char rootDirectory[] = "/var/lib/zarn-update-utility/history";
 const char startedResult[] = "started";
 
-QJsonObject toJson(const HistoryEntry &entry)
-{
-    QJsonArray images;
-    for (const HistoryEntry::Image &image : entry.images) {
-        images.append(QJsonObject{{"name", image.name},
-                                  {"version", qint64(image.version)},
-                                  {"address", qint64(image.address)},
-                                  {"size", qint64(image.size)}});
-    }
-    return QJsonObject{{"id", entry.id},
-                       {"started", entry.started.toUTC().toString(Qt::ISODateWithMs)},
-                       {"durationMs", entry.durationMs},
-                       {"user", entry.user},
-                       {"pid", entry.pid},
-                       {"program", entry.program},
-                       {"file", entry.file},
-                       {"sha256", entry.sha256},
-                       {"signer", entry.signer},
-                       {"images", images},
-                       {"result", entry.result},
-                       {"outcome", entry.outcome},
-                       {"flashTouched", entry.flashTouched},
-                       {"cause", entry.cause},
-                       {"lastLine", entry.lastLine},
-                       {"pagesSkipped", entry.pagesSkipped},
-                       {"pagesWritten", entry.pagesWritten},
-                       {"pagesProgrammed", entry.pagesProgrammed}};
-}
-
 HistoryEntry fromJson(const QJsonObject &object)
 {
     HistoryEntry entry;
@@ -204,6 +175,35 @@ QString RunHistory::describe(const HistoryEntry &entry)
                "not start. Run the update again before restarting the computer.")
         .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.user,
              entry.file);
+}
+
+QJsonObject RunHistory::toJson(const HistoryEntry &entry)
+{
+    QJsonArray images;
+    for (const HistoryEntry::Image &image : entry.images) {
+        images.append(QJsonObject{{"name", image.name},
+                                  {"version", qint64(image.version)},
+                                  {"address", qint64(image.address)},
+                                  {"size", qint64(image.size)}});
+    }
+    return QJsonObject{{"id", entry.id},
+                       {"started", entry.started.toUTC().toString(Qt::ISODateWithMs)},
+                       {"durationMs", entry.durationMs},
+                       {"user", entry.user},
+                       {"pid", entry.pid},
+                       {"program", entry.program},
+                       {"file", entry.file},
+                       {"sha256", entry.sha256},
+                       {"signer", entry.signer},
+                       {"images", images},
+                       {"result", entry.result},
+                       {"outcome", entry.outcome},
+                       {"flashTouched", entry.flashTouched},
+                       {"cause", entry.cause},
+                       {"lastLine", entry.lastLine},
+                       {"pagesSkipped", entry.pagesSkipped},
+                       {"pagesWritten", entry.pagesWritten},
+                       {"pagesProgrammed", entry.pagesProgrammed}};
 }
 
 RunRecorder::RunRecorder(RunHistory history, QString program)

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -71,6 +72,8 @@ public:
     QList<HistoryEntry> unfinished() const;
 
     static QString describe(const HistoryEntry &entry);
+    // The entry as its file holds it, the one form every reader of the history gets.
+    static QJsonObject toJson(const HistoryEntry &entry);
 
 private:
     bool write(const HistoryEntry &entry, QString *error);

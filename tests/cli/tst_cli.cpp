@@ -316,11 +316,15 @@ void TestCommandLine::jsonEventsFollowTheSchema()
     QProcess process;
     QCOMPARE(
         run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    const QString update = output;
+    // The history as the command lists it, each entry in the form its file holds.
+    QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
     const QString events = dir.filePath(QStringLiteral("events.jsonl"));
     QFile file(events);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(output.toUtf8());
+    file.write(output.toUtf8() + update.toUtf8());
     file.close();
+    output = update;
     QProcess check;
     check.start(QStringLiteral("/usr/bin/python3"),
                 {QStringLiteral(CHECK_EVENTS), QStringLiteral(EVENTS_SCHEMA), events});
