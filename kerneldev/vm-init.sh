@@ -23,7 +23,8 @@ echo "@@ info booted in $(cut -d' ' -f1 /proc/uptime) s"
 . /etc/zarn-check.conf
 
 checks="versions locked and-erase update verify only-changed backup-restore two-updates permissions
-failing-erase sigterm stuck-bit window-help window-update"
+failing-erase sigterm stop-continue stuck-bit window-help window-update
+kernel-log"
 echo "@@ plan" $checks
 
 # Answers that no default matches, so that the versions can only be the module's.
@@ -69,7 +70,13 @@ differs() {
     done <"$file.map"
 }
 
-# Runs zarn-update as USER (root: directly); status in $status, output in /tmp/out.
+# Puts a run's output on the console, for whoever reads a failure there.
+show() {
+    echo "\$ $1 (exit $status)"
+    sed 's/^/  | /' /tmp/out
+}
+
+# Runs a program as USER (root: directly); status in $status, output in /tmp/out.
 as() {
     user=$1
     shift
@@ -79,6 +86,7 @@ as() {
         su -s /bin/sh "$user" -c "$*" >/tmp/out 2>&1 </dev/null
     fi
     status=$?
+    show "$user: $*"
 }
 
 said() { grep -qF -- "$1" /tmp/out; }
@@ -193,7 +201,9 @@ fi
 wait $first
 status=$?
 echo 0 >$parameters/program_delay_us
-[ $status = 0 ] || why="$why first: exit $status: $(tr '\n' '|' </tmp/first | cut -c1-200)"
+cp /tmp/first /tmp/out
+show "zarn-update update a.zarnru --yes, the first of two"
+[ $status = 0 ] || why="$why first: exit $status: $(output)"
 why="$why $(differs $data/a.zarnru)"
 check two-updates "$(echo $why)"
 
@@ -242,10 +252,37 @@ wait_writing && kill -TERM $pid || why="no write to interrupt;"
 wait $pid
 status=$?
 echo 0 >$parameters/program_delay_us
+show "zarn-update update a.zarnru --yes, sent SIGTERM"
 [ $status = 8 ] || why="$why exit $status, not 8: $(output)"
 why="$why $(differs $data/a.zarnru)"
-echo "@@ info sigterm: writes cut short by the signal: $(($(count interrupted_writes) - interrupted))"
+echo "@@ info sigterm: writes the signal interrupted in the driver: $(($(count interrupted_writes) - interrupted))"
 check sigterm "$(echo $why)"
+
+# --- stop-continue: a stop and continue (Ctrl+Z, then fg) during a slow write
+# wakes every thread, the one waiting in the driver too: the driver gives up
+# its wait, and the kernel makes the call again (or the write comes back short
+# or with EINTR). The run must carry on as if nothing happened.
+reset
+echo "$slow_us" >$parameters/program_delay_us
+interrupted=$(count interrupted_writes)
+zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
+pid=$!
+why=
+if wait_writing; then
+    kill -STOP $pid
+    usleep 200000
+    kill -CONT $pid
+else
+    why="no write to interrupt;"
+fi
+wait $pid
+status=$?
+echo 0 >$parameters/program_delay_us
+show "zarn-update update a.zarnru --yes, stopped and continued"
+[ $status = 0 ] || why="$why exit $status, not 0: $(output);"
+[ "$(count interrupted_writes)" -gt "$interrupted" ] || why="$why no write was cut short;"
+why="$why $(differs $data/a.zarnru)"
+check stop-continue "$(echo $why)"
 
 # --- stuck-bit: bits of image 3 that read 0 whatever is written; the update
 # ends with the flash not holding it, and never says it succeeded.
@@ -285,9 +322,14 @@ said "programdriver: running" || why="no run started: $(output);"
 kill -TERM $pid
 wait $pid
 status=$?
+show "zarn-update-utility, offscreen, driven to update with b.zarnru, sent SIGTERM"
 [ $status = 143 ] || why="$why exit $status, not 143: $(output);"
 why="$why $(differs $data/b.zarnru)"
 check window-update "$(echo $why)"
 
+# --- kernel-log: the module never made the kernel complain.
+check kernel-log "$(dmesg | grep -E 'BUG|WARNING|Oops|Call Trace|general protection' | head -n 3 | tr '\n' '|')"
+
+echo "@@ info checks ended at $(cut -d' ' -f1 /proc/uptime) s"
 echo "@@ done"
 poweroff -f

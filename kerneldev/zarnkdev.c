@@ -72,7 +72,7 @@ MODULE_PARM_DESC(mailbox_flags, "flag word left in command after the first answe
 static unsigned int program_delay_us;
 module_param(program_delay_us, uint, 0644);
 MODULE_PARM_DESC(program_delay_us,
-		 "microseconds a write sleeps per KiB programmed; a signal cuts the write short");
+		 "microseconds a write waits before each KiB it programs; a signal ends the wait");
 
 static unsigned int stuck_address;
 module_param(stuck_address, uint, 0644);
@@ -234,9 +234,8 @@ static ssize_t read_flash(char __user *buffer, size_t count, loff_t *position)
 }
 
 /*
- * Sleeps for the time the part takes to program length bytes. Returns false
- * when a signal woke the caller: the write then ends with what it has done,
- * as a driver's slow call does.
+ * Waits, as a driver waits for the part to be ready, for the time it takes to
+ * program length bytes. Returns false when a signal woke the caller first.
  */
 static bool pace_programming(size_t length)
 {
@@ -289,6 +288,20 @@ static ssize_t flash_write(struct file *file, const char __user *buffer, size_t 
 		u8 *chunk;
 		size_t i;
 
+		/*
+		 * A signal ends the write with what it has programmed, or
+		 * before it has programmed anything: the kernel then makes the
+		 * call again, or fails it with EINTR, as the caller's handler
+		 * asks.
+		 */
+		if (!pace_programming(length)) {
+			mutex_lock(&flash_mutex);
+			stats.interrupted_writes++;
+			mutex_unlock(&flash_mutex);
+			if (done == 0)
+				error = -ERESTARTSYS;
+			break;
+		}
 		if (copy_from_user(bounce, buffer + done, length)) {
 			error = -EFAULT;
 			break;
@@ -308,12 +321,6 @@ static ssize_t flash_write(struct file *file, const char __user *buffer, size_t 
 			break;
 		}
 		done += length;
-		if (!pace_programming(length) && done < count) {
-			mutex_lock(&flash_mutex);
-			stats.interrupted_writes++;
-			mutex_unlock(&flash_mutex);
-			break;
-		}
 	}
 	mutex_lock(&flash_mutex);
 	stats.writing--;
