@@ -63,8 +63,9 @@ differs() {
         dd if="$file" bs=65536 iflag=skip_bytes,count_bytes,fullblock skip="$offset" count="$length" \
             status=none >/tmp/file.part
         if ! cmp -s /tmp/flash.part /tmp/file.part; then
-            echo "image $number of $(basename "$file") differs on the flash at $address:" \
-                "$(cmp /tmp/flash.part /tmp/file.part 2>&1 | head -n 1)"
+            byte=$(cmp /tmp/flash.part /tmp/file.part 2>&1 | sed -n 's/.* char \([0-9]*\).*/\1/p')
+            printf 'image %s of %s is not on the flash: it first differs at 0x%x\n' "$number" \
+                "$(basename "$file")" $((address + ${byte:-1} - 1))
             return
         fi
     done <"$file.map"
@@ -90,7 +91,7 @@ as() {
 }
 
 said() { grep -qF -- "$1" /tmp/out; }
-output() { tr '\n' '|' </tmp/out | cut -c1-300; }
+output() { tail -n 3 /tmp/out | tr '\n' '|' | cut -c1-400; }
 
 # Waits until a write call is inside the device (the caller holds the flash).
 wait_writing() {
@@ -130,9 +131,9 @@ check locked "$why"
 why=
 zarnpoke -u 'heedful!!' write 0x300000 f0f00f0f >/dev/null
 zarnpoke -u 'heedful!!' write 0x300000 3c3c3c3c >/dev/null
-zarnpoke -u 'heedful!!' write 0x320000 00 >/dev/null
 word=$(flash 0x300000 4 | xxd -p)
 [ "$word" = 30300c0c ] || why="f0f00f0f then 3c3c3c3c left $word, not 30300c0c;"
+zarnpoke -u 'heedful!!' write 0x31ffff 0000 >/dev/null
 result=$(zarnpoke -u 'heedful!!' erase 0x300000)
 word=$(flash 0x300000 4 | xxd -p)$(flash 0x31ffff 2 | xxd -p)
 [ "$result $word" = "ok ffffffffff00" ] || why="$why erase at 0x300000: $result, then $word, not ffffffffff00;"
