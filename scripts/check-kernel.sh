@@ -15,8 +15,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s.%N)
 
-scripts/install-deps.sh linux-image-amd64 linux-headers-amd64 qemu-system-x86 busybox-static cpio xz-utils \
-  make gcc libc6-dev
+scripts/install-deps.sh linux-image-amd64 linux-headers-amd64 qemu-system-x86 busybox-static cpio make \
+  gcc libc6-dev
 
 # One kernel version for the image that boots and the headers the module is
 # built against: the newest that has both installed. Never this machine's own
@@ -143,11 +143,12 @@ qemu_status=$?
 set -e
 finished=$(date +%s.%N)
 
-if [ ! -s "$log" ]; then
+if [ ! -s "$log" ] && [ "$qemu_status" != 124 ]; then
   echo "check-kernel: QEMU could not start a machine (status $qemu_status): $(head -c 300 "$vm/qemu.err")"
   echo "0 passed, 1 failed"
   exit 1
 fi
+touch "$log"
 
 tr -d '\r' <"$log" >"$vm/console.txt"
 passed=0
