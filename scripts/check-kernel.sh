@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Runs zarn-update and zarn-update-utility against real device nodes: a kernel
+# module (kerneldev/) plays the ZARN driver in a virtual machine that boots a
+# stock Debian kernel under QEMU. Builds the module against that kernel's
+# headers, an initramfs with busybox, the module, the two programs and their
+# libraries and two update files, boots it with a time limit and reads the
+# checks' results from the serial console: one line per check, then
+# "N passed, M failed". Exits non-zero on any failure, and when QEMU cannot
+# start at all.
+#
+# BUILD_DIR (default build-kernel) is the build directory; the machine's files
+# go to BUILD_DIR/vm. ZARN_VM_SECONDS bounds the machine's run (default 300).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+started=$(date +%s.%N)
+
+scripts/install-deps.sh linux-image-amd64 linux-headers-amd64 qemu-system-x86 busybox-static cpio make \
+  gcc libc6-dev
+
+# One kernel version for the image that boots and the headers the module is
+# built against: the newest that has both installed. Never this machine's own
+# kernel, which may be anything.
+version=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' 'linux-image-[0-9]*' 2>/dev/null |
+  awk '$1 == "ii" { sub(/^linux-image-/, "", $2); print $2 }' | sort -rV |
+  while read -r candidate; do
+    if [ -r "/boot/vmlinuz-$candidate" ] && [ -f "/usr/src/linux-headers-$candidate/Makefile" ] &&
+      dpkg-query -W -f='${db:Status-Abbrev}\n' "linux-headers-$candidate" 2>/dev/null | grep -q '^ii'; then
+      echo "$candidate"
+      break
+    fi
+  done)
+if [ -z "$version" ]; then
+  echo "check-kernel: no Debian kernel image is installed together with its headers" >&2
+  exit 1
+fi
+
+build=${BUILD_DIR:-build-kernel}
+cmake -S . -B "$build" -G Ninja -DZARN_WERROR=ON -DZARN_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j2 --target zarn-update zarn-update-utility zarnru-build zarn_programdriver
+
+vm=$root/$build/vm
+rm -rf "$vm"
+mkdir -p "$vm/module" "$vm/root"
+staging=$vm/root
+
+# The module, built out of the source tree so that kerneldev/ stays clean.
+cp kerneldev/zarnkdev.c kerneldev/Kbuild "$vm/module/"
+make -s -C "/usr/src/linux-headers-$version" M="$vm/module" modules 2>&1 | grep -v '^Skipping BTF' || true
+[ -f "$vm/module/zarnkdev.ko" ] || { echo "check-kernel: the module did not build against $version" >&2; exit 1; }
+
+# Two update files with different bytes, each with a map of its images for the
+# checks: number, flash address, offset of the data in the file, length. The
+# second puts its last image in the top pages of the 4 GiB address space.
+make_update() { # FILE SEED ADDRESS...
+  local file=$1 seed=$2 lengths=(200000 300000 250000) names=(BOOT KERN APP)
+  local arguments=() offset=0 i
+  shift 2
+  : >"$file.map"
+  for i in 0 1 2; do
+    arguments+=(-i "name=${names[i]},version=1.0.0.$seed,address=$1,pattern=${lengths[i]},seed=$((seed * 10 + i))")
+    echo "$((i + 1)) $1 $((offset + 32)) ${lengths[i]}" >>"$file.map"
+    offset=$((offset + 32 + lengths[i]))
+    shift
+  done
+  "$build/tools/zarnru-build" -q "${arguments[@]}" "$file"
+}
+mkdir -p "$staging/data"
+make_update "$staging/data/a.zarnru" 1 0x0 0x40000 0x100000
+make_update "$staging/data/b.zarnru" 2 0x0 0x40000 0xfffc0000
+
+# Copies into the staging tree, at their own paths, the libraries that the
+# given files load, as ldd lists them; carry also copies the files themselves.
+carry_libraries() {
+  local library
+  for library in $(ldd "$@" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | sort -u); do
+    [ -e "$staging$library" ] && continue
+    mkdir -p "$staging$(dirname "$library")"
+    cp -L "$library" "$staging$library"
+  done
+}
+carry() {
+  local file
+  for file in "$@"; do
+    mkdir -p "$staging$(dirname "$file")"
+    cp -L "$file" "$staging$file"
+  done
+  carry_libraries "$@"
+}
+
+# The machine's tree follows the host's merged /usr, so that ldd's paths hold.
+mkdir -p "$staging/usr/lib" "$staging/usr/lib64" "$staging/usr/bin" "$staging/bin" "$staging/etc"
+ln -s usr/lib "$staging/lib"
+ln -s usr/lib64 "$staging/lib64"
+cp /bin/busybox "$staging/bin/busybox"
+install -m 0755 kerneldev/vm-init.sh "$staging/init"
+cp "$vm/module/zarnkdev.ko" "$staging/zarnkdev.ko"
+gcc -static -O2 -Wall -Werror -o "$staging/usr/bin/zarnpoke" kerneldev/zarnpoke.c
+install -m 0755 "$build/cli/zarn-update" "$build/app/zarn-update-utility" "$staging/usr/bin/"
+# The offscreen platform and the tests' operator, who drives the window.
+driver=$(find "$build/tests/support" -name libzarn_programdriver.so | head -n 1)
+install -D -m 0644 "$driver" "$staging/usr/lib/zarn-check/libzarn_programdriver.so"
+carry_libraries "$build/cli/zarn-update" "$build/app/zarn-update-utility" "$driver"
+carry "$("$(pkg-config --variable=host_bins Qt5Core)/qmake" -query QT_INSTALL_PLUGINS)/platforms/libqoffscreen.so"
+
+# Users: an operator in the group of the package's udev rule, a guest outside it.
+rules=packaging/60-zarn.rules
+rule_group=$(sed -n 's/.*GROUP="\([^"]*\)".*/\1/p' "$rules")
+rule_mode=$(sed -n 's/.*MODE="\([^"]*\)".*/\1/p' "$rules")
+cat >"$staging/etc/passwd" <<EOF
+root:x:0:0:root:/root:/bin/sh
+operator:x:1000:1000:operator:/home/operator:/bin/sh
+guest:x:1001:1001:guest:/home/guest:/bin/sh
+EOF
+cat >"$staging/etc/group" <<EOF
+root:x:0:
+$rule_group:x:990:operator
+operator:x:1000:
+guest:x:1001:
+EOF
+mkdir -p "$staging/root" "$staging/home/operator" "$staging/home/guest"
+cat >"$staging/etc/zarn-check.conf" <<EOF
+rule_group='$rule_group'
+rule_mode='$rule_mode'
+slow_us=4000
+EOF
+
+# The chown runs inside the machine: this script need not be root to pack it.
+initramfs=$vm/initramfs.cpio
+(cd "$staging" && find . | cpio -o -H newc --quiet >"$initramfs")
+
+accel=tcg
+if grep -qwE 'vmx|svm' /proc/cpuinfo && [ -w /dev/kvm ]; then
+  accel=kvm
+fi
+log=$vm/console.log
+booted=$(date +%s.%N)
+set +e
+timeout "${ZARN_VM_SECONDS:-300}" qemu-system-x86_64 -accel "$accel" -m 1024 -smp 2 -nodefaults -no-reboot \
+  -display none -serial "file:$log" -kernel "/boot/vmlinuz-$version" -initrd "$initramfs" \
+  -append "console=ttyS0 panic=-1 quiet" 2>"$vm/qemu.err"
+qemu_status=$?
+set -e
+finished=$(date +%s.%N)
+
+if [ ! -s "$log" ] && [ "$qemu_status" != 124 ]; then
+  echo "check-kernel: QEMU could not start a machine (status $qemu_status): $(head -c 300 "$vm/qemu.err")"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+touch "$log"
+
+tr -d '\r' <"$log" >"$vm/console.txt"
+passed=0
+failed=0
+report() { # pass|FAIL NAME [WHY]
+  if [ "$1" = pass ]; then
+    passed=$((passed + 1))
+    echo "PASS $2"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $2${3:+: $3}"
+  fi
+}
+plan=$(sed -n 's/^@@ plan //p' "$vm/console.txt")
+[ -n "$plan" ] || report FAIL machine "the machine ran no check (console: $vm/console.txt)"
+for name in $plan; do
+  line=$(grep -m 1 "^@@ check $name " "$vm/console.txt" || true)
+  case $line in
+  "@@ check $name pass") report pass "$name" ;;
+  "@@ check $name FAIL "*) report FAIL "$name" "${line#"@@ check $name FAIL "}" ;;
+  *) report FAIL "$name" "no result: the machine stopped before it" ;;
+  esac
+done
+if [ "$failed" != 0 ] && ! grep -q '^@@ done' "$vm/console.txt"; then
+  echo "  the machine's console ended with:"
+  grep -v '^@@ ' "$vm/console.txt" | tail -n 15 | sed 's/^/  | /'
+fi
+sed -n 's/^@@ info /  /p' "$vm/console.txt"
+[ "$qemu_status" = 124 ] && echo "  the machine was stopped at its time limit of ${ZARN_VM_SECONDS:-300} s"
+echo "  kernel $version, $accel; machine $(awk -v a="$booted" -v b="$finished" 'BEGIN { printf "%.1f", b - a }') s," \
+  "whole check $(awk -v a="$started" -v b="$finished" 'BEGIN { printf "%.1f", b - a }') s"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
