@@ -37,7 +37,8 @@ void waitForTheRun()
         return;
     state.ended.wait(lock, [&] { return !state.running; });
     const QByteArray line = state.lastLine.toLocal8Bit();
-    std::fprintf(stderr, "zarn-update-utility: the window was lost during an update; the update then ended: %s\n",
+    std::fprintf(stderr,
+                 "zarn-update-utility: the window was lost during an update; the update then ended: %s\n",
                  line.constData());
     std::fflush(stderr);
     // Nothing of the toolkit is left to tear down safely under a run's thread.

@@ -44,8 +44,9 @@ void describe(Ui::ImageItem *form)
 QString imageRow(const QStringList &texts)
 {
     // The row form's own labels, in its context, so that one translation serves both.
-    const char *const labels[] = {QT_TRANSLATE_NOOP("ImageItem", "Version:"), QT_TRANSLATE_NOOP("ImageItem", "Min HW:"),
-                                  QT_TRANSLATE_NOOP("ImageItem", "Address:"), QT_TRANSLATE_NOOP("ImageItem", "Size:")};
+    const char *const labels[] = {
+        QT_TRANSLATE_NOOP("ImageItem", "Version:"), QT_TRANSLATE_NOOP("ImageItem", "Min HW:"),
+        QT_TRANSLATE_NOOP("ImageItem", "Address:"), QT_TRANSLATE_NOOP("ImageItem", "Size:")};
     QString line = texts.value(0);
     for (int i = 0; i < 4; ++i)
         line += QStringLiteral(", %1 %2").arg(QCoreApplication::translate("ImageItem", labels[i]),

@@ -28,8 +28,9 @@ bool blocksGuardedSignals()
 bool start(Program &program, const QString &state, const QString &flash, const QString &update,
            const QString &hang = {}, int eraseUs = 400000)
 {
-    return program.start({QStringLiteral("ZARNSIM_TIMING=%1,0,0,0").arg(eraseUs), "ZARNSIM_FLASH_FILE=" + flash,
-                          "ZARNSIM_HANG=" + hang, "ZARNTEST_UPDATE_FILE=" + update,
+    return program.start({QStringLiteral("ZARNSIM_TIMING=%1,0,0,0").arg(eraseUs),
+                          "ZARNSIM_FLASH_FILE=" + flash, "ZARNSIM_HANG=" + hang,
+                          "ZARNTEST_UPDATE_FILE=" + update,
                           "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + flash + "-bus"},
                          state);
 }
