@@ -1,9 +1,8 @@
 // The window's update control and whole runs through it, on the simulated
-// device, and the image information dialog's rows.
+// device.
 
 #include "elapsedclock.h"
 #include "imageinfodialog.h"
-#include "imageitem.h"
 #include "localnames.h"
 #include "mainwindow.h"
 #include "runkit.h"
@@ -11,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <QAccessible>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -36,37 +34,6 @@ QString text(QWidget &window, const char *label)
     return child<QLabel>(window, label)->text();
 }
 
-// Each row's five texts, by the names the row form gives them, and the item's
-// size hint where it is not the row form's size.
-QStringList rowsOf(ImageInfoDialog &dialog)
-{
-    QStringList rows;
-    auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listWidget"));
-    for (int i = 0; i < list->count(); ++i) {
-        QWidget *row = qobject_cast<ImageItem *>(list->itemWidget(list->item(i)));
-        if (!row)
-            return rows << QStringLiteral("not the row form");
-        QStringList texts{child<QLabel>(*row, "nameLabel")->text()};
-        for (const char *name : {"versionLineEdit", "minHWlineEdit", "addresLineEdit", "sizeLineEdit"})
-            texts << child<QLineEdit>(*row, name)->text();
-        const QSize hint = list->item(i)->sizeHint();
-        rows << texts.join('|') + (hint == QSize(465, 128)
-                                       ? QString()
-                                       : QString::asprintf(" %dx%d", hint.width(), hint.height()));
-    }
-    return rows;
-}
-
-// Every interface under root, depth first, as assistive technology walks them.
-QList<QAccessibleInterface *> descendants(QAccessibleInterface *root)
-{
-    QList<QAccessibleInterface *> all;
-    for (int i = 0; root && i < root->childCount(); ++i)
-        if (QAccessibleInterface *child = root->child(i))
-            all << child << descendants(child);
-    return all;
-}
-
 } // namespace
 
 class TestWindowRun : public QObject
@@ -87,10 +54,6 @@ private slots:
     void informationViewGivesWayToConfirmation();
     void timeLabels_data();
     void timeLabels();
-    void dialogRows_data();
-    void dialogRows();
-    void accessibleTree_data();
-    void accessibleTree();
 
 private:
     QTemporaryDir dir;
@@ -353,144 +316,6 @@ void TestWindowRun::timeLabels()
     QCOMPARE(text(window, "timeElapsed") + ' ' + text(window, "timeRemain") + ' ' +
                  QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
              labels);
-}
-
-void TestWindowRun::dialogRows_data()
-{
-    QTest::addColumn<QByteArray>("name");       // "missing" or "FIFO": no file of images there
-    QTest::addColumn<QList<quint32>>("fields"); // version, minimum hardware, address, data length
-    QTest::addColumn<QString>("texts");
-
-    // The size shown is the block's: the data and the 32-byte header.
-    QTest::newRow("one-digit version, 1 MiB block")
-        << QByteArray("BOOT") << QList<quint32>{0x01020304, 7, 0x4A000, 1048576 - 32}
-        << "BOOT|1.2.34|7|0x4a000|1048576";
-    QTest::newRow("two-digit version, address 0")
-        << QByteArray("FPGA") << QList<quint32>{0x0A000B0C, 0, 0, 0} << "FPGA|10.0.1112|0|0x0|32";
-    QTest::newRow("all zero version")
-        << QByteArray("K") << QList<quint32>{0, 1, 0x20000, 1} << "K|0.0.00|1|0x20000|33";
-    QTest::newRow("largest values") << QByteArray("MAX!")
-                                    << QList<quint32>{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFF0, 4}
-                                    << "MAX!|255.255.255255|4294967295|0xfffffff0|36";
-    QTest::newRow("name ends at the first NUL")
-        << QByteArray("A\0CD", 4) << QList<quint32>{0x01000000, 3, 0x100, 0} << "A|1.0.00|3|0x100|32";
-    QTest::newRow("three, in file order, not by address")
-        << QByteArray() << QList<quint32>()
-        << "CONF|1.2.34|0|0xc0000|5032 BOOT|1.2.34|0|0x40000|3032 APP|1.2.34|0|0x80000|4032";
-    QTest::newRow("missing file") << QByteArray("missing") << QList<quint32>() << "";
-    QTest::newRow("FIFO without a writer") << QByteArray("FIFO") << QList<quint32>() << "";
-}
-
-// Every show lists the file afresh: the rows of the file shown before are gone.
-void TestWindowRun::dialogRows()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(QList<quint32>, fields);
-    QFETCH(QString, texts);
-    QList<updatefile::Image> images{threeImages()[2], threeImages()[0], threeImages()[1]};
-    if (!fields.isEmpty()) {
-        images = {image("", fields[2], updatefile::pattern(1, int(fields[3])))};
-        images[0].name = name;
-        images[0].version = fields[0];
-        images[0].minHW = fields[1];
-        // Header bytes right after the name: a name of four characters must not run into them.
-        images[0].reserved = QByteArray("XYZW0123456789");
-    }
-    const QString listed = dir.filePath(QString::fromLatin1(name.toHex()) + QStringLiteral(".zarnru"));
-    QFile::remove(listed);
-    QVERIFY(name == "missing" || (name == "FIFO" ? ::mkfifo(QFile::encodeName(listed).constData(), 0600) == 0
-                                                 : updatefile::writeFile(listed, images)));
-    ImageInfoDialog dialog;
-    dialog.setFilename(path);
-    dialog.show();
-    dialog.hide();
-    dialog.setFilename(listed);
-    std::future<bool> rescued = freeFifoLater(listed);
-    dialog.show();
-    QVERIFY2(!rescued.get(), "the dialog sat in open() until a writer came");
-    QCOMPARE(rowsOf(dialog).join(' '), texts);
-}
-
-void TestWindowRun::accessibleTree_data()
-{
-    QTest::addColumn<QString>(
-        "object"); // an object name, "row n" of the dialog's list, "dialog" before either
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("description");
-
-    const int field = QAccessible::EditableText;
-    const int bar = QAccessible::ProgressBar;
-    QTest::newRow("timestamp") << "curVerTSLineEdit" << field << "Current HW timestamp:"
-                               << "";
-    QTest::newRow("SW version") << "curVerSWLineEdit" << field << "Current SW version:"
-                                << "";
-    QTest::newRow("PID version") << "curPIDverLineEdit" << field << "Current PID version:"
-                                 << "";
-    QTest::newRow("file name") << "filenameLineEdit" << field << "ZARN Update Image file:"
-                               << "Enter image file name or search for it (button '...')";
-    QTest::newRow("browse") << "fileDialogButton" << int(QAccessible::Button) << "Browse"
-                            << "Choose the ZARN update image file";
-    QTest::newRow("current bar") << "currentProgressBar" << bar << "Current progress:"
-                                 << "";
-    QTest::newRow("total bar") << "totalProgressBar" << bar << "Total progress:"
-                               << "";
-    QTest::newRow("status line after a run")
-        << "statusLabel" << int(QAccessible::StaticText) << doneLine << "Update status";
-    QTest::newRow("dialog's file name") << "dialog filenameLineEdit" << field << "Filename: "
-                                        << "";
-    QTest::newRow("dialog's list") << "dialog listWidget" << int(QAccessible::List) << "Images"
-                                   << "";
-    const QList<updatefile::Image> images = threeImages();
-    for (int row = 0; row < images.size(); ++row)
-        QTest::addRow("row %d", row) << QStringLiteral("dialog row %1").arg(row) << int(QAccessible::ListItem)
-                                     << QStringLiteral(
-                                            "%1, Version: 1.2.34, Min HW: 0, Address: 0x%2, Size: %3")
-                                            .arg(QString::fromLatin1(images[row].name))
-                                            .arg(images[row].address, 0, 16)
-                                            .arg(images[row].data.size() + 32)
-                                     << "";
-}
-
-// What a screen reader finds in the window and in the dialog listing three
-// images: every field, bar and row by name. The status line's name is its
-// text, so the label announces each new line (the offscreen platform has no
-// accessibility bridge to watch that happen).
-void TestWindowRun::accessibleTree()
-{
-    QFETCH(QString, object);
-    QFETCH(int, role);
-    QFETCH(QString, name);
-    QFETCH(QString, description);
-    RunWatcher runs;
-    MainWindow window;
-    window.show();
-    QWidget *root = &window;
-    if (object.startsWith(QLatin1String("dialog "))) {
-        auto *dialog = window.findChild<ImageInfoDialog *>();
-        dialog->setFilename(path);
-        dialog->show();
-        root = dialog;
-        object.remove(0, 7);
-    }
-    const bool afterRun = object == QLatin1String("statusLabel");
-    if (afterRun) {
-        QVERIFY(startRun(window, path));
-        QVERIFY(waitForRun(window, runs));
-    }
-
-    QStringList found;
-    for (QAccessibleInterface *iface : descendants(QAccessible::queryAccessibleInterface(root))) {
-        QAccessibleTableCellInterface *cell = iface->tableCellInterface();
-        if (cell ? object == QStringLiteral("row %1").arg(cell->rowIndex())
-                 : iface->object() && iface->object()->objectName() == object)
-            found << QStringLiteral("%1|%2|%3")
-                         .arg(iface->role())
-                         .arg(iface->text(QAccessible::Name), iface->text(QAccessible::Description));
-    }
-    QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3").arg(role).arg(name, description)});
-    if (afterRun)
-        QVERIFY(flashHolds(threeImages()));
 }
 
 QTEST_MAIN(TestWindowRun)
