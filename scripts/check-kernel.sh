@@ -45,7 +45,7 @@ mkdir -p "$vm/module" "$vm/root"
 staging=$vm/root
 
 # The module, built out of the source tree so that kerneldev/ stays clean.
-cp kerneldev/zarnkdev.c kerneldev/Kbuild "$vm/module/"
+cp kerneldev/*.c kerneldev/*.h kerneldev/Kbuild "$vm/module/"
 make -s -C "/usr/src/linux-headers-$version" M="$vm/module" modules 2>&1 | grep -v '^Skipping BTF' || true
 [ -f "$vm/module/zarnkdev.ko" ] || { echo "check-kernel: the module did not build against $version" >&2; exit 1; }
 

@@ -1,30 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * The ZARN driver's two nodes, played by a kernel module so that the product
- * can be run against real device files in a virtual machine: the kernel then
- * does its part of open, ioctl, lseek, read, write, flock, fstat, permissions
- * and signals. A test fixture of the project: never installed, never packaged.
- *
- * /dev/zarn_flash: the 32-bit flash address space, erased (0xFF) at load and
- * stored sparsely in 4 KiB chunks, so that only what is programmed costs
- * memory. Each open starts locked; the unlock request with the phrase unlocks
- * that open. A write programs by AND (it can only clear bits), the page-erase
- * request sets the 128 KiB from the address given to 0xFF, cut at 4 GiB.
- *
- * /dev/zarn_mailbox: the request ioctl answers the three version commands.
- *
- * debugfs zarn/flash reads the flash's bytes as they are, zarn/stats counts
- * what the device was asked to do, and a write to zarn/reset erases the whole
- * flash and zeroes the counts.
+ * The emulated flash node: a sparse 32-bit address space, locked per open,
+ * programmed by AND and erased a 128 KiB page at a time.
  */
 
-#include <linux/debugfs.h>
 #include <linux/fs.h>
 #include <linux/hrtimer.h>
 #include <linux/ktime.h>
 #include <linux/miscdevice.h>
 #include <linux/module.h>
-#include <linux/moduleparam.h>
 #include <linux/mutex.h>
 #include <linux/sched/signal.h>
 #include <linux/seq_file.h>
@@ -33,10 +17,11 @@
 #include <linux/uaccess.h>
 #include <linux/xarray.h>
 
+#include "zarnkdev.h"
+
 /* The driver's request codes, as its callers have them compiled in. */
 #define ZARN_IOC_UNLOCK 0x40084232u
 #define ZARN_IOC_ERASE_PAGE 0x4004423Cu
-#define ZARN_IOC_MAILBOX 0xC008420Au
 
 #define ZARN_SPACE (1ULL << 32)
 #define ZARN_PAGE_SIZE 0x20000u
@@ -45,62 +30,6 @@
 #define CHUNK_SIZE (1u << CHUNK_SHIFT)
 
 static const char unlock_phrase[] = "heedful!!";
-
-/* The mailbox's commands, and what every answer leaves in the reserved words. */
-#define MAILBOX_SW_VERSION 0x101u
-#define MAILBOX_HW_TIMESTAMP 0x201u
-#define MAILBOX_PID_VERSION 0x301u
-#define MAILBOX_RESERVED_ANSWER 0xA5A5A5A5u
-#define MAILBOX_WORDS 8
-
-static unsigned int sw_version = 0x04030201;
-module_param(sw_version, uint, 0644);
-MODULE_PARM_DESC(sw_version, "mailbox answer to 0x101, the software version");
-
-static unsigned int hw_timestamp = 1394614800;
-module_param(hw_timestamp, uint, 0644);
-MODULE_PARM_DESC(hw_timestamp, "mailbox answer to 0x201, the hardware timestamp");
-
-static unsigned int pid_version = 0x00020301;
-module_param(pid_version, uint, 0644);
-MODULE_PARM_DESC(pid_version, "mailbox answer to 0x301, the PID version");
-
-static unsigned int mailbox_flags;
-module_param(mailbox_flags, uint, 0644);
-MODULE_PARM_DESC(mailbox_flags, "flag word left in command after the first answer on an open");
-
-static unsigned int program_delay_us;
-module_param(program_delay_us, uint, 0644);
-MODULE_PARM_DESC(program_delay_us,
-		 "microseconds a write waits before each KiB it programs; a signal ends the wait");
-
-static unsigned int stuck_address;
-module_param(stuck_address, uint, 0644);
-MODULE_PARM_DESC(stuck_address, "flash address of the byte that has stuck bits");
-
-static unsigned int stuck_mask;
-module_param(stuck_mask, uint, 0644);
-MODULE_PARM_DESC(stuck_mask, "bits of that byte that read 0 whatever happens (0: none)");
-
-/* Erase requests are counted from the last time fail_erase was set. */
-static atomic_t erase_requests = ATOMIC_INIT(0);
-static unsigned int fail_erase;
-
-static int set_fail_erase(const char *value, const struct kernel_param *kp)
-{
-	const int error = param_set_uint(value, kp);
-
-	if (!error)
-		atomic_set(&erase_requests, 0);
-	return error;
-}
-
-static const struct kernel_param_ops fail_erase_ops = {
-	.set = set_fail_erase,
-	.get = param_get_uint,
-};
-module_param_cb(fail_erase, &fail_erase_ops, &fail_erase, 0644);
-MODULE_PARM_DESC(fail_erase, "the n-th erase request from now fails with EIO (0: none)");
 
 /* The flash: chunk index to 4 KiB of content; a missing chunk is erased. */
 static DEFINE_XARRAY(chunks);
@@ -122,10 +51,6 @@ static struct {
 
 struct flash_open {
 	bool unlocked;
-};
-
-struct mailbox_open {
-	unsigned int answers;
 };
 
 static const u8 *chunk_to_read(u64 address)
@@ -172,7 +97,7 @@ static void erase_range(u64 start, u64 end)
 	}
 }
 
-static void erase_all(void)
+void zarn_erase_all(void)
 {
 	unsigned long index;
 	u8 *chunk;
@@ -189,8 +114,8 @@ static void erase_all(void)
 static int copy_out(u64 address, char __user *to, size_t length)
 {
 	const u8 *chunk = chunk_to_read(address);
-	const u64 stuck = READ_ONCE(stuck_address);
-	const u8 mask = READ_ONCE(stuck_mask);
+	const u64 stuck = READ_ONCE(zarn_stuck_address);
+	const u8 mask = READ_ONCE(zarn_stuck_mask);
 
 	if (copy_to_user(to, chunk + (address & (CHUNK_SIZE - 1)), length))
 		return -EFAULT;
@@ -204,7 +129,7 @@ static int copy_out(u64 address, char __user *to, size_t length)
 }
 
 /* A read of the flash at *position, shared by the node and the debugfs file. */
-static ssize_t read_flash(char __user *buffer, size_t count, loff_t *position)
+ssize_t zarn_read_flash(char __user *buffer, size_t count, loff_t *position)
 {
 	const u64 start = *position;
 	size_t done = 0;
@@ -239,7 +164,7 @@ static ssize_t read_flash(char __user *buffer, size_t count, loff_t *position)
  */
 static bool pace_programming(size_t length)
 {
-	const unsigned int delay = READ_ONCE(program_delay_us);
+	const unsigned int delay = READ_ONCE(zarn_program_delay_us);
 	ktime_t wait;
 
 	if (!delay)
@@ -335,7 +260,7 @@ static ssize_t flash_write(struct file *file, const char __user *buffer, size_t 
 
 static ssize_t flash_read(struct file *file, char __user *buffer, size_t count, loff_t *position)
 {
-	return read_flash(buffer, count, position);
+	return zarn_read_flash(buffer, count, position);
 }
 
 static loff_t flash_llseek(struct file *file, loff_t offset, int whence)
@@ -369,12 +294,11 @@ static long flash_unlock(struct flash_open *open, unsigned long argument)
 static long flash_erase(const struct flash_open *open, unsigned long argument)
 {
 	const u32 address = (u32)argument;
-	const unsigned int failing = READ_ONCE(fail_erase);
 	long result = 0;
 
 	mutex_lock(&flash_mutex);
 	/* A fault comes before whatever else the request would meet. */
-	if (atomic_inc_return(&erase_requests) == failing && failing != 0) {
+	if (zarn_erase_fails()) {
 		stats.failed_erases++;
 		result = -EIO;
 	} else if (!open->unlocked) {
@@ -412,7 +336,7 @@ static int flash_open(struct inode *inode, struct file *file)
 	return 0;
 }
 
-static int node_release(struct inode *inode, struct file *file)
+int zarn_node_release(struct inode *inode, struct file *file)
 {
 	kfree(file->private_data);
 	return 0;
@@ -421,109 +345,23 @@ static int node_release(struct inode *inode, struct file *file)
 static const struct file_operations flash_fops = {
 	.owner = THIS_MODULE,
 	.open = flash_open,
-	.release = node_release,
+	.release = zarn_node_release,
 	.llseek = flash_llseek,
 	.read = flash_read,
 	.write = flash_write,
 	.unlocked_ioctl = flash_ioctl,
 };
 
-static long mailbox_ioctl(struct file *file, unsigned int request, unsigned long argument)
-{
-	struct mailbox_open *open = file->private_data;
-	void __user *record = (void __user *)argument;
-	u32 words[MAILBOX_WORDS];
-	int i;
-
-	if (request != ZARN_IOC_MAILBOX)
-		return -ENOTTY;
-	if (copy_from_user(words, record, sizeof(words)))
-		return -EFAULT;
-	switch (words[0]) {
-	case MAILBOX_SW_VERSION:
-		words[1] = READ_ONCE(sw_version);
-		break;
-	case MAILBOX_HW_TIMESTAMP:
-		words[1] = READ_ONCE(hw_timestamp);
-		break;
-	case MAILBOX_PID_VERSION:
-		words[1] = READ_ONCE(pid_version);
-		break;
-	default:
-		return -EINVAL;
-	}
-	/* The reserved words are the driver's to fill; a caller must not reuse them. */
-	for (i = 2; i < MAILBOX_WORDS; i++)
-		words[i] = MAILBOX_RESERVED_ANSWER;
-	if (++open->answers == 1)
-		words[0] = READ_ONCE(mailbox_flags);
-	if (copy_to_user(record, words, sizeof(words)))
-		return -EFAULT;
-	return 0;
-}
-
-static ssize_t mailbox_read(struct file *file, char __user *buffer, size_t count, loff_t *position)
-{
-	return -EINVAL;
-}
-
-static ssize_t mailbox_write(struct file *file, const char __user *buffer, size_t count,
-			     loff_t *position)
-{
-	return -EINVAL;
-}
-
-static int mailbox_open(struct inode *inode, struct file *file)
-{
-	struct mailbox_open *open = kzalloc(sizeof(*open), GFP_KERNEL);
-
-	if (!open)
-		return -ENOMEM;
-	file->private_data = open;
-	return 0;
-}
-
-static const struct file_operations mailbox_fops = {
-	.owner = THIS_MODULE,
-	.open = mailbox_open,
-	.release = node_release,
-	.llseek = no_llseek,
-	.read = mailbox_read,
-	.write = mailbox_write,
-	.unlocked_ioctl = mailbox_ioctl,
-};
-
 /* Mode and group are left to the system's device rules, as for the real driver. */
-static struct miscdevice flash_device = {
+struct miscdevice zarn_flash_device = {
 	.minor = MISC_DYNAMIC_MINOR,
 	.name = "zarn_flash",
 	.fops = &flash_fops,
 };
 
-static struct miscdevice mailbox_device = {
-	.minor = MISC_DYNAMIC_MINOR,
-	.name = "zarn_mailbox",
-	.fops = &mailbox_fops,
-};
 
-static ssize_t debug_flash_read(struct file *file, char __user *buffer, size_t count,
-				loff_t *position)
-{
-	return read_flash(buffer, count, position);
-}
-
-static loff_t debug_flash_llseek(struct file *file, loff_t offset, int whence)
-{
-	return fixed_size_llseek(file, offset, whence, ZARN_SPACE);
-}
-
-static const struct file_operations debug_flash_fops = {
-	.owner = THIS_MODULE,
-	.read = debug_flash_read,
-	.llseek = debug_flash_llseek,
-};
-
-static int stats_show(struct seq_file *file, void *unused)
+/* What the device was asked to do, a count a line. */
+void zarn_flash_stats(struct seq_file *file)
 {
 	mutex_lock(&flash_mutex);
 	seq_printf(file, "unlocks %llu\n", stats.unlocks);
@@ -536,56 +374,13 @@ static int stats_show(struct seq_file *file, void *unused)
 	seq_printf(file, "locked_refusals %llu\n", stats.locked_refusals);
 	seq_printf(file, "writing %llu\n", stats.writing);
 	mutex_unlock(&flash_mutex);
-	return 0;
 }
-DEFINE_SHOW_ATTRIBUTE(stats);
 
-static ssize_t debug_reset_write(struct file *file, const char __user *buffer, size_t count,
-				 loff_t *position)
+/* Erases the whole flash and zeroes the counts, but not the writes under way. */
+void zarn_flash_reset(void)
 {
 	mutex_lock(&flash_mutex);
-	erase_all();
+	zarn_erase_all();
 	memset(&stats, 0, offsetof(typeof(stats), writing));
 	mutex_unlock(&flash_mutex);
-	return count;
 }
-
-static const struct file_operations debug_reset_fops = {
-	.owner = THIS_MODULE,
-	.write = debug_reset_write,
-	.llseek = noop_llseek,
-};
-
-static struct dentry *debug_dir;
-
-static int __init zarnkdev_init(void)
-{
-	int error = misc_register(&flash_device);
-
-	if (error)
-		return error;
-	error = misc_register(&mailbox_device);
-	if (error) {
-		misc_deregister(&flash_device);
-		return error;
-	}
-	debug_dir = debugfs_create_dir("zarn", NULL);
-	debugfs_create_file("flash", 0400, debug_dir, NULL, &debug_flash_fops);
-	debugfs_create_file("stats", 0444, debug_dir, NULL, &stats_fops);
-	debugfs_create_file("reset", 0200, debug_dir, NULL, &debug_reset_fops);
-	return 0;
-}
-
-static void __exit zarnkdev_exit(void)
-{
-	debugfs_remove_recursive(debug_dir);
-	misc_deregister(&mailbox_device);
-	misc_deregister(&flash_device);
-	erase_all();
-}
-
-module_init(zarnkdev_init);
-module_exit(zarnkdev_exit);
-
-MODULE_LICENSE("GPL");
-MODULE_DESCRIPTION("The ZARN driver's flash and mailbox nodes, emulated for the project's checks");

@@ -1,0 +1,30 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* What the two nodes of the emulated ZARN driver share. */
+#ifndef ZARNKDEV_H
+#define ZARNKDEV_H
+
+#include <linux/fs.h>
+#include <linux/miscdevice.h>
+
+/* Frees an open's own state; both nodes keep theirs in private_data. */
+int zarn_node_release(struct inode *inode, struct file *file);
+
+extern struct miscdevice zarn_flash_device;
+extern struct miscdevice zarn_mailbox_device;
+
+struct seq_file;
+
+/* The faults, set through module parameters. */
+extern unsigned int zarn_program_delay_us;
+extern unsigned int zarn_stuck_address;
+extern unsigned int zarn_stuck_mask;
+/* Counts an erase request; true for the one that is to fail. */
+bool zarn_erase_fails(void);
+
+/* A read of the flash at *position, shared by the node and the debugfs file. */
+ssize_t zarn_read_flash(char __user *buffer, size_t count, loff_t *position);
+void zarn_erase_all(void);
+void zarn_flash_stats(struct seq_file *file);
+void zarn_flash_reset(void);
+
+#endif
