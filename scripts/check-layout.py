@@ -4,6 +4,7 @@ rooms below it, no header includes itself back through others, and no source
 file grows past the length one person reads in one go."""
 import os
 import re
+import subprocess
 import sys
 
 # From the floor up; rooms on one floor do not include each other.
@@ -35,6 +36,17 @@ for name, room in sorted(where.items()):
         other = where[used_name]
         if other != room and floor_of[other] >= floor_of[room]:
             problems.append(f"{path} includes {other}/{used_name}, which is not below {room}")
+
+# The length rule holds for every source file, product or not.
+tracked = subprocess.run(["git", "ls-files", "*.cpp", "*.h", "*.c"], cwd=root, capture_output=True, text=True,
+                         check=True).stdout.split()
+for path in tracked:
+    if os.path.dirname(path) in floor_of:
+        continue
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        lines = source.read().count("\n")
+    if lines > LONGEST:
+        problems.append(f"{path}: {lines} lines, over {LONGEST}")
 
 # Cycles among the headers, depth first.
 state = {}
