@@ -26,15 +26,22 @@ const char usageText[] =
     "\n"
     "  versions              the versions installed on the ZARN system\n"
     "  info FILE             the images of an update file\n"
-    "  check FILE            check an update file as an update would, without the device\n"
-    "  update FILE [--yes] [--only-changed]\n"
+    "  check FILE            check an update file as an update would, without the flash\n"
+    "  update FILE [--yes] [--only-changed] [--dry-run] [--allow-older-hardware] [--ignore-power]\n"
     "                        update the flash from FILE (asks first on a terminal); --only-changed\n"
-    "                        writes only the pages that do not hold FILE's bytes already\n"
+    "                        writes only the pages that do not hold FILE's bytes already; --dry-run\n"
+    "                        makes every check and shows the pages it would erase and write, without\n"
+    "                        touching the flash\n"
     "  verify FILE           compare the flash with FILE's images, without writing\n"
     "  backup FILE OUT [--force]\n"
     "                        save what the flash holds where FILE's images go, as an update file;\n"
     "                        an existing OUT is replaced only with --force, never FILE itself\n"
     "  history               the updates made on this system\n"
+    "\n"
+    "check and update refuse an image that needs newer hardware than this system has, unless given\n"
+    "--allow-older-hardware; update refuses to start on a battery below the site's minimum charge\n"
+    "(30 %, or [power] minimum-battery-percent in /etc/zarn-update-utility/update.conf), unless\n"
+    "given --ignore-power.\n"
     "\n"
     "--json writes one JSON object a line. Exit statuses: 0 success, 1 update failed, 2 usage,\n"
     "3 refused file, 4 refused signature, 5 no device or permission, 6 busy, 7 verification\n"
@@ -237,7 +244,12 @@ int run(const QStringList &arguments)
     QStringList words = arguments;
     const bool json = words.removeAll(QStringLiteral("--json")) > 0;
     const bool yes = words.removeAll(QStringLiteral("--yes")) > 0;
-    const bool onlyChanged = words.removeAll(QStringLiteral("--only-changed")) > 0;
+    UpdateRequest request;
+    request.yes = yes;
+    request.onlyChanged = words.removeAll(QStringLiteral("--only-changed")) > 0;
+    request.allowOlderHardware = words.removeAll(QStringLiteral("--allow-older-hardware")) > 0;
+    request.ignorePower = words.removeAll(QStringLiteral("--ignore-power")) > 0;
+    request.dryRun = words.removeAll(QStringLiteral("--dry-run")) > 0;
     const bool force = words.removeAll(QStringLiteral("--force")) > 0;
     CliOutput out(json);
     if (words.isEmpty())
@@ -266,6 +278,9 @@ int run(const QStringList &arguments)
     }
     if (command == QLatin1String("check") && expect(1)) {
         CheckedFile checked = checkFile(words.at(0), out);
+        QStringList overrides;
+        if (checked.status == 0)
+            checked.status = judgeSuitability(words.at(0), checked.images, request, false, &overrides, out);
         if (checked.status == 0)
             out.line(words.at(0) + QStringLiteral(": %1 images, %2, ready to update")
                                        .arg(checked.images.size())
@@ -273,7 +288,7 @@ int run(const QStringList &arguments)
         return checked.status;
     }
     if (command == QLatin1String("update") && expect(1))
-        return update(words.at(0), yes, onlyChanged, out);
+        return update(words.at(0), request, out);
     if (command == QLatin1String("verify") && expect(1))
         return verify(words.at(0), out);
     if (command == QLatin1String("backup") && expect(2))

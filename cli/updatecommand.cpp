@@ -149,7 +149,7 @@ struct RunView
 
 } // namespace
 
-int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
+int update(const QString &path, const UpdateRequest &request, CliOutput &out)
 {
     const flashlock::Attempt lock = flashlock::probe();
     if (lock.state == flashlock::Attempt::Busy) {
@@ -159,12 +159,17 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     CheckedFile checked = checkFile(path, out);
     if (checked.status != 0)
         return checked.status;
+    QStringList overrides;
+    if (const int status = judgeSuitability(path, checked.images, request, true, &overrides, out))
+        return status;
     printImages(checked.images, out);
     if (out.mode() == CliOutput::Mode::Json)
         out.event({{"event", "origin"}, {"text", checked.origin.origin}, {"signer", checked.origin.signer}});
     else
         out.line(checked.origin.origin);
-    if (!yes) {
+    if (request.dryRun)
+        return dryRun(path, checked, request.onlyChanged, out);
+    if (!request.yes) {
         const bool terminal = ::isatty(STDIN_FILENO) && out.mode() != CliOutput::Mode::Json;
         if (!terminal) {
             out.error(QStringLiteral("not confirmed: give --yes to update without a question"));
@@ -187,8 +192,16 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
     options.program = QStringLiteral("zarn-update");
     options.signer = checked.origin.signer;
     options.progress = view.where;
-    if (onlyChanged)
+    if (request.onlyChanged)
         options.onlyChanged = std::make_shared<changedpages::Counts>();
+    options.overrides = overrides;
+    // Looked at once more as the run starts: the operator may have taken a while to answer.
+    options.lowPower = [&request, &out](const QString &refusal) {
+        if (request.ignorePower)
+            return true;
+        out.error(QStringLiteral("not updating: ") + refusal);
+        return false;
+    };
     // Said as soon as it is known, on the program's own thread: the run goes on.
     options.unrecorded = [&session, &out](const QString &cause) {
         QMetaObject::invokeMethod(
@@ -217,7 +230,8 @@ int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out)
 
     view.elapsed.start();
     const QPointer<QThread> running(run.thread);
-    runner.start(run);
+    if (!runner.start(run, options))
+        return exitcode::refusedFile;
     QCoreApplication::exec();
     // The thread is gone before the objects it reported to are; its deletion
     // may have been left to an event loop that has now ended.

@@ -47,6 +47,8 @@ HistoryEntry fromJson(const QJsonObject &object)
                              quint32(image.value("size").toDouble())});
     }
     entry.result = object.value("result").toString();
+    for (const QJsonValue &override : object.value("overrides").toArray())
+        entry.overrides << override.toString();
     entry.outcome = object.value("outcome").toString();
     entry.flashTouched = object.value("flashTouched").toBool();
     entry.cause = object.value("cause").toString();
@@ -197,6 +199,7 @@ QJsonObject RunHistory::toJson(const HistoryEntry &entry)
                        {"signer", entry.signer},
                        {"images", images},
                        {"result", entry.result},
+                       {"overrides", QJsonArray::fromStringList(entry.overrides)},
                        {"outcome", entry.outcome},
                        {"flashTouched", entry.flashTouched},
                        {"cause", entry.cause},
@@ -232,6 +235,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.file = QFileInfo(file).absoluteFilePath();
     entry.sha256 = snapshot.sha256();
     entry.signer = currentSigner;
+    entry.overrides = currentOverrides;
     for (const ImageHeader &image : images) {
         entry.images.append({imagetext::name(image), image.version, image.address, image.size});
     }

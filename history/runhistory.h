@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // One update as the history keeps it: written when the run starts, before the
@@ -32,6 +33,8 @@ struct HistoryEntry
     QString signer; // empty when the file was not signed
     QList<Image> images;
     QString result; // "started", "succeeded" or "failed"
+    // The checks the operator chose to pass over ("allow-older-hardware", "ignore-power").
+    QStringList overrides;
     // How the run ended, by kind (RunOutcome::kindName), whether it changed
     // the flash, and the cause of its failure; empty or false while it runs.
     QString outcome;
@@ -96,6 +99,7 @@ public:
 
     // Set before the run starts: who signed the confirmed file, if anyone.
     void setSigner(const QString &signer) { currentSigner = signer; }
+    void setOverrides(const QStringList &overrides) { currentOverrides = overrides; }
     // Set before the run starts: called on the run's thread, with the cause,
     // when the run's entry cannot be written.
     void setUnrecordedHandler(std::function<void(const QString &cause)> handler)
@@ -133,5 +137,6 @@ private:
     RunHistory history;
     QString program;
     QString currentSigner;
+    QStringList currentOverrides;
     std::function<void(const QString &cause)> unrecorded;
 };

@@ -1,11 +1,14 @@
 #include "updaterunner.h"
 
+#include "powercheck.h"
 #include "reportpacer.h"
 #include "runhistory.h"
+#include "runlifeline.h"
 #include "runoutcome.h"
 #include "runsession.h"
 #include "updaterthread.h"
 
+#include <QDebug>
 #include <QThread>
 
 UpdateRunner::UpdateRunner(RunSession *session) : session(session) {}
@@ -24,6 +27,7 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     auto recorder = std::make_shared<RunRecorder>(RunHistory(), options.program);
     recorder->setSigner(options.signer);
     recorder->setUnrecordedHandler(options.unrecorded);
+    recorder->setOverrides(options.overrides);
     run.worker->setRunRecorder(std::move(recorder));
     if (options.reportsAhead > 0) {
         run.pacer = std::make_shared<ReportPacer>(options.reportsAhead);
@@ -38,8 +42,21 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     return run;
 }
 
-void UpdateRunner::start(const Run &run) const
+bool UpdateRunner::start(const Run &run, const Options &options) const
 {
+    if (options.lowPower) {
+        const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
+        if (power.source == powercheck::Reading::Source::Unknown)
+            qDebug() << QStringLiteral("The power is not checked: ") + power.why;
+        const QString refusal = powercheck::refusal(power);
+        if (!refusal.isEmpty() && !options.lowPower(refusal)) {
+            delete run.worker;
+            delete run.thread;
+            return false;
+        }
+    }
+    if (options.followThroughExit)
+        runlifeline::follow(run.worker);
     if (const std::shared_ptr<ReportPacer> pacer = run.pacer)
         QObject::connect(run.worker, &UpdaterThread::updateTotalProgress, session,
                          [pacer] { pacer->reportHandled(); });
@@ -47,6 +64,7 @@ void UpdateRunner::start(const Run &run) const
     // The guards set up what the run's thread inherits before it exists.
     session->start();
     run.thread->start(QThread::InheritPriority);
+    return true;
 }
 
 void UpdateRunner::connectLifetime(const Run &run)

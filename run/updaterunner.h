@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <QString>
+#include <QStringList>
 
 namespace changedpages {
 struct Counts;
@@ -35,6 +36,15 @@ public:
         int reportsAhead = 0;
         // Called on the run's thread, with the cause, when the history cannot be written.
         std::function<void(const QString &cause)> unrecorded;
+        // The checks the operator chose to pass over, kept in the history.
+        QStringList overrides;
+        // Asked when the power is found too low as the run is about to start,
+        // with the reason: true goes on all the same. Without it, the power is
+        // not looked at.
+        std::function<bool(const QString &refusal)> lowPower;
+        // Keep the process alive through exit() until the run has ended (a
+        // window, whose display may go away).
+        bool followThroughExit = false;
     };
 
     struct Run
@@ -52,10 +62,12 @@ public:
     // hears of the end.
     Run prepare(const QString &filename, std::shared_ptr<const UpdateSnapshot> snapshot,
                 const Options &options) const;
-    // After the program's own connections: the pacer learns that a report has
-    // been shown, the guards hear of the end once the program has shown it;
-    // then the session starts, and the thread.
-    void start(const Run &run) const;
+    // After the program's own connections: the power is looked at once more;
+    // the pacer learns that a report has been shown, the guards hear of the end
+    // once the program has shown it; then the session starts, and the thread.
+    // False, with the run's objects deleted and nothing started, when the power
+    // is too low and the program did not go on.
+    bool start(const Run &run, const Options &options) const;
 
     // The connections that run the worker on its thread and delete both at the
     // end, for a program that keeps no other order among its own.

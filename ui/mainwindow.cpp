@@ -5,11 +5,12 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "forcemode.h"
+#include "hardwarecheck.h"
 #include "imageinfodialog.h"
+#include "powercheck.h"
 #include "provenance.h"
 #include "runguard.h"
 #include "runhistory.h"
-#include "runlifeline.h"
 #include "runoutcomeview.h"
 #include "runsession.h"
 #include "ui_mainwindow.h"
@@ -19,6 +20,8 @@
 #include "zarndriver.h"
 #include "zarnsystem.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -60,6 +63,19 @@ void setBarValue(QProgressBar *bar, int value)
     bar->setUpdatesEnabled(false);
     bar->setValue(value);
     bar->setUpdatesEnabled(true);
+}
+
+// Asks whether to go on with an update that a check advises against, saying
+// why; "No" is the default, so that a hurried Enter changes nothing.
+bool goOnAllTheSame(QWidget *parent, const QString &title, const QString &reason)
+{
+    QMessageBox box(QMessageBox::Warning, title,
+                    reason.left(1).toUpper() + reason.mid(1) +
+                        QCoreApplication::translate("MainWindow", ".\n\nUpdate all the same?"),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace
@@ -207,6 +223,24 @@ void MainWindow::startUpdateButton_released()
         box.exec();
         return;
     }
+    // Whether the update suits this system now, asked before the confirmation.
+    QStringList overrides;
+    const hardwarecheck::Verdict hardware = hardwarecheck::judge(images, ZARNsystem::query());
+    if (!hardware.suits()) {
+        if (!goOnAllTheSame(this, tr("Hardware requirement"), hardware.problem))
+            return;
+        overrides << QStringLiteral("allow-older-hardware");
+    }
+    const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
+    if (power.source == powercheck::Reading::Source::Unknown)
+        qDebug() << QStringLiteral("The power is not checked: ") + power.why;
+    const QString lowPower = powercheck::refusal(power);
+    if (!lowPower.isEmpty()) {
+        if (!goOnAllTheSame(this, tr("Battery low"), lowPower))
+            return;
+        overrides << QStringLiteral("ignore-power");
+    }
+
     // Seen beside the confirmation, so the operator knows whose file is listed.
     statusBar()->showMessage(origin.origin);
     imageInfoDialog->setFilename(filename);
@@ -221,11 +255,17 @@ void MainWindow::startUpdateButton_released()
     options.program = QStringLiteral("zarn-update-utility");
     options.signer = origin.signer;
     options.reportsAhead = reportsAhead;
+    options.overrides = overrides;
+    options.followThroughExit = true;
+    // Looked at once more as the run starts: the confirmation may have taken a while.
+    const bool powerAccepted = !lowPower.isEmpty();
+    options.lowPower = [this, powerAccepted](const QString &refusal) {
+        return powerAccepted || goOnAllTheSame(this, tr("Battery low"), refusal);
+    };
     const UpdateRunner runner(runSession);
     const UpdateRunner::Run run = runner.prepare(filename, snapshot, options);
     QThread *const thread = run.thread;
     UpdaterThread *const worker = run.worker;
-    runlifeline::follow(worker);
 
     connect(thread, &QThread::started, worker, &UpdaterThread::process);
     connect(worker, &UpdaterThread::finished, thread, &QThread::quit);
@@ -237,7 +277,10 @@ void MainWindow::startUpdateButton_released()
     connect(worker, &UpdaterThread::updateStatusText, this, &MainWindow::updateStatusText);
 
     elapsedTimer.start();
-    runner.start(run);
+    if (!runner.start(run, options)) {
+        ui->startUpdateButton->setEnabled(true);
+        statusBar()->clearMessage();
+    }
 }
 
 void MainWindow::on_imageInfoButton_clicked()

@@ -1,0 +1,96 @@
+#include "powercheck.h"
+
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+
+namespace powercheck {
+
+namespace {
+
+const char *const service = "org.freedesktop.UPower";
+const char *const managerPath = "/org/freedesktop/UPower";
+const char *const managerInterface = "org.freedesktop.UPower";
+const char *const displayDevicePath = "/org/freedesktop/UPower/devices/DisplayDevice";
+const char *const deviceInterface = "org.freedesktop.UPower.Device";
+// UPower answers at once; a bus that does not must not hold up the operator.
+const int callTimeoutMs = 2000;
+
+// One property, or an invalid variant with *why set.
+QVariant property(const QDBusConnection &bus, const char *path, const char *interface, const char *name,
+                  QString *why)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(service), QLatin1String(path),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QLatin1String(interface) << QLatin1String(name);
+    const QDBusMessage reply = bus.call(get, QDBus::Block, callTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        *why = QStringLiteral("UPower did not answer: ") + reply.errorMessage();
+        return QVariant();
+    }
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
+} // namespace
+
+Reading read(const QDBusConnection &bus)
+{
+    Reading reading;
+    if (!bus.isConnected()) {
+        reading.why = QStringLiteral("no system bus");
+        return reading;
+    }
+    const QVariant onBattery = property(bus, managerPath, managerInterface, "OnBattery", &reading.why);
+    if (!onBattery.isValid())
+        return reading;
+    if (!onBattery.toBool()) {
+        reading.source = Reading::Source::Mains;
+        return reading;
+    }
+    const QVariant present = property(bus, displayDevicePath, deviceInterface, "IsPresent", &reading.why);
+    const QVariant percent = property(bus, displayDevicePath, deviceInterface, "Percentage", &reading.why);
+    if (!present.isValid() || !percent.isValid())
+        return reading;
+    if (!present.toBool()) {
+        reading.why = QStringLiteral("no battery");
+        return reading;
+    }
+    reading.source = Reading::Source::Battery;
+    reading.percent = percent.toDouble();
+    return reading;
+}
+
+QString refusal(const Reading &reading, const QString &settings)
+{
+    if (reading.source != Reading::Source::Battery)
+        return QString();
+    int minimum = defaultMinimumPercent;
+    if (QFileInfo::exists(settings) || QFileInfo(settings).isSymLink()) {
+        QFile file(settings);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral(
+                       "the computer runs on battery, and the site's minimum charge cannot be read from ") +
+                   settings + QStringLiteral(": ") + file.errorString();
+        const QSettings site(settings, QSettings::IniFormat);
+        const QVariant value = site.value(QStringLiteral("power/minimum-battery-percent"));
+        bool number = true;
+        if (value.isValid())
+            minimum = value.toString().toInt(&number);
+        if (site.status() != QSettings::NoError || !number || minimum < 0 || minimum > 100)
+            return QStringLiteral("the computer runs on battery, and the site's minimum charge in ") +
+                   settings + QStringLiteral(" is not a percentage");
+    }
+    if (reading.percent >= minimum)
+        return QString();
+    return QStringLiteral(
+               "the computer runs on battery at %1 %, below the %2 % an update needs: connect it to "
+               "mains power")
+        .arg(qRound(reading.percent))
+        .arg(minimum);
+}
+
+} // namespace powercheck
