@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <unistd.h>
@@ -180,6 +181,22 @@ void TestCommandLine::exitStatuses_data()
     row("name not UTF-8, C locale", {"update", "--yes", "RAWNAME"}, {"LC_ALL=C"}, 0, "Done updating.", true);
     row("name not UTF-8, wrong checksum beside it", {"update", "--yes", "RAWNAME", "BADSUM"},
         {"LC_ALL=C.UTF-8"}, 4, "bad\\xff\\xfename.zarnru: its SHA-256 checksum differs", false);
+    row("image needs newer hardware", {"update", "--yes", "good"}, {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 3,
+        "image 1 (BOOT) needs hardware 1 or newer, image 2 (APP) needs hardware 1 or newer, image 3 (CONF) "
+        "needs "
+        "hardware 1 or newer; this system's hardware is 0",
+        false);
+    row("newer hardware, checked", {"check", "good"}, {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 3,
+        "Give --allow-older-hardware", false);
+    row("newer hardware, allowed", {"update", "--yes", "--allow-older-hardware", "good"},
+        {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 0, "Going on as asked (--allow-older-hardware)", true);
+    row("installed hardware unknown", {"update", "--yes", "good"}, {"ZARNSIM_MAILBOX_FAIL=1"}, 3,
+        "the installed hardware value cannot be read", false);
+    row("dry run", {"update", "--dry-run", "good", "RECORDED"}, none, 0,
+        "An update would erase and write 3 of 3 pages, write 0 without erasing and leave 0", false);
+    row("dry run of the changed pages",
+        {"update", "--dry-run", "--only-changed", "good", "RECORDED", "UPDATED"}, none, 0,
+        "erase and write 0 of 3 pages, write 0 without erasing and leave 3 as they are", true);
     row("control characters in an image name", {"info", "CONTROLS"}, none, 0, "1. \\x1b[2J", false);
     row("a NUL in the history", {"history", "NUL"}, none, 0, "cut\\x00short", false);
     row("backup onto the update file", {"backup", "good", "good"}, none, 2, "is the update file itself",
@@ -240,6 +257,14 @@ void TestCommandLine::exitStatuses()
         entry.write(R"({"id": "x", "started": "2026-01-01T00:00:00.000Z", "result": "failed",
                         "lastLine": "cut\u0000short", "images": []})");
     }
+    if (setUp("UPDATED")) {
+        QProcess before;
+        QCOMPARE(run(before, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    }
+    const QString record = dir.filePath(QStringLiteral("record.txt"));
+    QFile::remove(record);
+    if (setUp("RECORDED"))
+        environment << QStringLiteral("ZARNSIM_RECORD_FILE=") + record;
     const bool busy = setUp("BUSY");
     const bool verifying = setUp("VERIFYING");
     const bool sigterm = setUp("SIGTERM");
@@ -303,11 +328,46 @@ void TestCommandLine::exitStatuses()
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     QVERIFY(goodFile.readAll() == goodBytes);
     if (status == 0 && arguments.contains(QLatin1String("update")) &&
-        !environment.join(' ').contains("XDG")) {
+        !environment.join(' ').contains("XDG") && !arguments.contains(QLatin1String("--dry-run"))) {
         // The history holds the run, whatever became of its output.
         shell.clear();
         QCOMPARE(run(process, {QStringLiteral("history")}), 0);
         QVERIFY2(output.contains(QLatin1String(" succeeded ")), qPrintable(output));
+        QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+        QCOMPARE(output.contains(QLatin1String("\"overrides\":[\"allow-older-hardware\"]")),
+                 arguments.contains(QLatin1String("--allow-older-hardware")));
+    }
+    if (QFile::exists(record)) {
+        // A dry run neither unlocks, nor erases, nor writes; the update that
+        // follows erases and writes the pages it planned.
+        const auto callsMade = [&record] {
+            QFile calls(record);
+            return calls.open(QIODevice::ReadOnly) ? calls.readAll() : QByteArray();
+        };
+        const QByteArray planned = callsMade();
+        QVERIFY2(planned.contains("flash open") && !planned.contains("flash ioctl") &&
+                     !planned.contains("flash write"),
+                 planned.constData());
+        const QRegularExpressionMatch plan =
+            QRegularExpression(QStringLiteral("erase and write (\\d+) of \\d+ pages, write (\\d+) without"))
+                .match(output);
+        QVERIFY(plan.hasMatch());
+        arguments.removeAll(QStringLiteral("--dry-run"));
+        QFile::remove(record);
+        QCOMPARE(run(process, arguments + QStringList{QStringLiteral("--yes")}, environment), 0);
+        QSet<QByteArray> erased;
+        QSet<quint64> written;
+        for (const QByteArray &call : callsMade().split('\n')) {
+            const QRegularExpressionMatch at =
+                QRegularExpression(QStringLiteral("address=0x([0-9a-f]+)")).match(QString::fromLatin1(call));
+            if (call.contains("request=0x4004423c"))
+                erased << call.mid(call.indexOf("argument="));
+            else if (call.startsWith("flash write") && at.hasMatch())
+                written << at.captured(1).toULongLong(nullptr, 16) / 0x20000;
+        }
+        QCOMPARE(erased.size(), plan.captured(1).toInt());
+        QCOMPARE(written.size(), plan.captured(1).toInt() + plan.captured(2).toInt());
+        QVERIFY(flashHolds(images(1)));
     }
 }
 
