@@ -1,20 +1,27 @@
 // The window's inhibitor lock, on a private bus that stands in for the system
 // bus, with a fake logind on a connection of its own; and what the desktop is
 // told of the run, on the same bus standing in for the session bus, with a
-// fake dock and a fake notification server.
+// fake dock and a fake notification server; and the power an update needs,
+// with a fake UPower, for the window and for zarn-update.
 
 #include "mainwindow.h"
 #include "runinhibitor.h"
 #include "runkit.h"
 #include "runoutcomeview.h"
 
+#include <atomic>
 #include <QDBusConnection>
 #include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <sys/socket.h>
 
 using namespace runkit;
@@ -92,6 +99,33 @@ public slots:
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
 };
 
+// Stands in for UPower: whether the computer runs on battery, and the display
+// device's charge. Both live on a thread of their own, so that they answer
+// while the window's thread waits for them; the test sets them from its own.
+class FakeUPower final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower")
+    Q_PROPERTY(bool OnBattery READ onBattery)
+
+public:
+    bool onBattery() const { return battery; }
+    std::atomic<bool> battery{false};
+};
+
+class FakeBattery final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower.Device")
+    Q_PROPERTY(bool IsPresent READ isPresent)
+    Q_PROPERTY(double Percentage READ percentage)
+
+public:
+    bool isPresent() const { return true; }
+    double percentage() const { return percent; }
+    std::atomic<double> percent{100};
+};
+
 class RunInhibitorTest : public QObject
 {
     Q_OBJECT
@@ -101,6 +135,8 @@ private slots:
     void cleanupTestCase();
     void lockHeldForTheRun_data();
     void lockHeldForTheRun();
+    void powerGate_data();
+    void powerGate();
 
 private:
     // Whether every copy of the end handed out is closed: the kept end then
@@ -116,6 +152,10 @@ private:
     FakeLogin login;
     FakeDock dock;
     FakeNotifications notifications;
+    FakeUPower upower;
+    FakeBattery battery;
+    QThread powerThread;
+    QByteArray address;
 };
 
 void RunInhibitorTest::initTestCase()
@@ -128,7 +168,7 @@ void RunInhibitorTest::initTestCase()
     QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing: scripts/install-deps.sh dbus-daemon");
     bus.start(daemon, {"--session", "--print-address", "--nofork"});
     QVERIFY(bus.waitForStarted() && testsupport::waitFor([this] { return bus.canReadLine(); }));
-    const QByteArray address = bus.readLine().trimmed();
+    address = bus.readLine().trimmed();
     // Read by the bus library the first time each bus is asked for, which is
     // when the first window is made.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
@@ -149,6 +189,14 @@ void RunInhibitorTest::initTestCase()
     QVERIFY(server.registerObject("/org/freedesktop/Notifications", &notifications,
                                   QDBusConnection::ExportAllSlots) &&
             server.registerService("org.freedesktop.Notifications"));
+    upower.moveToThread(&powerThread);
+    battery.moveToThread(&powerThread);
+    powerThread.start();
+    QDBusConnection power =
+        QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("upower"));
+    QVERIFY(power.registerObject("/org/freedesktop/UPower", &upower, QDBusConnection::ExportAllProperties) &&
+            power.registerObject("/org/freedesktop/UPower/devices/DisplayDevice", &battery,
+                                 QDBusConnection::ExportAllProperties));
 }
 
 void RunInhibitorTest::cleanupTestCase()
@@ -156,6 +204,9 @@ void RunInhibitorTest::cleanupTestCase()
     QDBusConnection::disconnectFromBus(QStringLiteral("login"));
     QDBusConnection::disconnectFromBus(QStringLiteral("dock"));
     QDBusConnection::disconnectFromBus(QStringLiteral("notifications"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("upower"));
+    powerThread.quit();
+    powerThread.wait();
     bus.kill();
     bus.waitForFinished();
 }
@@ -237,6 +288,87 @@ void RunInhibitorTest::lockHeldForTheRun()
     QCOMPARE(flashHolds(threeImages()), !fails);
     QCOMPARE(login.calls.size(), 1);
     QVERIFY(log.messages().filter(QStringLiteral("No inhibitor lock could be taken: ")).isEmpty());
+}
+
+void RunInhibitorTest::powerGate_data()
+{
+    QTest::addColumn<bool>("window"); // else zarn-update
+    QTest::addColumn<int>("source");  // -1: no UPower, 0: mains, else the battery's charge
+    QTest::addColumn<bool>("goOn");   // the window's answer, or --ignore-power
+    QTest::addColumn<bool>("asked");  // the window asks, or zarn-update refuses
+    QTest::addColumn<bool>("flashed");
+
+    QTest::newRow("window, battery low, No") << true << 12 << false << true << false;
+    QTest::newRow("window, battery low, Yes") << true << 12 << true << true << true;
+    QTest::newRow("window, battery at the minimum") << true << 30 << false << false << true;
+    QTest::newRow("window, on mains") << true << 0 << false << false << true;
+    QTest::newRow("window, no UPower") << true << -1 << false << false << true;
+    QTest::newRow("command line, battery low") << false << 12 << false << true << false;
+    QTest::newRow("command line, battery low, --ignore-power") << false << 12 << true << true << true;
+    QTest::newRow("command line, on mains") << false << 0 << false << false << true;
+    QTest::newRow("command line, no UPower") << false << -1 << false << false << true;
+}
+
+// On a battery below the minimum charge an update does not start unless the
+// operator says so; UPower's absence or mains power change nothing.
+void RunInhibitorTest::powerGate()
+{
+    QFETCH(bool, window);
+    QFETCH(int, source);
+    QFETCH(bool, goOn);
+    QFETCH(bool, asked);
+    QFETCH(bool, flashed);
+    zarnsim::reset();
+    upower.battery = source > 0;
+    battery.percent = source;
+    QDBusConnection power =
+        QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("upower"));
+    if (source < 0)
+        QVERIFY(power.unregisterService(QStringLiteral("org.freedesktop.UPower")));
+    else
+        QVERIFY(power.registerService(QStringLiteral("org.freedesktop.UPower")));
+
+    if (window) {
+        MainWindow shown;
+        shown.show();
+        RunWatcher runs;
+        child<QLineEdit>(shown, "filenameLineEdit")->setText(updateFile);
+        testsupport::ModalWatcher modals([goOn](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (box && box->windowTitle() == QLatin1String("Battery low"))
+                box->button(goOn ? QMessageBox::Yes : QMessageBox::No)->click();
+            else
+                testsupport::acceptModal(modal);
+        });
+        QTest::mouseClick(updateButton(shown), Qt::LeftButton);
+        QCOMPARE(modals.seen.value(0).startsWith(QLatin1String("QMessageBox|Battery low|")), asked);
+        if (!asked || goOn)
+            QVERIFY(waitForRun(shown, runs));
+        QCOMPARE(flashHolds(threeImages()), flashed);
+        return;
+    }
+    const QString flashFile = dir.filePath(QStringLiteral("flash.bin"));
+    QFile::remove(flashFile);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY));
+    environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList arguments{QStringLiteral("update"), QStringLiteral("--yes"), updateFile};
+    if (goOn)
+        arguments << QStringLiteral("--ignore-power");
+    program.start(QStringLiteral(ZARN_UPDATE), arguments);
+    // The fake answers on this thread while the program runs.
+    QVERIFY(testsupport::waitFor([&] { return program.state() == QProcess::NotRunning; }, runTimeoutMs));
+    const QString output = QString::fromLocal8Bit(program.readAll());
+    QVERIFY2(program.exitCode() == (asked && !goOn ? 3 : 0), qPrintable(output));
+    QCOMPARE(output.contains(QLatin1String("on battery at 12 %, below the 30 %")), asked);
+    zarnsim::reset();
+    QVERIFY(zarnsim::setBackingFile(flashFile.toStdString()));
+    QCOMPARE(flashHolds(threeImages()), flashed);
+    zarnsim::reset();
 }
 
 QTEST_MAIN(RunInhibitorTest)
