@@ -47,6 +47,8 @@ private slots:
     void closeWaitsForTheRun();
     void outcomeLeavesNoDoubt_data();
     void outcomeLeavesNoDoubt();
+    void hardwareAsked_data();
+    void hardwareAsked();
     void confirmedBytesAreFlashed_data();
     void confirmedBytesAreFlashed();
     void extensionCheck_data();
@@ -150,6 +152,57 @@ void TestWindowRun::outcomeLeavesNoDoubt()
     testsupport::ModalWatcher yes(answer(QMessageBox::Yes));
     QVERIFY(window.close());
     QCOMPARE(yes.seen.size(), fails ? 1 : 0);
+}
+
+void TestWindowRun::hardwareAsked_data()
+{
+    QTest::addColumn<int>("installed"); // -1: the mailbox cannot be asked
+    QTest::addColumn<bool>("goOn");
+    QTest::addColumn<QString>("said"); // the box's text; empty: no box
+    const QString tooOld =
+        QStringLiteral("Image 2 (NEW) needs hardware 5 or newer; this system's hardware is 4.");
+    QTest::newRow("suits") << 5 << false << QString();
+    QTest::newRow("needs newer, No") << 4 << false << tooOld;
+    QTest::newRow("needs newer, Yes") << 4 << true << tooOld;
+    QTest::newRow("installed value unknown, No")
+        << -1 << false
+        << QStringLiteral("The installed hardware value cannot be read (Input/output error), so the images' "
+                          "hardware requirements cannot be checked.");
+}
+
+// An image that declares newer hardware than the system has is flashed only
+// on the operator's word, asked before the confirmation, No the default.
+void TestWindowRun::hardwareAsked()
+{
+    QFETCH(int, installed);
+    QFETCH(bool, goOn);
+    QFETCH(QString, said);
+    QList<updatefile::Image> images = threeImages();
+    images[1].name = "NEW";
+    images[1].minHW = 5;
+    const QString file = dir.filePath(QStringLiteral("hardware.zarnru"));
+    QVERIFY(updatefile::writeFile(file, images));
+    zarnsim::setMailboxAnswers(0x04030201, quint32(qMax(installed, 0)), 0x00020301);
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    if (installed < 0)
+        zarnsim::failMailboxRequest(4, EIO); // the window has asked three times
+    child<QLineEdit>(window, "filenameLineEdit")->setText(file);
+    testsupport::ModalWatcher modals([goOn](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (box && box->windowTitle() == QLatin1String("Hardware requirement"))
+            box->button(goOn ? QMessageBox::Yes : QMessageBox::No)->click();
+        else
+            testsupport::acceptModal(modal);
+    });
+    QTest::mouseClick(updateButton(window), Qt::LeftButton);
+    const QString asked = QStringLiteral("QMessageBox|Hardware requirement|") + said +
+                          QStringLiteral("\n\nUpdate all the same?");
+    QCOMPARE(modals.seen.value(0).startsWith(asked), !said.isEmpty());
+    if (said.isEmpty() || goOn)
+        QVERIFY(waitForRun(window, runs));
+    QCOMPARE(flashHolds(images), said.isEmpty() || goOn);
 }
 
 void TestWindowRun::confirmedBytesAreFlashed_data()
