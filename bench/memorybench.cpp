@@ -107,7 +107,7 @@ int memoryChild(const QString &mode, const QString &file)
     if (mode == QLatin1String("update")) {
         const RunTimes run = driver.run(file);
         if (!run.completed) {
-            std::printf("failed %s\n", qPrintable(run.lastStatus));
+            std::printf("failed %s\n", qPrintable(run.outcome.lastLine));
             return 0;
         }
     } else if (mode == QLatin1String("device")) {

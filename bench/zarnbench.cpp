@@ -105,7 +105,7 @@ void overheadOverDevice(WindowDriver &driver, const QString &file, quint32 size,
         if (!run.completed || busy == 0) {
             table.add({QStringLiteral("1"),
                        figure,
-                       QStringLiteral("run failed: ") + run.lastStatus,
+                       QStringLiteral("run failed: ") + run.outcome.lastLine,
                        {},
                        {},
                        {},
