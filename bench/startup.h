@@ -8,7 +8,8 @@ namespace bench {
 
 // Starts program with its arguments and the given preloads, offscreen, and returns the
 // nanoseconds from just before the process was spawned to its first window
-// painted (reported by the preloaded shown probe), or -1 on failure.
+// painted (reported by the kit's programdriver, preloaded as the probe), or -1
+// on failure.
 qint64 timeToShown(const QString &program, const QStringList &arguments, const QStringList &preloads);
 
 } // namespace bench
