@@ -1,6 +1,8 @@
 #include "windowdriver.h"
 
 #include "benchclock.h"
+#include "benchformat.h"
+#include "imageinfodialog.h"
 #include "mainwindow.h"
 #include "runkit.h"
 #include "runsession.h"
@@ -79,6 +81,14 @@ void WindowDriver::spin(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void WindowDriver::showImageList(const QString &updateFile)
+{
+    runkit::child<QLineEdit>(*window, "filenameLineEdit")->setText(updateFile);
+    QTest::mouseClick(runkit::child<QPushButton>(*window, "imageInfoButton"), Qt::LeftButton);
+    spin(settleMs);
+    window->findChild<ImageInfoDialog *>()->hide();
 }
 
 RunTimes WindowDriver::run(const QString &updateFile)

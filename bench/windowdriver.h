@@ -49,6 +49,11 @@ public:
     // the floor of the lag figures.
     QVector<qint64> idleLags(int ms);
 
+    // Shows the file's image list as "Get Image Info" does, lets it paint and
+    // closes it: the window then holds what the confirmation of a run leaves
+    // in it, without the run.
+    void showImageList(const QString &updateFile);
+
     // Lets the window settle: events and timers run for this long.
     static void spin(int ms);
 

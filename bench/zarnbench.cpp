@@ -146,7 +146,8 @@ int main(int argc, char *argv[])
         "end of the run."));
     table.note(
         QStringLiteral("4: VmHWM of one child process per case; the simulated flash lives in the process, so "
-                       "the floor is the idle window after the same device calls streamed 1 KiB at a time."));
+                       "the floor is the idle window, having shown the file's images as the confirmation "
+                       "does, after the same device calls streamed 1 KiB at a time."));
     table.note(
         QStringLiteral("5: from posix_spawn to the end of the first paint pass (the kit's programdriver, "
                        "preloaded as the probe, reports it); the simulated device is preloaded into every "
