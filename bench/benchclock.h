@@ -8,12 +8,16 @@
 namespace bench {
 
 // Nanoseconds of the monotonic clock, comparable across threads and, as
-// CLOCK_MONOTONIC, across processes.
+// CLOCK_MONOTONIC, across processes; 0 for the clock's epoch, a moment that
+// never came.
+inline qint64 ns(std::chrono::steady_clock::time_point moment)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch()).count();
+}
+
 inline qint64 nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return ns(std::chrono::steady_clock::now());
 }
 
 inline constexpr double nsPerMs = 1e6;

@@ -1,6 +1,8 @@
 #include "startup.h"
 
 #include "benchclock.h"
+#include "benchformat.h"
+#include "benchtable.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +26,8 @@ namespace {
 const char shownFdVariable[] = "ZARN_BENCH_SHOWN_FD";
 // A program that never shows its window is ended after this long.
 constexpr int shownTimeoutMs = 30000;
+constexpr double startupTarget = 1.2;
+constexpr int startupRepetitions = 15;
 
 // The parent's environment with the preloads, the offscreen platform and the
 // probe's descriptor set, and no leftover settings of the simulated device.
@@ -107,6 +111,45 @@ qint64 timeToShown(const QString &program, const QStringList &arguments, const Q
     bool ok = false;
     const qint64 shown = report.mid(prefix.size()).trimmed().toLongLong(&ok);
     return ok ? shown - spawned : -1;
+}
+
+// 5. The real executable against a bare QMainWindow program, both started the
+// same way; and, to tell the font system's share, a bare window with text.
+void startup(Table &table)
+{
+    progress(QStringLiteral("start-up"));
+    const QStringList preloads = {QStringLiteral(ZARN_BENCH_SIMULATOR), QStringLiteral(ZARN_BENCH_PROBE)};
+    const QString product = QStringLiteral(ZARN_BENCH_PRODUCT);
+    const QString bare = QStringLiteral(ZARN_BENCH_BARE_WINDOW);
+    const QStringList withText = {QStringLiteral("--text")};
+    // Warm the caches (fonts, libraries) for all three before counting.
+    bench::timeToShown(product, {}, preloads);
+    bench::timeToShown(bare, {}, preloads);
+    bench::timeToShown(bare, withText, preloads);
+    QVector<qint64> productNs;
+    QVector<qint64> bareNs;
+    QVector<qint64> textNs;
+    for (int i = 0; i < startupRepetitions; ++i) {
+        productNs.append(bench::timeToShown(product, {}, preloads));
+        bareNs.append(bench::timeToShown(bare, {}, preloads));
+        textNs.append(bench::timeToShown(bare, withText, preloads));
+    }
+    const QString figure = QStringLiteral("Process start to first window painted, offscreen (median of %1)")
+                               .arg(startupRepetitions);
+    if (productNs.contains(-1) || bareNs.contains(-1) || textNs.contains(-1)) {
+        table.add({QStringLiteral("5"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+        return;
+    }
+    const double productMedian = bench::median(productNs);
+    const double ratio = productMedian / double(bench::median(bareNs));
+    table.add({QStringLiteral("5"), figure, ms(productMedian) + " (the utility)",
+               ms(bench::median(bareNs)) + " (bare QMainWindow)", QString::number(ratio, 'f', 2) + " x",
+               QStringLiteral("<= %1 x").arg(startupTarget), bench::verdict(ratio <= startupTarget)});
+    const double textRatio = productMedian / double(bench::median(textNs));
+    table.add({QStringLiteral("5"),
+               QStringLiteral("The same, against a bare QMainWindow showing one line of text"),
+               ms(productMedian) + " (the utility)", ms(bench::median(textNs)) + " (QMainWindow + QLabel)",
+               QString::number(textRatio, 'f', 2) + " x", QStringLiteral("-"), QStringLiteral("-")});
 }
 
 } // namespace bench

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <atomic>
+#include "runoutcome.h"
+
 #include <memory>
 #include <QObject>
 #include <QString>
@@ -8,24 +9,21 @@
 #include <QVector>
 
 class MainWindow;
-class QEvent;
-class QLineEdit;
-class QPushButton;
 class QTimer;
-class UpdaterThread;
 
 namespace bench {
 
 // When the moments of one update run happened, on the monotonic clock.
 struct RunTimes
 {
-    bool completed = false; // the window came back from the run, and the run's objects are gone
+    bool completed =
+        false; // the window showed the end of a run that succeeded, and the run's objects are gone
     qint64 handedOver = 0;  // GUI thread: the worker is moved to its thread, which starts next
     qint64 started = 0;     // worker thread: process() sends its first status line
     qint64 finished = 0;    // worker thread: the worker emits finished()
-    qint64 windowDone = 0;  // GUI thread: MainWindow::updateFinished() writes its debug line
+    qint64 windowDone = 0;  // GUI thread: the window's RunSession says ended(), the end shown
     QVector<qint64> lagsNs; // how late each tick of a 10 ms GUI timer came while the run was under way
-    QString lastStatus;     // the status line the window shows at the end
+    RunOutcome outcome;     // how the run ended, as the session was told
 };
 
 // Quiets the debug output for the whole process (the bench times the
@@ -33,15 +31,12 @@ struct RunTimes
 // other warnings still show. Call before the application object exists.
 void installMessageHandler();
 
-// Drives update runs the way an operator does: a real MainWindow, shown, with
-// the file name typed in, Update released and the confirmation accepted. The
-// window keeps no handle on a run, so its worker is caught as it is moved to
-// its thread (the ThreadChange event reaches an application event filter while
-// the worker still lives in the GUI thread); direct connections then time the
-// run on the worker's own thread. The window's end of a run is its debug line
-// "void MainWindow::updateFinished()", timestamped by a message handler.
-//
-// Only one may live at a time; needs installMessageHandler().
+// Drives update runs through the test kit, the way an operator does: a real
+// MainWindow, shown, with the file name typed in, Update clicked and the
+// confirmation accepted (runkit::startRun). The kit's RunWatcher catches the
+// worker as it is moved to its thread and times the run on the worker's own
+// thread; the window's end of a run is the ended() of its RunSession, which
+// comes once the window has shown the end.
 class WindowDriver final : public QObject
 {
 public:
@@ -54,25 +49,30 @@ public:
     // the floor of the lag figures.
     QVector<qint64> idleLags(int ms);
 
+    // Shows the file's image list as "Get Image Info" does, lets it paint and
+    // closes it: the window then holds what the confirmation of a run leaves
+    // in it, without the run.
+    void showImageList(const QString &updateFile);
+
     // Lets the window settle: events and timers run for this long.
     static void spin(int ms);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
-    struct Shared;
+    struct Tick
+    {
+        qint64 at;   // when it came
+        qint64 late; // how much later than due
+    };
 
-    void follow(UpdaterThread *worker);
     void tick();
 
     std::unique_ptr<MainWindow> window;
-    QLineEdit *filenameEdit = nullptr;
-    QPushButton *updateButton = nullptr;
     QTimer *ticker = nullptr;
     qint64 lastTick = 0;
-    bool sampleIdle = false;
-    std::shared_ptr<Shared> shared;
+    QVector<Tick> ticks; // since the last run or idle sample began
+    // The last run's end, as the window's session said it.
+    qint64 endedAt = 0;
+    RunOutcome outcome;
 };
 
 } // namespace bench

@@ -98,7 +98,7 @@ cp "$vm/module/zarnkdev.ko" "$staging/zarnkdev.ko"
 gcc -static -O2 -Wall -Werror -o "$staging/usr/bin/zarnpoke" kerneldev/zarnpoke.c
 install -m 0755 "$build/cli/zarn-update" "$build/app/zarn-update-utility" "$staging/usr/bin/"
 # The offscreen platform and the tests' operator, who drives the window.
-driver=$(find "$build/tests/support" -name libzarn_programdriver.so | head -n 1)
+driver=$(find "$build/testkit" -name libzarn_programdriver.so | head -n 1)
 install -D -m 0644 "$driver" "$staging/usr/lib/zarn-check/libzarn_programdriver.so"
 carry_libraries "$build/cli/zarn-update" "$build/app/zarn-update-utility" "$driver"
 carry "$("$(pkg-config --variable=host_bins Qt5Core)/qmake" -query QT_INSTALL_PLUGINS)/platforms/libqoffscreen.so"

@@ -8,6 +8,7 @@
 #include "updaterthread.h"
 #include "zarnsim.h"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
@@ -22,6 +23,7 @@
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QVector>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -33,10 +35,15 @@ inline const QString doneLine = QStringLiteral("Done updating. It is now safe to
 inline constexpr int runTimeoutMs = 60000;
 
 // What one worker reported, in order: "S:<status line>", "C:<current %>",
-// "T:<total %>", "finished", then "~worker" and "~thread" as its objects go.
+// "T:<total %>", "finished", then "~worker" and "~thread" as its objects go;
+// and when, on the monotonic clock.
 struct RunRecord
 {
+    using Moment = std::chrono::steady_clock::time_point;
+
     QStringList events;
+    QVector<Moment> times; // of each event
+    Moment caught;         // the watcher took the worker up: a window's, as it is moved to its thread
 
     QStringList of(const char *kind) const // the events of one kind, the kind cut off
     {
@@ -47,6 +54,13 @@ struct RunRecord
         return found;
     }
     QStringList lines() const { return of("S:"); }
+    Moment when(const char *kind) const // of the first event of a kind; the clock's epoch when none came
+    {
+        for (int i = 0; i < events.size(); ++i)
+            if (events.at(i).startsWith(QLatin1String(kind)))
+                return times.value(i);
+        return Moment();
+    }
     int finished() const { return int(events.count(QStringLiteral("finished"))); }
     bool over() const { return finished() > 0 && events.contains("~worker") && events.contains("~thread"); }
 };
@@ -67,21 +81,35 @@ public:
 
     // Called on the run's thread with each status line, as it is sent.
     std::function<void(const QString &)> onStatusLine;
+    // Off: only the first status line, finished and the objects' going are
+    // recorded, so that a long run pays for its watcher neither per block nor
+    // in memory (the benchmarks time and weigh the runs they watch).
+    bool everyReport = true;
 
     void watch(UpdaterThread *worker)
     {
         auto record = std::make_shared<RunRecord>();
+        record->caught = std::chrono::steady_clock::now();
         const auto note = [this, record](const QString &event) {
+            const RunRecord::Moment now = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> lock(mutex);
             record->events << event;
+            record->times << now;
         };
-        on(worker, &UpdaterThread::updateStatusText, [this, note](const QString &text) {
-            note("S:" + text);
-            if (onStatusLine)
-                onStatusLine(text);
-        });
-        on(worker, &UpdaterThread::updateCurrentProgress, [note](int v) { note("C:" + QString::number(v)); });
-        on(worker, &UpdaterThread::updateTotalProgress, [note](int v) { note("T:" + QString::number(v)); });
+        on(worker, &UpdaterThread::updateStatusText,
+           [this, note, worker, every = everyReport](const QString &text) {
+               note("S:" + text);
+               if (onStatusLine)
+                   onStatusLine(text);
+               if (!every)
+                   disconnect(worker, &UpdaterThread::updateStatusText, this, nullptr);
+           });
+        if (everyReport) {
+            on(worker, &UpdaterThread::updateCurrentProgress,
+               [note](int v) { note("C:" + QString::number(v)); });
+            on(worker, &UpdaterThread::updateTotalProgress,
+               [note](int v) { note("T:" + QString::number(v)); });
+        }
         on(worker, &QObject::destroyed, [note] { note("~worker"); });
         on(worker, &UpdaterThread::finished, [this, note] {
             note("finished");

@@ -12,17 +12,28 @@
 // accepts the confirmation and says "programdriver: running", or
 // "programdriver: no run" when a box came instead; otherwise it says
 // "programdriver: idle".
+//
+// With ZARN_BENCH_SHOWN_FD set it is the benchmarks' probe of a program's
+// start instead, in any program with a window, and does nothing else: once the
+// first window has been painted it writes "shown <monotonic ns>" on that
+// descriptor and ends the program's event loop.
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <unistd.h>
 
 namespace {
+
+const char shownFdVariable[] = "ZARN_BENCH_SHOWN_FD";
 
 void tell(const QString &text)
 {
@@ -72,12 +83,44 @@ bool operate()
     return true;
 }
 
+class ShownProbe final : public QObject
+{
+public:
+    explicit ShownProbe(int fd) : QObject(qApp), fd(fd) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!armed || event->type() != QEvent::Paint || !watched->isWidgetType())
+            return false;
+        armed = false;
+        // Stamped once the whole first paint pass (and its flush) is over.
+        QTimer::singleShot(0, this, [this] {
+            timespec now;
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            ::dprintf(fd, "shown %lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+            ::close(fd);
+            QCoreApplication::quit();
+        });
+        return false;
+    }
+
+private:
+    const int fd;
+    bool armed = true;
+};
+
 // Runs as the application object comes up; the timers start in the first
 // event loop, the box's own or the program's, when everything they need
 // exists. Two of them: a timer is not run again while its own handler waits
 // in a nested event loop, as operate() does in the confirmation's.
 void install()
 {
+    if (const char *shownFd = std::getenv(shownFdVariable)) {
+        if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+            qApp->installEventFilter(new ShownProbe(std::atoi(shownFd)));
+        return;
+    }
     QMetaObject::invokeMethod(
         qApp,
         [] {

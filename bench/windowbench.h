@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace bench {
+
+class Table;
+
+// 1, 2 and 3: updates of 1 and 8 MiB through one window, against the
+// device's busy time, against the same device calls made without the engine,
+// and how the GUI thread fares meanwhile. quick leaves out the 8 MiB update at
+// NOR speed.
+void windowRuns(const QString &oneMiB, const QString &eightMiB, bool quick, Table &table);
+
+} // namespace bench
