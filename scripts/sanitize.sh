@@ -16,7 +16,8 @@ common=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_BUILD
 
 # Tests that run the worker on its own thread, through the engine, the window
 # or the program in a child process.
-threaded_targets=(tst_updaterun tst_windowrun tst_runinhibitor tst_quitsignals tst_faultmatrix tst_cli)
+threaded_targets=(tst_updaterun tst_changedpages tst_windowrun tst_runinhibitor tst_quitsignals tst_faultmatrix tst_cli
+  tst_clirecords)
 threaded="^($(IFS='|'; echo "${threaded_targets[*]}"))\$"
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QTest>
@@ -259,6 +261,20 @@ inline QList<updatefile::Image> threeImages()
     return images;
 }
 
+// The command line's three images at the same addresses, each needing
+// hardware 1, their bytes made from seed: two seeds give two updates.
+inline QList<updatefile::Image> threeImages(quint32 seed)
+{
+    QList<updatefile::Image> list;
+    const quint32 addresses[] = {0x40000, 0x80000, 0xC0000};
+    const QByteArray names[] = {"BOOT", "APP", "CONF"};
+    for (int i = 0; i < 3; ++i)
+        list << updatefile::Image{
+            names[i], 0x01020304, addresses[i], 1, updatefile::pattern(seed + quint32(i), 3000 + 1000 * i),
+            {}};
+    return list;
+}
+
 inline bool flashHolds(const QList<updatefile::Image> &images)
 {
     return std::all_of(images.begin(), images.end(), [](const updatefile::Image &image) {
@@ -280,49 +296,14 @@ inline std::future<bool> freeFifoLater(const QString &path)
     });
 }
 
-#ifdef ZARN_PROGRAM
-// The real program in a child process, offscreen, with the simulated device
-// and the operator of programdriver.cpp preloaded, and all it has written to
-// standard error.
-struct Program
+// A whole run of worker on this thread; onLine sees each status line as it is sent.
+inline RunRecord runHere(UpdaterThread &worker, std::function<void(const QString &)> onLine = {})
 {
-    QProcess process;
-    QString output;
-
-    // settings: NAME=value; true once it has said "programdriver: <state>", or at once without one.
-    bool start(const QStringList &settings, const QString &state = {})
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY ":" PROGRAM_DRIVER));
-        for (const QString &setting : settings)
-            if (!setting.section('=', 1).isEmpty())
-                environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
-        process.setProcessEnvironment(environment);
-        QObject::connect(&process, &QProcess::readyReadStandardError,
-                         [this] { output += QString::fromLocal8Bit(process.readAllStandardError()); });
-        process.start(QStringLiteral(ZARN_PROGRAM), QStringList());
-        const QString ready = "programdriver: " + state + '\n';
-        return process.waitForStarted() &&
-               (state.isEmpty() || testsupport::waitFor([&] { return output.contains(ready); }, 30000));
-    }
-    // Never to pid 0, once it has ended: that would signal this whole process group.
-    bool signal(int number)
-    {
-        return process.processId() > 0 && ::kill(pid_t(process.processId()), number) == 0;
-    }
-    // Bounded; a program that does not end is killed. True when it ended of itself.
-    bool end()
-    {
-        const bool ended =
-            testsupport::waitFor([&] { return process.state() == QProcess::NotRunning; }, runTimeoutMs);
-        if (!ended)
-            process.kill();
-        process.waitForFinished();
-        output += QString::fromLocal8Bit(process.readAllStandardError());
-        return ended && process.exitStatus() == QProcess::NormalExit;
-    }
-};
-#endif
+    RunWatcher watcher;
+    watcher.onStatusLine = std::move(onLine);
+    watcher.watch(&worker);
+    worker.process();
+    return watcher.run();
+}
 
 } // namespace runkit

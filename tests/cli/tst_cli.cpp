@@ -1,10 +1,8 @@
 // zarn-update in child processes on one simulated flash kept in a file, as
-// scripts and Ansible run it: every exit status, the JSON events against their
-// schema, a backup put back, and the history of what was done.
+// scripts and Ansible run it: every exit status, and the flash's bytes after it.
 
-#include "testsupport.h"
-#include "updatefilebuilder.h"
-#include "zarnsim.h"
+#include "childprocess.h"
+#include "runkit.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -23,18 +21,9 @@
 
 namespace {
 
-const int processWaitMs = 60000;
-
 QList<updatefile::Image> images(quint32 seed)
 {
-    QList<updatefile::Image> list;
-    const quint32 addresses[] = {0x40000, 0x80000, 0xC0000};
-    const QByteArray names[] = {"BOOT", "APP", "CONF"};
-    for (int i = 0; i < 3; ++i)
-        list << updatefile::Image{
-            names[i], 0x01020304, addresses[i], 1, updatefile::pattern(seed + quint32(i), 3000 + 1000 * i),
-            {}};
-    return list;
+    return runkit::threeImages(seed);
 }
 
 } // namespace
@@ -49,19 +38,9 @@ private slots:
     void cleanupTestCase();
     void exitStatuses_data();
     void exitStatuses();
-    void jsonEventsFollowTheSchema();
-    void backupPutsTheFlashBack();
-    void historyKeepsEveryUpdate();
 
 private:
-    // Runs zarn-update to its end (or starts it, when wait is false).
-    int run(QProcess &process, const QStringList &arguments, const QStringList &environment = {},
-            bool wait = true);
-    bool flashHolds(const QList<updatefile::Image> &list);
-    QString output;
-    // When set, zarn-update is started by bash running this, with the program as $0.
-    QString shell;
-
+    runkit::CommandLine cli;
     QTemporaryDir dir;
     QByteArray goodBytes;
     QString good;
@@ -80,6 +59,8 @@ void TestCommandLine::initTestCase()
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     goodBytes = goodFile.readAll();
     flashFile = dir.filePath(QStringLiteral("flash.bin"));
+    cli.flashFile = flashFile;
+    cli.stateDirectory = dir.filePath(QStringLiteral("state"));
 }
 
 // The temporary directory cannot name what is not UTF-8 to remove it.
@@ -94,47 +75,7 @@ void TestCommandLine::init()
     zarnsim::reset();
     QFile::remove(flashFile);
     QDir(dir.filePath(QStringLiteral("state"))).removeRecursively();
-    shell.clear();
-}
-
-int TestCommandLine::run(QProcess &process, const QStringList &arguments, const QStringList &environment,
-                         bool wait)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY));
-    env.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
-    env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
-    env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    // No system bus, as on a build machine: the update goes on without an inhibitor lock.
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-    for (const QString &setting : environment)
-        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    if (shell.isEmpty())
-        process.start(QStringLiteral(ZARN_UPDATE), arguments);
-    else
-        process.start(QStringLiteral("/bin/bash"),
-                      QStringList{QStringLiteral("-c"), shell, QStringLiteral(ZARN_UPDATE)} + arguments);
-    if (!wait)
-        return -1;
-    if (!process.waitForFinished(processWaitMs))
-        process.kill();
-    output = QString::fromLocal8Bit(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-bool TestCommandLine::flashHolds(const QList<updatefile::Image> &list)
-{
-    zarnsim::reset();
-    bool holds = zarnsim::setBackingFile(flashFile.toStdString());
-    for (const updatefile::Image &image : list) {
-        const std::vector<uint8_t> bytes = zarnsim::flashBytes(image.address, uint32_t(image.data.size()));
-        holds = holds &&
-                QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size())) == image.data;
-    }
-    zarnsim::reset();
-    return holds;
+    cli.shell.clear();
 }
 
 void TestCommandLine::exitStatuses_data()
@@ -228,7 +169,7 @@ void TestCommandLine::exitStatuses()
     if (setUp("RAWNAME")) {
         ::unlink(rawName.constData());
         QCOMPARE(::link(QFile::encodeName(good).constData(), rawName.constData()), 0);
-        shell = QStringLiteral(R"sh(exec "$0" "${@:1:$#-1}" "$(printf "${@: -1}")")sh");
+        cli.shell = QStringLiteral(R"sh(exec "$0" "${@:1:$#-1}" "$(printf "${@: -1}")")sh");
         arguments << dir.filePath(QStringLiteral("bad\\377\\376name.zarnru"));
     }
     const QString existing = dir.filePath(QStringLiteral("existing.zarnru"));
@@ -259,7 +200,7 @@ void TestCommandLine::exitStatuses()
     }
     if (setUp("UPDATED")) {
         QProcess before;
-        QCOMPARE(run(before, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+        QCOMPARE(cli.run(before, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
     }
     const QString record = dir.filePath(QStringLiteral("record.txt"));
     QFile::remove(record);
@@ -270,9 +211,9 @@ void TestCommandLine::exitStatuses()
     const bool sigterm = setUp("SIGTERM");
     const bool asked = setUp("ASKED");
     if (setUp("CLOSED"))
-        shell = QStringLiteral(R"("$0" "$@" | head -n 1 >/dev/null; exit "${PIPESTATUS[0]}")");
+        cli.shell = QStringLiteral(R"("$0" "$@" | head -n 1 >/dev/null; exit "${PIPESTATUS[0]}")");
     if (asked)
-        shell = QStringLiteral(R"sh(exec script -qefc "$(printf '%q ' "$0" "$@")" /dev/null)sh");
+        cli.shell = QStringLiteral(R"sh(exec script -qefc "$(printf '%q ' "$0" "$@")" /dev/null)sh");
     const QMap<QString, QString> names{
         {"good", good}, {"damaged", damaged}, {"LINK", link}, {"EXISTING", existing}, {"CONTROLS", controls}};
     for (QString &word : arguments)
@@ -281,17 +222,17 @@ void TestCommandLine::exitStatuses()
 
     QProcess holder; // holds the flash, hung in its first write or read
     if (busy || verifying) {
-        run(holder,
-            busy ? QStringList{QStringLiteral("update"), QStringLiteral("--yes"), other}
-                 : QStringList{QStringLiteral("verify"), other},
-            {busy ? QStringLiteral("ZARNSIM_HANG=write:1") : QStringLiteral("ZARNSIM_HANG=read:1")}, false);
+        cli.start(holder,
+                  busy ? QStringList{QStringLiteral("update"), QStringLiteral("--yes"), other}
+                       : QStringList{QStringLiteral("verify"), other},
+                  {busy ? QStringLiteral("ZARNSIM_HANG=write:1") : QStringLiteral("ZARNSIM_HANG=read:1")});
         QVERIFY(testsupport::waitFor(
             [&] { return QFile::exists(flashFile) && holder.state() == QProcess::Running; }));
         QTest::qWait(500);
     }
     QProcess process;
     if (sigterm || asked) {
-        run(process, arguments, environment, false);
+        cli.start(process, arguments, environment);
         QByteArray seen;
         QVERIFY(testsupport::waitFor([&] {
             seen += process.readAll();
@@ -306,35 +247,32 @@ void TestCommandLine::exitStatuses()
             ::kill(pid_t(process.processId()), SIGTERM);
         }
     }
-    const int exit = sigterm || asked
-                         ? (process.waitForFinished(processWaitMs),
-                            output = QString::fromLocal8Bit(process.readAll()), process.exitCode())
-                         : run(process, arguments, environment);
+    const int exit = sigterm || asked ? cli.finish(process) : cli.run(process, arguments, environment);
     if (busy || verifying) {
         holder.kill();
         holder.waitForFinished();
     }
-    QVERIFY2(exit == status, qPrintable(QStringLiteral("exit %1: %2").arg(exit).arg(output)));
-    QVERIFY2(output.contains(says), qPrintable(output));
+    QVERIFY2(exit == status, qPrintable(QStringLiteral("exit %1: %2").arg(exit).arg(cli.output)));
+    QVERIFY2(cli.output.contains(says), qPrintable(cli.output));
     // Said exactly when an update changed the flash and did not end with it holding the file.
-    QCOMPARE(output.contains(QLatin1String("the update failed")), mayNotStart);
-    QCOMPARE(output.contains(QLatin1String("may not start")), mayNotStart);
+    QCOMPARE(cli.output.contains(QLatin1String("the update failed")), mayNotStart);
+    QCOMPARE(cli.output.contains(QLatin1String("may not start")), mayNotStart);
     // Nothing a name or a file holds reaches the terminal as a control character.
     if (!asked)
-        QVERIFY2(!output.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f]"))),
-                 qPrintable(output));
-    QCOMPARE(flashHolds(images(1)), flashed);
+        QVERIFY2(!cli.output.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f]"))),
+                 qPrintable(cli.output));
+    QCOMPARE(cli.flashHolds(images(1)), flashed);
     QFile goodFile(good);
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     QVERIFY(goodFile.readAll() == goodBytes);
     if (status == 0 && arguments.contains(QLatin1String("update")) &&
         !environment.join(' ').contains("XDG") && !arguments.contains(QLatin1String("--dry-run"))) {
-        // The history holds the run, whatever became of its output.
-        shell.clear();
-        QCOMPARE(run(process, {QStringLiteral("history")}), 0);
-        QVERIFY2(output.contains(QLatin1String(" succeeded ")), qPrintable(output));
-        QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
-        QCOMPARE(output.contains(QLatin1String("\"overrides\":[\"allow-older-hardware\"]")),
+        // The history holds the run, whatever became of its cli.output.
+        cli.shell.clear();
+        QCOMPARE(cli.run(process, {QStringLiteral("history")}), 0);
+        QVERIFY2(cli.output.contains(QLatin1String(" succeeded ")), qPrintable(cli.output));
+        QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+        QCOMPARE(cli.output.contains(QLatin1String("\"overrides\":[\"allow-older-hardware\"]")),
                  arguments.contains(QLatin1String("--allow-older-hardware")));
     }
     if (QFile::exists(record)) {
@@ -350,11 +288,11 @@ void TestCommandLine::exitStatuses()
                  planned.constData());
         const QRegularExpressionMatch plan =
             QRegularExpression(QStringLiteral("erase and write (\\d+) of \\d+ pages, write (\\d+) without"))
-                .match(output);
+                .match(cli.output);
         QVERIFY(plan.hasMatch());
         arguments.removeAll(QStringLiteral("--dry-run"));
         QFile::remove(record);
-        QCOMPARE(run(process, arguments + QStringList{QStringLiteral("--yes")}, environment), 0);
+        QCOMPARE(cli.run(process, arguments + QStringList{QStringLiteral("--yes")}, environment), 0);
         QSet<QByteArray> erased;
         QSet<quint64> written;
         for (const QByteArray &call : callsMade().split('\n')) {
@@ -367,85 +305,8 @@ void TestCommandLine::exitStatuses()
         }
         QCOMPARE(erased.size(), plan.captured(1).toInt());
         QCOMPARE(written.size(), plan.captured(1).toInt() + plan.captured(2).toInt());
-        QVERIFY(flashHolds(images(1)));
+        QVERIFY(cli.flashHolds(images(1)));
     }
-}
-
-void TestCommandLine::jsonEventsFollowTheSchema()
-{
-    QProcess process;
-    QCOMPARE(
-        run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
-    const QString update = output;
-    // The history as the command lists it, each entry in the form its file holds.
-    QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
-    const QString events = dir.filePath(QStringLiteral("events.jsonl"));
-    QFile file(events);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(output.toUtf8() + update.toUtf8());
-    file.close();
-    output = update;
-    QProcess check;
-    check.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(CHECK_EVENTS), QStringLiteral(EVENTS_SCHEMA), events});
-    QVERIFY(check.waitForFinished(processWaitMs));
-    QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
-    const QJsonObject last =
-        QJsonDocument::fromJson(output.trimmed().split(QLatin1Char('\n')).last().toUtf8()).object();
-    QCOMPARE(last.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
-    QCOMPARE(last.value(QStringLiteral("exitCode")).toInt(), 0);
-    QVERIFY(flashHolds(images(1)));
-}
-
-// backup, an update with another file, the backup flashed back: the flash is as before.
-void TestCommandLine::backupPutsTheFlashBack()
-{
-    QProcess process;
-    QCOMPARE(run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
-    const QString saved = dir.filePath(QStringLiteral("saved.zarnru"));
-    QFile::remove(saved);
-    QCOMPARE(run(process, {QStringLiteral("backup"), good, saved}), 0);
-    QCOMPARE(run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other}), 0);
-    QCOMPARE(run(process, {QStringLiteral("verify"), good}), 7);
-    QCOMPARE(run(process, {QStringLiteral("update"), QStringLiteral("--yes"), saved}), 0);
-    QCOMPARE(run(process, {QStringLiteral("verify"), good}), 0);
-    QVERIFY(flashHolds(images(1)));
-}
-
-void TestCommandLine::historyKeepsEveryUpdate()
-{
-    QProcess process;
-    QCOMPARE(run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
-    QCOMPARE(run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other},
-                 {QStringLiteral("ZARNSIM_FAIL_CALL=write:2:EIO")}),
-             1);
-    run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
-        {QStringLiteral("ZARNSIM_HANG=write:4")}, false);
-    QVERIFY(testsupport::waitFor([&] {
-        return QDir(dir.filePath(QStringLiteral("state/zarn-update-utility/history")))
-                   .entryList({QStringLiteral("*.json")})
-                   .size() == 3;
-    }));
-    QTest::qWait(300);
-    process.kill(); // in the middle of the write
-    process.waitForFinished();
-
-    QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
-    QStringList results;
-    QString firstSha;
-    for (const QString &line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QJsonObject entry = QJsonDocument::fromJson(line.toUtf8()).object();
-        if (entry.value(QStringLiteral("event")) != QLatin1String("history"))
-            continue;
-        results << entry.value(QStringLiteral("result")).toString();
-        QVERIFY(entry.value(QStringLiteral("file")).toString().endsWith(QLatin1String(".zarnru")));
-        QCOMPARE(entry.value(QStringLiteral("images")).toArray().size(), 3);
-        QCOMPARE(entry.value(QStringLiteral("sha256")).toString().size(), 64);
-    }
-    QCOMPARE(results, QStringList({"succeeded", "failed", "interrupted"}));
-    // The next start says that the last update never ended, and the flash shows it.
-    QVERIFY2(output.contains(QLatin1String("never ended")), qPrintable(output));
-    QVERIFY(!flashHolds(images(1)));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,6 +1,7 @@
 // The real program in child processes on one shared simulated flash, ended by
 // signals, two at once, one killed; and the run's thread in this process.
 
+#include "childprocess.h"
 #include "mainwindow.h"
 #include "runkit.h"
 

@@ -4,6 +4,7 @@
 // fake dock and a fake notification server; and the power an update needs,
 // with a fake UPower, for the window and for zarn-update.
 
+#include "childprocess.h"
 #include "mainwindow.h"
 #include "runinhibitor.h"
 #include "runkit.h"
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -347,28 +347,18 @@ void RunInhibitorTest::powerGate()
         QCOMPARE(flashHolds(threeImages()), flashed);
         return;
     }
-    const QString flashFile = dir.filePath(QStringLiteral("flash.bin"));
-    QFile::remove(flashFile);
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY));
-    environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
-    program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::MergedChannels);
+    runkit::CommandLine cli{
+        dir.filePath(QStringLiteral("flash.bin")), dir.filePath(QStringLiteral("state")), {}, {}};
+    QFile::remove(cli.flashFile);
     QStringList arguments{QStringLiteral("update"), QStringLiteral("--yes"), updateFile};
     if (goOn)
         arguments << QStringLiteral("--ignore-power");
-    program.start(QStringLiteral(ZARN_UPDATE), arguments);
     // The fake answers on this thread while the program runs.
-    QVERIFY(testsupport::waitFor([&] { return program.state() == QProcess::NotRunning; }, runTimeoutMs));
-    const QString output = QString::fromLocal8Bit(program.readAll());
-    QVERIFY2(program.exitCode() == (asked && !goOn ? 3 : 0), qPrintable(output));
-    QCOMPARE(output.contains(QLatin1String("on battery at 12 %, below the 30 %")), asked);
-    zarnsim::reset();
-    QVERIFY(zarnsim::setBackingFile(flashFile.toStdString()));
-    QCOMPARE(flashHolds(threeImages()), flashed);
-    zarnsim::reset();
+    QProcess program;
+    const int status = cli.run(program, arguments, {QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + address});
+    QVERIFY2(status == (asked && !goOn ? 3 : 0), qPrintable(cli.output));
+    QCOMPARE(cli.output.contains(QLatin1String("on battery at 12 %, below the 30 %")), asked);
+    QCOMPARE(cli.flashHolds(threeImages()), flashed);
 }
 
 QTEST_MAIN(RunInhibitorTest)

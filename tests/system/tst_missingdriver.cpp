@@ -1,6 +1,7 @@
 // The real program in a child process: without its mailbox (one box, then a quiet end),
 // without a display, and losing its display in the middle of an update.
 
+#include "childprocess.h"
 #include "runkit.h"
 
 #include <QMessageBox>

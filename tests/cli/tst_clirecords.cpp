@@ -1,0 +1,132 @@
+// What zarn-update leaves for the tools and people after it, in child
+// processes on one simulated flash kept in a file: its JSON events against
+// their schema, a backup put back, and the history of what was done.
+
+#include "childprocess.h"
+#include "runkit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestCommandLineRecords : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void jsonEventsFollowTheSchema();
+    void backupPutsTheFlashBack();
+    void historyKeepsEveryUpdate();
+
+private:
+    runkit::CommandLine cli;
+    QTemporaryDir dir;
+    QString good;
+    QString other;
+};
+
+void TestCommandLineRecords::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    good = dir.filePath(QStringLiteral("good.zarnru"));
+    other = dir.filePath(QStringLiteral("other.zarnru"));
+    QVERIFY(updatefile::writeFile(good, runkit::threeImages(1)));
+    QVERIFY(updatefile::writeFile(other, runkit::threeImages(7)));
+    cli.flashFile = dir.filePath(QStringLiteral("flash.bin"));
+    cli.stateDirectory = dir.filePath(QStringLiteral("state"));
+}
+
+void TestCommandLineRecords::init()
+{
+    zarnsim::reset();
+    QFile::remove(cli.flashFile);
+    QDir(cli.stateDirectory).removeRecursively();
+}
+
+void TestCommandLineRecords::jsonEventsFollowTheSchema()
+{
+    QProcess process;
+    QCOMPARE(
+        cli.run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}),
+        0);
+    const QString update = cli.output;
+    // The history as the command lists it, each entry in the form its file holds.
+    QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+    const QString events = dir.filePath(QStringLiteral("events.jsonl"));
+    QFile file(events);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(cli.output.toUtf8() + update.toUtf8());
+    file.close();
+    cli.output = update;
+    QProcess check;
+    check.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral(CHECK_EVENTS), QStringLiteral(EVENTS_SCHEMA), events});
+    QVERIFY(check.waitForFinished(runkit::runTimeoutMs));
+    QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+    const QJsonObject last =
+        QJsonDocument::fromJson(cli.output.trimmed().split(QLatin1Char('\n')).last().toUtf8()).object();
+    QCOMPARE(last.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+    QCOMPARE(last.value(QStringLiteral("exitCode")).toInt(), 0);
+    QVERIFY(cli.flashHolds(runkit::threeImages(1)));
+}
+
+// backup, an update with another file, the backup flashed back: the flash is as before.
+void TestCommandLineRecords::backupPutsTheFlashBack()
+{
+    QProcess process;
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    const QString saved = dir.filePath(QStringLiteral("saved.zarnru"));
+    QFile::remove(saved);
+    QCOMPARE(cli.run(process, {QStringLiteral("backup"), good, saved}), 0);
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other}), 0);
+    QCOMPARE(cli.run(process, {QStringLiteral("verify"), good}), 7);
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), saved}), 0);
+    QCOMPARE(cli.run(process, {QStringLiteral("verify"), good}), 0);
+    QVERIFY(cli.flashHolds(runkit::threeImages(1)));
+}
+
+void TestCommandLineRecords::historyKeepsEveryUpdate()
+{
+    QProcess process;
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other},
+                     {QStringLiteral("ZARNSIM_FAIL_CALL=write:2:EIO")}),
+             1);
+    cli.start(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
+              {QStringLiteral("ZARNSIM_HANG=write:4")});
+    QVERIFY(testsupport::waitFor([&] {
+        return QDir(dir.filePath(QStringLiteral("state/zarn-update-utility/history")))
+                   .entryList({QStringLiteral("*.json")})
+                   .size() == 3;
+    }));
+    QTest::qWait(300);
+    process.kill(); // in the middle of the write
+    process.waitForFinished();
+
+    QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+    QStringList results;
+    QString firstSha;
+    for (const QString &line : cli.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QJsonObject entry = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (entry.value(QStringLiteral("event")) != QLatin1String("history"))
+            continue;
+        results << entry.value(QStringLiteral("result")).toString();
+        QVERIFY(entry.value(QStringLiteral("file")).toString().endsWith(QLatin1String(".zarnru")));
+        QCOMPARE(entry.value(QStringLiteral("images")).toArray().size(), 3);
+        QCOMPARE(entry.value(QStringLiteral("sha256")).toString().size(), 64);
+    }
+    QCOMPARE(results, QStringList({"succeeded", "failed", "interrupted"}));
+    // The next start says that the last update never ended, and the flash shows it.
+    QVERIFY2(cli.output.contains(QLatin1String("never ended")), qPrintable(cli.output));
+    QVERIFY(!cli.flashHolds(runkit::threeImages(1)));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLineRecords)
+#include "tst_clirecords.moc"
