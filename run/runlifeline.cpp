@@ -1,5 +1,6 @@
 #include "runlifeline.h"
 
+#include "runoutcome.h"
 #include "updaterthread.h"
 
 #include <condition_variable>
@@ -47,7 +48,7 @@ void waitForTheRun()
 
 } // namespace
 
-void follow(UpdaterThread *worker)
+void follow(UpdaterThread *worker, std::shared_ptr<const RunOutcomeSlot> outcome)
 {
     Lifeline &state = lifeline();
     {
@@ -58,18 +59,13 @@ void follow(UpdaterThread *worker)
     // Registered for every run, so that it comes before whatever the run's
     // own start registered: exit handlers run last registered first.
     std::atexit(waitForTheRun);
-    QObject::connect(
-        worker, &UpdaterThread::updateStatusText, worker,
-        [&state](const QString &line) {
-            std::lock_guard<std::mutex> lock(state.mutex);
-            state.lastLine = line;
-        },
-        Qt::DirectConnection);
+    // Once, as the run ends, on its own thread: its outcome is published by then.
     QObject::connect(
         worker, &UpdaterThread::finished, worker,
-        [&state] {
+        [&state, outcome] {
             {
                 std::lock_guard<std::mutex> lock(state.mutex);
+                state.lastLine = outcome->read().lastLine;
                 state.running = false;
             }
             state.ended.notify_all();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+
+class RunOutcomeSlot;
 class UpdaterThread;
 
 // Keeps the process alive through exit() while an update run is under way.
@@ -11,8 +14,9 @@ class UpdaterThread;
 namespace runlifeline {
 
 // Follows worker's run from the worker's own thread, which goes on when the
-// window's event loop no longer runs. Call on the GUI thread before the run's
-// thread starts.
-void follow(UpdaterThread *worker);
+// window's event loop no longer runs; the last line said is the one of the
+// outcome the run publishes. Call on the GUI thread before the run's thread
+// starts.
+void follow(UpdaterThread *worker, std::shared_ptr<const RunOutcomeSlot> outcome);
 
 } // namespace runlifeline

@@ -1,9 +1,12 @@
 #include "runsession.h"
 
+#include "reportpacer.h"
+
 RunSession::RunSession(QObject *parent) : QObject(parent) {}
 
-void RunSession::start()
+void RunSession::start(std::shared_ptr<ReportPacer> pacer)
 {
+    this->pacer = std::move(pacer);
     running = true;
     percent = 0;
     last = RunOutcome();
@@ -12,6 +15,8 @@ void RunSession::start()
 
 void RunSession::noteProgress(int percent)
 {
+    if (pacer)
+        pacer->reportHandled();
     if (!running || percent == this->percent)
         return;
     this->percent = percent;
@@ -22,6 +27,7 @@ void RunSession::finish(const RunOutcome &outcome)
 {
     running = false;
     hasRun = true;
+    pacer.reset();
     last = outcome;
 }
 

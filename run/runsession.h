@@ -2,6 +2,7 @@
 
 #include "runoutcome.h"
 
+#include <memory>
 #include <QObject>
 #include <QString>
 
@@ -9,6 +10,8 @@
 // the last one ended. The program's run wiring tells it; the guards around a
 // run (close refusal, inhibitor lock, deferred signals) and the views of its
 // end follow it. Nothing here looks at a widget or reads a line's text.
+class ReportPacer;
+
 class RunSession final : public QObject
 {
     Q_OBJECT
@@ -24,10 +27,11 @@ public:
     // How the last run ended, as the run itself told it.
     const RunOutcome &outcome() const { return last; }
 
-    // Told by the run wiring, in the order the run goes.
-    void start();
-    // How far the run has gone in all, in whole percent, as the program shows
-    // it; said on when it changes.
+    // Told by the run wiring, in the order the run goes. pacer, when the run
+    // has one, learns of every total progress the program has shown.
+    void start(std::shared_ptr<ReportPacer> pacer = nullptr);
+    // How far the run has gone in all, in percent, each time the program has
+    // shown it; said on when the whole percent changes.
     void noteProgress(int percent);
     // The run's own outcome, once its worker has finished.
     void finish(const RunOutcome &outcome);
@@ -43,5 +47,6 @@ private:
     bool running = false;
     bool hasRun = false;
     int percent = 0;
+    std::shared_ptr<ReportPacer> pacer;
     RunOutcome last;
 };

@@ -34,6 +34,7 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
         run.worker->setReportPacer(run.pacer);
     }
     const auto outcome = std::make_shared<RunOutcomeSlot>();
+    run.outcome = outcome;
     run.worker->setOutcome(outcome);
     run.worker->moveToThread(run.thread);
     RunSession *const told = session;
@@ -56,13 +57,10 @@ bool UpdateRunner::start(const Run &run, const Options &options) const
         }
     }
     if (options.followThroughExit)
-        runlifeline::follow(run.worker);
-    if (const std::shared_ptr<ReportPacer> pacer = run.pacer)
-        QObject::connect(run.worker, &UpdaterThread::updateTotalProgress, session,
-                         [pacer] { pacer->reportHandled(); });
+        runlifeline::follow(run.worker, run.outcome);
     QObject::connect(run.worker, &UpdaterThread::finished, session, &RunSession::announceEnd);
     // The guards set up what the run's thread inherits before it exists.
-    session->start();
+    session->start(run.pacer);
     run.thread->start(QThread::InheritPriority);
     return true;
 }

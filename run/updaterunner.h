@@ -10,6 +10,7 @@ struct Counts;
 }
 class QThread;
 class ReportPacer;
+class RunOutcomeSlot;
 class RunSession;
 class UpdaterThread;
 class UpdateSnapshot;
@@ -52,6 +53,7 @@ public:
         QThread *thread = nullptr;
         UpdaterThread *worker = nullptr;
         std::shared_ptr<ReportPacer> pacer;
+        std::shared_ptr<RunOutcomeSlot> outcome;
     };
 
     explicit UpdateRunner(RunSession *session);
@@ -63,8 +65,9 @@ public:
     Run prepare(const QString &filename, std::shared_ptr<const UpdateSnapshot> snapshot,
                 const Options &options) const;
     // After the program's own connections: the power is looked at once more;
-    // the pacer learns that a report has been shown, the guards hear of the end
-    // once the program has shown it; then the session starts, and the thread.
+    // the guards hear of the end once the program has shown it; then the
+    // session starts, with the pacer that the program's shown progress feeds,
+    // and the thread.
     // False, with the run's objects deleted and nothing started, when the power
     // is too low and the program did not go on.
     bool start(const Run &run, const Options &options) const;
