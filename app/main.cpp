@@ -7,6 +7,7 @@
 #include <optional>
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 namespace {
 
@@ -40,8 +41,9 @@ int main(int argc, char *argv[])
     displayGuard.reset();
     // Desktops tie the window to its menu entry by the entry's name.
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn-update-utility"));
-    QApplication::setWindowIcon(applicationIcon());
     MainWindow window;
     window.show();
+    // The icon theme is looked through once the window is up; the window takes the icon then.
+    QTimer::singleShot(0, &window, [] { QApplication::setWindowIcon(applicationIcon()); });
     return application.exec();
 }

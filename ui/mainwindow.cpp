@@ -17,6 +17,7 @@
 #include "updaterthread.h"
 #include "updaterunner.h"
 #include "updatesnapshot.h"
+#include "windowstartup.h"
 #include "zarndriver.h"
 #include "zarnsystem.h"
 
@@ -118,11 +119,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     imageInfoDialog = new ImageInfoDialog(this);
     runSession = new RunSession(this);
-    new RunGuard(this, runSession);
     new RunOutcomeView(runSession, ui->statusLabel, statusBar(), this);
-    // An update that a power cut or a kill ended is said before anything else is done.
-    for (const HistoryEntry &entry : RunHistory().unfinished())
-        statusBar()->showMessage(RunHistory::describe(entry));
+    startup = new WindowStartup(this, [this] {
+        // The guards connect to the buses; the window is drawn without waiting for them.
+        new RunGuard(this, runSession);
+        // An update that a power cut or a kill ended is said before anything else is done.
+        for (const HistoryEntry &entry : RunHistory().unfinished())
+            statusBar()->showMessage(RunHistory::describe(entry));
+    });
 }
 
 MainWindow::~MainWindow()
@@ -171,6 +175,8 @@ void MainWindow::FileDialogButton_released()
 
 void MainWindow::startUpdateButton_released()
 {
+    // No run without its guards, however soon after the window opened.
+    startup->finish();
     // One run at a time: none while one is being confirmed or is under way.
     const bool confirming = imageInfoDialog->isVisible() && imageInfoDialog->isModal();
     if (confirming || runSession->underWay())

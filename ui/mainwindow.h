@@ -6,6 +6,7 @@
 
 class ImageInfoDialog;
 class RunSession;
+class WindowStartup;
 
 namespace Ui {
 class MainWindow;
@@ -39,4 +40,5 @@ private:
     QElapsedTimer elapsedTimer;
     ImageInfoDialog *imageInfoDialog;
     RunSession *runSession;
+    WindowStartup *startup;
 };

@@ -1,0 +1,30 @@
+#include "windowstartup.h"
+
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+
+WindowStartup::WindowStartup(QWidget *window, std::function<void()> work)
+    : QObject(window), work(std::move(work))
+{
+    window->installEventFilter(this);
+}
+
+void WindowStartup::finish()
+{
+    if (!work)
+        return;
+    parent()->removeEventFilter(this);
+    const std::function<void()> once = std::move(work);
+    work = nullptr;
+    once();
+}
+
+bool WindowStartup::eventFilter(QObject *watched, QEvent *event)
+{
+    // A top-level window's backing store paints its widgets while it handles
+    // this event; what is queued now runs once that paint is over.
+    if (watched == parent() && event->type() == QEvent::UpdateRequest)
+        QTimer::singleShot(0, this, &WindowStartup::finish);
+    return QObject::eventFilter(watched, event);
+}
