@@ -5,15 +5,18 @@
 #include "benchtable.h"
 #include "updatefilebuilder.h"
 
+#include <algorithm>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QVector>
 
 namespace bench {
 
 namespace {
 
 constexpr double targetRatio = 1.02;
+constexpr double fastTargetRatio = 1.03;
 constexpr double unchangedTarget = 0.02;
 constexpr double changedMargin = 0.05;
 constexpr int imagesInFile = 3;
@@ -25,15 +28,16 @@ struct CliRun
     qint64 busyNs = 0;
 };
 
-// zarn-update in a process of its own, the simulated device preloaded at NOR
-// speed, the flash in flashFile when one is given.
-CliRun runCli(const QStringList &arguments, const QString &workDir, const QString &flashFile = QString())
+// zarn-update in a process of its own, the simulated device preloaded at the
+// timing given, the flash in flashFile when one is given.
+CliRun runCli(const QStringList &arguments, const QString &workDir, const QString &flashFile = QString(),
+              const QString &timing = QStringLiteral("nor"))
 {
     const QString busyFile = workDir + QStringLiteral("/cli-busy");
     QFile::remove(busyFile);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARN_BENCH_SIMULATOR));
-    environment.insert(QStringLiteral("ZARNSIM_TIMING"), QStringLiteral("nor"));
+    environment.insert(QStringLiteral("ZARNSIM_TIMING"), timing);
     environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
     environment.insert(QStringLiteral("ZARNSIM_BUSY_FILE"), busyFile);
     if (!flashFile.isEmpty())
@@ -69,22 +73,44 @@ QString writeThreeImages(const QString &path, quint32 size, quint32 seedOfSecond
 
 } // namespace
 
-void commandLineUpdate(const QString &file, quint32 size, const QString &workDir, Table &table)
+void commandLineUpdate(const QString &file, quint32 size, const QString &timing, const QString &workDir,
+                       Table &table)
 {
+    // The fast device shows what the program itself costs; the median of a few runs stands for it.
+    const bool fast = timing == QLatin1String("fast");
+    const double target = fast ? fastTargetRatio : targetRatio;
     const QString figure =
-        QStringLiteral("zarn-update update %1, \"nor\" device: wall time / device busy time")
-            .arg(sizeName(size));
+        QStringLiteral("zarn-update update %1, \"%2\" device: wall time / device busy time%3")
+            .arg(sizeName(size), timing, fast ? QStringLiteral(" (min / median / max of 3)") : QString());
     progress(figure);
-    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--yes"), file}, workDir);
-    if (!run.ok || run.busyNs <= 0) {
-        table.add(
-            {QStringLiteral("7"), figure, QStringLiteral("run failed"), {}, {}, {}, QStringLiteral("NO")});
-        return;
+    QVector<double> ratios;
+    CliRun middle;
+    for (int i = 0; i < (fast ? 3 : 1); ++i) {
+        const CliRun run =
+            runCli({QStringLiteral("update"), QStringLiteral("--yes"), file}, workDir, QString(), timing);
+        if (!run.ok || run.busyNs <= 0) {
+            table.add({QStringLiteral("7"),
+                       figure,
+                       QStringLiteral("run failed"),
+                       {},
+                       {},
+                       {},
+                       QStringLiteral("NO")});
+            return;
+        }
+        ratios << double(run.wallNs) / double(run.busyNs);
+        if (ratios.size() == 1 || i == 1)
+            middle = run;
     }
-    const double ratio = double(run.wallNs) / double(run.busyNs);
-    table.add({QStringLiteral("7"), figure, seconds(run.wallNs), seconds(run.busyNs) + " busy",
-               QString::number(ratio, 'f', 3), QStringLiteral("<= %1").arg(targetRatio),
-               verdict(ratio <= targetRatio)});
+    std::sort(ratios.begin(), ratios.end());
+    const double median = ratios.at(ratios.size() / 2);
+    const QString result = ratios.size() == 1 ? QString::number(median, 'f', 3)
+                                              : QStringLiteral("%1 / %2 / %3")
+                                                    .arg(ratios.first(), 0, 'f', 3)
+                                                    .arg(median, 0, 'f', 3)
+                                                    .arg(ratios.last(), 0, 'f', 3);
+    table.add({QStringLiteral("7"), figure, seconds(middle.wallNs), seconds(middle.busyNs) + " busy", result,
+               QStringLiteral("<= %1").arg(target), verdict(median <= target)});
 }
 
 void onlyChanged(quint32 size, const QString &workDir, Table &table)

@@ -2,10 +2,13 @@
 // each figure beside its floor, measured in the same run. Never fails on a
 // figure: the exit status says only whether the benchmarks could run.
 //
-//   zarn-bench                 all eight parts
+//   zarn-bench                 all nine parts
 //   ZARN_BENCH_QUICK=1         leaves out the slowest cases (8 MiB at NOR speed, about 30 s each)
 //   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --lists-only    only the long image lists
+//   zarn-bench --floor-only MIB the device calls of an update of MIB MiB without the engine
+//   zarn-bench --instructions-only
+//                              only the instruction counts per block (callgrind)
 //   zarn-bench --engine-only MIB RUNS
 //                              only updates of MIB MiB through the window on a
 //                              zero-delay device, for a profiler
@@ -14,6 +17,8 @@
 #include "benchformat.h"
 #include "benchtable.h"
 #include "clibench.h"
+#include "devicefloor.h"
+#include "instructionbench.h"
 #include "memorybench.h"
 #include "startup.h"
 #include "updatefilebuilder.h"
@@ -101,8 +106,21 @@ int main(int argc, char *argv[])
 
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--cli-only")) {
         Table table;
-        bench::commandLineUpdate(writeUpdateFile(workDir, 8 * mib), 8 * mib, workDir.path(), table);
+        bench::commandLineUpdate(writeUpdateFile(workDir, 8 * mib), 8 * mib, QStringLiteral("nor"),
+                                 workDir.path(), table);
         bench::onlyChanged(8 * mib, workDir.path(), table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String(bench::floorOnlyOption)) {
+        zarnsim::reset();
+        zarnsim::setRecording(false);
+        const QString file = writeUpdateFile(workDir, QString::fromLocal8Bit(argv[2]).toUInt() * mib);
+        return bench::updateWithoutEngine(file) >= 0 ? 0 : 1;
+    }
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--instructions-only")) {
+        Table table;
+        bench::instructionsPerBlock(workDir, table);
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }
@@ -155,6 +173,11 @@ int main(int argc, char *argv[])
     table.note(QStringLiteral("7: zarn-update in a process of its own from spawn to exit; busy time as the "
                               "simulated device preloaded into it accounts it."));
     table.note(
+        QStringLiteral("9: instructions counted by valgrind --tool=callgrind over the whole process, a "
+                       "2 MiB update less a 1 MiB one, on a zero-delay device, divided by the 1 KiB "
+                       "transfers of the extra MiB (one write and one read per KiB): start-up and "
+                       "every fixed cost drop out, whatever else the machine is doing."));
+    table.note(
         QStringLiteral("8: the full update and the two --only-changed ones on one simulated flash kept in a "
                        "file, one after the other in this run."));
     table.note(QStringLiteral("6: one child process per list: the dialog shown and its first events handled; "
@@ -165,8 +188,10 @@ int main(int argc, char *argv[])
     bench::memory({{oneMiB, mib}, {largest, largestImage}}, table);
     bench::startup(table);
     bench::imageLists(workDir, table);
+    bench::commandLineUpdate(eightMiB, 8 * mib, QStringLiteral("fast"), workDir.path(), table);
+    bench::instructionsPerBlock(workDir, table);
     if (!quick) {
-        bench::commandLineUpdate(eightMiB, 8 * mib, workDir.path(), table);
+        bench::commandLineUpdate(eightMiB, 8 * mib, QStringLiteral("nor"), workDir.path(), table);
         bench::onlyChanged(8 * mib, workDir.path(), table);
     }
 

@@ -15,6 +15,7 @@
 #include "updaterunner.h"
 #include "updatesnapshot.h"
 
+#include <array>
 #include <cstdio>
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -98,6 +99,7 @@ struct RunView
     QElapsedTimer elapsed;
     int current = 0;
     int total = 0;
+    std::array<qint64, 5> lastShown{};
 
     void status(const QString &line)
     {
@@ -124,23 +126,30 @@ struct RunView
                            {"phase", stageName(where->stage)},
                            {"current", current},
                            {"total", total}});
-        } else {
+        } else if (out.mode() == CliOutput::Mode::Terminal) {
             redraw();
         }
     }
 
+    // On a terminal only, and only when the line would read differently: the
+    // reports come for every KiB, the line changes a few times a second.
     void redraw()
     {
         const qint64 seconds = elapsed.elapsed() / 1000;
+        const int image = where->image;
+        const RunStage stage = where->stage;
+        const std::array<qint64, 5> shown{image, qint64(stage), current, total, seconds};
+        if (shown == lastShown)
+            return;
+        lastShown = shown;
         const QString remaining =
             total > 0 ? clock(elapsed.elapsed() / (10 * qint64(total)) - seconds) : QStringLiteral(" - ");
-        const int image = where->image;
         const QString name =
             image > 0 && image <= images.size() ? imagetext::name(images.at(image - 1)) : QString();
         out.progress(QStringLiteral("image %1 of %2 %3 | %4 %5% | total %6% | %7 elapsed, %8 left")
                          .arg(image)
                          .arg(images.size())
-                         .arg(name, stageName(where->stage))
+                         .arg(name, stageName(stage))
                          .arg(current)
                          .arg(total)
                          .arg(clock(seconds), remaining));

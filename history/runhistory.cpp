@@ -1,5 +1,6 @@
 #include "runhistory.h"
 
+#include "digest.h"
 #include "imageheader.h"
 #include "imagetext.h"
 #include "runoutcome.h"
@@ -233,7 +234,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.pid = ::getpid();
     entry.program = program;
     entry.file = QFileInfo(file).absoluteFilePath();
-    entry.sha256 = snapshot.sha256();
+    entry.sha256 = QString::fromLatin1(provenance::sha256(snapshot));
     entry.signer = currentSigner;
     entry.overrides = currentOverrides;
     for (const ImageHeader &image : images) {

@@ -1,6 +1,7 @@
 #include "provenance.h"
 
 #include "checksumfile.h"
+#include "digest.h"
 #include "trust.h"
 #include "updatefilereader.h"
 #include "updatesnapshot.h"
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <openssl/bio.h>
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
@@ -156,13 +156,11 @@ QString checksumRefusal(const UpdateSnapshot &snapshot, const QByteArray &listin
                                   &expected, &problem))
         return checksums + problem;
 
-    QFile bytes;
-    QCryptographicHash sha256(QCryptographicHash::Sha256);
-    if (!snapshot.open(bytes) || !sha256.addData(&bytes))
+    const QByteArray actual = sha256(snapshot);
+    if (actual.isEmpty())
         return QStringLiteral("its bytes cannot be read again");
     // As sha256sum -c fails on any line for the file that does not match, a
     // right line elsewhere in the file does not make up for a wrong one.
-    const QByteArray actual = sha256.result().toHex();
     if (std::any_of(expected.begin(), expected.end(),
                     [&](const QByteArray &digest) { return digest != actual; }))
         return QStringLiteral("its SHA-256 checksum differs from the one in ") + name;

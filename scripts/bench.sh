@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+# valgrind: the instruction counts of part 9.
+scripts/install-deps.sh valgrind
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target zarn-bench >&2

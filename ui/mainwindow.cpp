@@ -145,6 +145,7 @@ void MainWindow::updateFinished()
         ui->totalProgressBar->setValue(100);
     }
     ui->timeRemain->setText(formatSeconds(0));
+    shownTimes.remaining = 0;
     qDebug() << "void MainWindow::updateFinished()";
 }
 
@@ -299,15 +300,24 @@ void MainWindow::updateTimeLabels()
 {
     const qint64 elapsedMs = elapsedclock::read(elapsedTimer);
     const qint64 elapsedSeconds = elapsedMs / 1000;
-    ui->timeElapsed->setText(formatSeconds(quint32(elapsedSeconds)));
+    // The texts change once a second, the values come for every KiB: a label is
+    // written only when what it shows changes.
+    if (elapsedSeconds != shownTimes.elapsed) {
+        shownTimes.elapsed = elapsedSeconds;
+        ui->timeElapsed->setText(formatSeconds(quint32(elapsedSeconds)));
+    }
 
     const int progress = ui->totalProgressBar->value();
+    qint64 remainingSeconds = ShownTimes::noEstimate;
     if (progress > 0) {
         // Total duration estimated from the share done so far: ms / 1000 * 100 / progress.
         const qint64 totalSeconds = elapsedclock::read(elapsedTimer) / qint64(10 * progress);
-        const qint32 remainingSeconds = qint32(totalSeconds - elapsedSeconds);
-        ui->timeRemain->setText(formatSeconds(quint32(remainingSeconds)));
-    } else {
-        ui->timeRemain->setText(QStringLiteral(" - "));
+        remainingSeconds = quint32(qint32(totalSeconds - elapsedSeconds));
     }
+    if (remainingSeconds == shownTimes.remaining)
+        return;
+    shownTimes.remaining = remainingSeconds;
+    ui->timeRemain->setText(remainingSeconds == ShownTimes::noEstimate
+                                ? QStringLiteral(" - ")
+                                : formatSeconds(quint32(remainingSeconds)));
 }

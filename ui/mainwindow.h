@@ -41,4 +41,11 @@ private:
     ImageInfoDialog *imageInfoDialog;
     RunSession *runSession;
     WindowStartup *startup;
+    // What the time labels show, in seconds, so that they are written only when it changes.
+    struct ShownTimes
+    {
+        static constexpr qint64 noEstimate = -1;
+        qint64 elapsed = -1;
+        qint64 remaining = -2;
+    } shownTimes;
 };

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -117,15 +116,4 @@ QString UpdateSnapshot::refusal(QList<ImageHeader> *images, QFile &file) const
     if (finding.fault != updatefilereader::Fault::None)
         return updatefilereader::describe(finding, filePath, *images);
     return QString();
-}
-
-QString UpdateSnapshot::sha256() const
-{
-    QFile file;
-    if (!open(file))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
 }

@@ -41,9 +41,6 @@ public:
     // line that refuses it ("Error opening <path>", "Error in <path>: ...").
     QString refusal(QList<ImageHeader> *images, QFile &file) const;
 
-    // SHA-256 of the bytes, lower-case hexadecimal; empty when it holds none.
-    QString sha256() const;
-
     static constexpr qint64 sizeLimit = qint64(1) << 32;
 
 private:
