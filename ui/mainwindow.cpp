@@ -38,8 +38,11 @@ bool openWithoutDriver = false;
 
 namespace {
 
-// How many progress reports a run may send before the window has shown them.
-const int reportsAhead = 64;
+// How many progress reports a run may send before the window has shown them:
+// enough that a window merely busy painting never holds up the flash (the
+// worker waits only for one that has fallen a whole second of a fast device
+// behind), few enough that the reports waiting stay a few hundred KiB.
+const int reportsAhead = 1024;
 
 // From the project's version, written once in the build.
 const char *const version = ZARN_VERSION;
