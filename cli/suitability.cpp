@@ -1,6 +1,7 @@
 #include "cliout.h"
 #include "commands.h"
 #include "exitcodes.h"
+#include "flashio.h"
 #include "hardwarecheck.h"
 #include "powercheck.h"
 #include "zarnsystem.h"
@@ -13,7 +14,16 @@ namespace commands {
 int judgeSuitability(const QString &path, const QList<ImageHeader> &images, const UpdateRequest &request,
                      bool checkPower, QStringList *overrides, CliOutput &out)
 {
-    const hardwarecheck::Verdict hardware = hardwarecheck::judge(images, ZARNsystem::query());
+    const ZARNsystem::Versions installed = ZARNsystem::query();
+    // A node that cannot be opened at all says more than an unknown hardware
+    // value: the driver is not loaded, or the user may not use it.
+    if (!installed.opened) {
+        const QString cause = flashio::openFailureCause(installed.error);
+        out.error(QStringLiteral("/dev/zarn_mailbox could not be read: ") +
+                  (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
+        return exitcode::noDevice;
+    }
+    const hardwarecheck::Verdict hardware = hardwarecheck::judge(images, installed);
     if (!hardware.suits()) {
         if (!request.allowOlderHardware) {
             out.error(QStringLiteral("Error in ") + path + QStringLiteral(": ") + hardware.problem +

@@ -98,6 +98,7 @@ ZARNsystem::Versions ZARNsystem::query()
         return answer;
     }
 
+    answer.opened = true;
     installedVersions versions;
     answer.status = askAll(device, versions);
     if (answer.status < 0) {

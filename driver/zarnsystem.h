@@ -13,8 +13,9 @@ public:
     // the mailbox answered kept beside the result.
     struct Versions
     {
-        int status = -1; // as getSystemVersion returns it
-        int error = 0;   // the errno of a query that failed
+        int status = -1;     // as getSystemVersion returns it
+        int error = 0;       // the errno of a query that failed
+        bool opened = false; // the node could be opened: a failure came from the driver's answer
         quint32 hwTimestampWord = 0;
         QString hwTimestamp;
         QString swVersion;
