@@ -42,6 +42,44 @@ QString listFile(const Trust &trust, const X509_CRL *list)
     return QString();
 }
 
+// The faults of a list, which OpenSSL may report after letting go of it.
+bool isListFault(int error)
+{
+    switch (error) {
+    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
+    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
+    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
+    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
+    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
+    case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
+    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
+    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
+    case X509_V_ERR_CRL_PATH_VALIDATION_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+X509_CRL *listOfIssuer(const Trust &trust, X509 *certificate)
+{
+    for (int i = 0; i < sk_X509_CRL_num(trust.lists.get()); ++i) {
+        X509_CRL *list = sk_X509_CRL_value(trust.lists.get(), i);
+        if (X509_NAME_cmp(X509_CRL_get_issuer(list), X509_get_issuer_name(certificate)) == 0)
+            return list;
+    }
+    return nullptr;
+}
+
+bool issuerInstalled(const Trust &trust, X509_CRL *list)
+{
+    for (int i = 0; i < sk_X509_num(trust.certificates.get()); ++i)
+        if (X509_NAME_cmp(X509_get_subject_name(sk_X509_value(trust.certificates.get(), i)),
+                          X509_CRL_get_issuer(list)) == 0)
+            return true;
+    return false;
+}
+
 // The entry of certificate in the list that withdrew it: the installed list of
 // its issuer's name that names it and that the issuer (the next certificate of
 // the chain, or itself at its top) signed. OpenSSL's own hold of the list
@@ -92,14 +130,20 @@ int judgeLists(int ok, X509_STORE_CTX *context)
         return 0;
     }
     X509_CRL *list = X509_STORE_CTX_get0_current_crl(context);
+    if (!list && isListFault(error))
+        list = listOfIssuer(*findings->trust, certificate);
     if (!list)
         return 0;
     const QString file = listFile(*findings->trust, list);
-    findings->refusal =
+    const QString named =
         QStringLiteral("the revocation list ") +
-        (file.isEmpty() ? QStringLiteral("of ") + nameText(X509_CRL_get_issuer(list)) : file) +
-        QStringLiteral(" cannot be used for the certificate of ") + displayName(certificate) +
-        QStringLiteral(": ") + QString::fromUtf8(X509_verify_cert_error_string(error));
+        (file.isEmpty() ? QStringLiteral("of ") + nameText(X509_CRL_get_issuer(list)) : file);
+    findings->refusal =
+        issuerInstalled(*findings->trust, list)
+            ? named + QStringLiteral(" cannot be used for the certificate of ") + displayName(certificate) +
+                  QStringLiteral(": ") + QString::fromUtf8(X509_verify_cert_error_string(error))
+            : named + QStringLiteral(" cannot be checked: no trusted certificate of its issuer, ") +
+                  nameText(X509_CRL_get_issuer(list)) + QStringLiteral(", is installed");
     return 0;
 }
 

@@ -27,7 +27,8 @@ const char openSslConfig[] =
 // may be one of initTestCase's that cannot be read: holding a certificate linked to nothing, linked to
 // nothing or to itself, holding a folder or a FIFO named like a certificate. Or it holds the authority
 // with a revocation list: its own (revoking Revoked Signer and Test Intermediate), one cut short, or
-// one of another authority, not installed, that revokes Test Signer's serial. The checksum file may get
+// one of another authority, not installed, that revokes Test Signer's serial; or Test Signer itself with
+// its authority's list. The checksum file may get
 // a wrong line for the file before or after what sha256sum wrote, or that again.
 enum Setup {
     Trusting = 1,
@@ -46,7 +47,8 @@ enum Setup {
     SumTwice = 8192,
     Revoking = 16384,
     BrokenList = 32768,
-    ForeignList = 65536
+    ForeignList = 65536,
+    SignerWithList = 131072
 };
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -158,7 +160,9 @@ void TestProvenance::initTestCase()
                 QFile::copy(dir.filePath("ca.pem"), dir.filePath(folder + QString("/ca.pem"))));
     QVERIFY(writeBytes(dir.filePath("revoking/ca.crl"), listBytes) &&
             writeBytes(dir.filePath("broken/ca.crl"), listBytes.left(listBytes.size() / 2)) &&
-            tool("openssl", {"crl", "-in", "other.crl", "-outform", "DER", "-out", "foreign/other.crl"}));
+            tool("openssl", {"crl", "-in", "other.crl", "-outform", "DER", "-out", "foreign/other.crl"}) &&
+            QDir(dir.path()).mkpath("unchecked") && writeBytes(dir.filePath("unchecked/ca.crl"), listBytes) &&
+            QFile::copy(dir.filePath("signer.pem"), dir.filePath("unchecked/signer.pem")));
     for (const char *folder : {"dangling", "folder/sub.pem", "fifo"})
         QVERIFY(QDir(dir.path()).mkpath(folder));
     QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("dangling/vendor.pem")) &&
@@ -237,6 +241,13 @@ void TestProvenance::verdictAndRun_data()
                                      << false;
     QTest::newRow("list for another authority")
         << "signer" << int(ForeignList) << "Signed by Test Signer" << true;
+    QTest::newRow("list about the signer, its issuer not installed")
+        << "signer" << int(SignerWithList)
+        << "the revocation list " + dir.path() +
+               "/unchecked/ca.crl cannot be checked: no trusted certificate of its issuer, CN=Test "
+               "Authority, "
+               "is installed"
+        << false;
     QTest::newRow("expiring signer") << "expiring" << int(Trusting) << "Signed by Expiring Signer" << true;
 }
 
@@ -284,7 +295,7 @@ void TestProvenance::verdictAndRun()
         {DanglingFolder, "gone"},      {LoopingFolder, "loop"},
         {FolderCertificate, "folder"}, {FifoCertificate, "fifo"},
         {Revoking, "revoking"},        {BrokenList, "broken"},
-        {ForeignList, "foreign"}};
+        {ForeignList, "foreign"},      {SignerWithList, "unchecked"}};
     for (const auto &[flag, name] : folders)
         folder = (setup & flag) ? name : folder;
     const QStringList trusted = {dir.filePath("none"), dir.filePath(folder)};
