@@ -33,4 +33,7 @@ void printImages(const QList<ImageHeader> &images, CliOutput &out);
 
 int update(const QString &path, bool yes, bool onlyChanged, CliOutput &out);
 
+// What the trusted folders (the given ones, or those a check reads) hold.
+int trust(const QStringList &directories, CliOutput &out);
+
 } // namespace commands

@@ -191,6 +191,10 @@ void TestCommandLine::exitStatuses_data()
     row("backup over a file", {"backup", "good", "EXISTING"}, none, 2, "give --force", false);
     row("backup over a file with --force", {"backup", "--force", "good", "EXISTING"}, none, 0, "Saved",
         false);
+    row("trust store listed", {"trust", "TRUSTED"}, none, 0, "CN=Another Authority (not installed)", false);
+    row("trust store with a broken list", {"trust", "TRUSTED", "BROKENLIST"}, none, 4,
+        "Error reading revocation list", false);
+    row("trust folder not there", {"trust", "/nonexistent"}, none, 2, "/nonexistent does not exist", false);
 }
 
 void TestCommandLine::exitStatuses()
@@ -240,6 +244,13 @@ void TestCommandLine::exitStatuses()
         entry.write(R"({"id": "x", "started": "2026-01-01T00:00:00.000Z", "result": "failed",
                         "lastLine": "cut\u0000short", "images": []})");
     }
+    const QString brokenList = dir.filePath(QStringLiteral("broken"));
+    if (setUp("BROKENLIST")) {
+        QVERIFY(QDir().mkpath(brokenList));
+        QFile list(brokenList + QStringLiteral("/vendor.crl"));
+        QVERIFY(list.open(QIODevice::WriteOnly) && list.write("not a list\n") > 0);
+        arguments << brokenList;
+    }
     const bool busy = setUp("BUSY");
     const bool verifying = setUp("VERIFYING");
     const bool sigterm = setUp("SIGTERM");
@@ -248,8 +259,8 @@ void TestCommandLine::exitStatuses()
         shell = QStringLiteral(R"("$0" "$@" | head -n 1 >/dev/null; exit "${PIPESTATUS[0]}")");
     if (asked)
         shell = QStringLiteral(R"sh(exec script -qefc "$(printf '%q ' "$0" "$@")" /dev/null)sh");
-    const QMap<QString, QString> names{
-        {"good", good}, {"damaged", damaged}, {"LINK", link}, {"EXISTING", existing}, {"CONTROLS", controls}};
+    const QMap<QString, QString> names{{"good", good},         {"damaged", damaged},   {"LINK", link},
+                                       {"EXISTING", existing}, {"CONTROLS", controls}, {"TRUSTED", TRUSTED}};
     for (QString &word : arguments)
         word = names.value(word, word);
     environment.replaceInStrings(QRegularExpression(QStringLiteral("=good$")), QLatin1Char('=') + good);
@@ -317,12 +328,17 @@ void TestCommandLine::jsonEventsFollowTheSchema()
     QCOMPARE(
         run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
     const QString update = output;
-    // The history as the command lists it, each entry in the form its file holds.
+    // The trust store of the fixtures (a certificate of each kind, a list of each format), and the
+    // history as the command lists it, each entry in the form its file holds.
+    QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("trust"), QStringLiteral(TRUSTED)}), 0);
+    QVERIFY2(output.count("\"certificate\"") == 2 && output.count("\"revocationList\"") == 2,
+             qPrintable(output));
+    const QString trust = output;
     QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
     const QString events = dir.filePath(QStringLiteral("events.jsonl"));
     QFile file(events);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(output.toUtf8() + update.toUtf8());
+    file.write(trust.toUtf8() + output.toUtf8() + update.toUtf8());
     file.close();
     output = update;
     QProcess check;
