@@ -33,6 +33,15 @@ void CliOutput::error(const QString &text)
     std::fflush(stderr);
 }
 
+void CliOutput::warning(const QString &text)
+{
+    if (current == Mode::Json) {
+        event({{"event", "message"}, {"level", "warning"}, {"text", text}});
+        return;
+    }
+    error(QStringLiteral("warning: ") + text);
+}
+
 void CliOutput::event(const QJsonObject &object)
 {
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());

@@ -20,6 +20,9 @@ public:
     void line(const QString &text);
     // A problem: on standard error, or a "message" event with level "error".
     void error(const QString &text);
+    // What does not stop the command but asks for action soon: on standard
+    // error after "warning: ", or a "message" event with level "warning".
+    void warning(const QString &text);
     void event(const QJsonObject &object);
 
     // The progress line on a terminal; nothing elsewhere.

@@ -37,6 +37,7 @@ const char usageText[] =
     "                        save what the flash holds where FILE's images go, as an update file;\n"
     "                        an existing OUT is replaced only with --force, never FILE itself\n"
     "  history               the updates made on this system\n"
+    "  trust [FOLDER...]     the certificates and revocation lists of the trusted folders\n"
     "\n"
     "check and update refuse an image that needs newer hardware than this system has, unless given\n"
     "--allow-older-hardware; update refuses to start on a battery below the site's minimum charge\n"
@@ -212,6 +213,8 @@ CheckedFile checkFile(const QString &path, CliOutput &out)
     if (!checked.origin.accepted()) {
         out.error(checked.origin.refusal);
         checked.status = exitcode::refusedSignature;
+    } else if (!checked.origin.warning.isEmpty()) {
+        out.warning(path + QStringLiteral(": ") + checked.origin.warning);
     }
     return checked;
 }
@@ -295,6 +298,8 @@ int run(const QStringList &arguments)
         return backup(words.at(0), words.at(1), force, out);
     if (command == QLatin1String("history") && expect(0))
         return history(out);
+    if (command == QLatin1String("trust"))
+        return trust(words, out);
     return usage(out,
                  QStringLiteral("unknown command or wrong arguments: ") + arguments.join(QLatin1Char(' ')));
 }

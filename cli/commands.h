@@ -56,4 +56,7 @@ int judgeSuitability(const QString &path, const QList<ImageHeader> &images, cons
 // would start.
 int dryRun(const QString &path, const CheckedFile &checked, bool onlyChanged, CliOutput &out);
 
+// What the trusted folders (the given ones, or those a check reads) hold.
+int trust(const QStringList &directories, CliOutput &out);
+
 } // namespace commands

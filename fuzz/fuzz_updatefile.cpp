@@ -4,6 +4,7 @@
 // fields; a list that the check lets through must be safe for every flash
 // operation the engine then does with it.
 
+#include "fuzzrequire.h"
 #include "imageheader.h"
 #include "updatefilereader.h"
 #include "zarndriver.h"
@@ -28,15 +29,6 @@ using headerlayout::namePosition;
 using headerlayout::versionPosition;
 constexpr int fieldSize = 4;
 const QString fuzzFilename = QStringLiteral("fuzz.zarnru");
-
-// abort() rather than assert(): the invariants must hold in every build type.
-#define FUZZ_REQUIRE(condition)                                                                              \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "invariant failed at %s:%d: %s\n", __FILE__, __LINE__, #condition);         \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (false)
 
 // Remembers every read the reader makes and what it got, so that a read of
 // anything but a header field shows.

@@ -1,13 +1,19 @@
-// Writes the seed corpus of fuzz_updatefile into the directory given: update
-// files made with the builder, whole and damaged, one per file.
+// Writes the seed corpora into the directory given, one folder per target:
+// updatefile/, update files made with the builder, whole and damaged;
+// checksums/, checksum files as the tests write them, after the name they are
+// asked about and a NUL; history/, entries as the programs write them and as
+// the tests damage them. (trust/ is filled by scripts/fuzz.sh from the tests'
+// trust store.)
 //   fuzz_seeds <directory>
 
+#include "runhistory.h"
 #include "updatefilebuilder.h"
 
 #include <cstdio>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QList>
 #include <QString>
 #include <QtEndian>
@@ -36,7 +42,9 @@ QByteArray withNextOffset(QByteArray bytes, int headerPosition, quint32 nextOffs
     return bytes;
 }
 
-QList<std::pair<const char *, QByteArray>> seeds()
+using Seeds = QList<std::pair<const char *, QByteArray>>;
+
+Seeds seeds()
 {
     const QByteArray three =
         updatefile::build({image("BOOT", 0x0, smallImage, 1), image("KERN", 0x80400, smallImage / 2, 2),
@@ -67,6 +75,80 @@ QList<std::pair<const char *, QByteArray>> seeds()
     };
 }
 
+Seeds checksumSeeds()
+{
+    const QByteArray digest = QByteArray(64, 'a').replace(10, 6, "0123ef");
+    const QByteArray line = digest + "  update.zarnru\n";
+    const QByteArray wrong = QByteArray(64, '0') + "  update.zarnru\n";
+    const QByteArray named = QByteArray("update.zarnru") + '\0';
+    return {
+        {"sha256sum", named + line},
+        {"wrong-then-right", named + wrong + line},
+        {"right-twice", named + line + line},
+        {"other-name-only", named + QByteArray(64, '0') + "  x.zarnru\n"},
+        {"binary-mode", named + digest + " *update.zarnru\n"},
+        {"escaped-name", QByteArray("a\\b\nc.zarnru") + '\0' + '\\' + digest + "  a\\\\b\\nc.zarnru\n"},
+        {"crlf-and-path", named + digest.toUpper() + "  ./dir/update.zarnru\r\n" + wrong},
+        {"not-sha256sum", named + "not a checksum\n"},
+        {"no-name", line},
+    };
+}
+
+HistoryEntry entry(const char *result, int pagesWritten)
+{
+    HistoryEntry made;
+    made.id = QStringLiteral("20261201T101010123-4242");
+    made.started = QDateTime(QDate(2026, 12, 1), QTime(10, 10, 10, 123), Qt::UTC);
+    made.durationMs = 81234;
+    made.user = QStringLiteral("operator");
+    made.pid = 4242;
+    made.program = QStringLiteral("zarn-update");
+    made.file = QStringLiteral("/data/new.zarnru");
+    made.sha256 = QString(64, QLatin1Char('b'));
+    made.signer = QStringLiteral("Vendor Signing");
+    made.images = {{QStringLiteral("BOOT"), 0x01020304, 0x40000, 3000},
+                   {QStringLiteral("APP"), 0x01020304, 0x80000, 4000}};
+    made.result = QLatin1String(result);
+    made.outcome = made.result == QLatin1String("started") ? QString() : QStringLiteral("failed");
+    made.flashTouched = made.outcome == QLatin1String("failed");
+    made.cause = made.flashTouched ? QStringLiteral("Input/output error") : QString();
+    made.lastLine = QStringLiteral("Error erasing page at 0x40000 (Input/output error)");
+    made.pagesSkipped = pagesWritten < 0 ? -1 : 12;
+    made.pagesWritten = pagesWritten;
+    made.pagesProgrammed = pagesWritten < 0 ? -1 : 1;
+    return made;
+}
+
+Seeds historySeeds()
+{
+    const auto json = [](const HistoryEntry &made) {
+        return QJsonDocument(RunHistory::toJson(made)).toJson(QJsonDocument::Indented);
+    };
+    return {
+        {"failed", json(entry("failed", -1))},
+        {"started", json(entry("started", -1))},
+        {"only-changed", json(entry("succeeded", 3))},
+        {"nul-in-last-line", R"({"id": "x", "started": "2026-01-01T00:00:00.000Z", "result": "failed",
+                                 "lastLine": "cut\u0000short", "images": []})"},
+        {"out-of-range", R"({"durationMs": 1e300, "pid": -4294967295, "images": [{"size": -1}, 7]})"},
+    };
+}
+
+bool writeSeeds(const QString &directory, const Seeds &seeds, const char *suffix)
+{
+    if (!QDir().mkpath(directory))
+        return false;
+    for (const auto &seed : seeds) {
+        QFile file(QDir(directory).filePath(QLatin1String(seed.first) + QLatin1String(suffix)));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(seed.second) != seed.second.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -75,18 +157,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
         return 2;
     }
-    const QString directory = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(directory)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
-    for (const auto &seed : seeds()) {
-        QFile file(QDir(directory).filePath(QLatin1String(seed.first) + QStringLiteral(".zarnru")));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(seed.second) != seed.second.size()) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
-            return 1;
-        }
-    }
-    return 0;
+    const QDir directory(QString::fromLocal8Bit(argv[1]));
+    const bool written =
+        writeSeeds(directory.filePath(QStringLiteral("updatefile")), seeds(), ".zarnru") &&
+        writeSeeds(directory.filePath(QStringLiteral("checksums")), checksumSeeds(), ".sha256") &&
+        writeSeeds(directory.filePath(QStringLiteral("history")), historySeeds(), ".json");
+    return written ? 0 : 1;
 }

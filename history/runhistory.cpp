@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <pwd.h>
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <QVariant>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,14 +31,32 @@ const char folderName[] = "zarn-update-utility";
 const char rootDirectory[] = "/var/lib/zarn-update-utility/history";
 const char startedResult[] = "started";
 
+// A whole number of the entry as T, or fallback when it is none or out of T's
+// range: anyone who may write to the state folder writes these, and a double
+// outside the range has no conversion.
+template <typename T> T wholeNumber(const QJsonValue &value, T fallback = 0)
+{
+    using Limits = std::numeric_limits<T>; // a signed or unsigned type no wider than qint64
+    const QVariant variant = value.toVariant();
+    if (variant.userType() == QMetaType::LongLong) {
+        const qint64 number = variant.toLongLong();
+        const bool fits =
+            number >= qint64(Limits::min()) && (number < 0 || quint64(number) <= quint64(Limits::max()));
+        return fits ? T(number) : fallback;
+    }
+    const double number = value.toDouble(std::nan(""));
+    const double limit = std::ldexp(1.0, Limits::digits);
+    return number >= (Limits::is_signed ? -limit : 0.0) && number < limit ? T(number) : fallback;
+}
+
 HistoryEntry fromJson(const QJsonObject &object)
 {
     HistoryEntry entry;
     entry.id = object.value("id").toString();
     entry.started = QDateTime::fromString(object.value("started").toString(), Qt::ISODateWithMs);
-    entry.durationMs = qint64(object.value("durationMs").toDouble());
+    entry.durationMs = wholeNumber<qint64>(object.value("durationMs"));
     entry.user = object.value("user").toString();
-    entry.pid = qint64(object.value("pid").toDouble());
+    entry.pid = wholeNumber<qint64>(object.value("pid"));
     entry.program = object.value("program").toString();
     entry.file = object.value("file").toString();
     entry.sha256 = object.value("sha256").toString();
@@ -43,9 +64,9 @@ HistoryEntry fromJson(const QJsonObject &object)
     const QJsonArray images = object.value("images").toArray();
     for (const QJsonValue &value : images) {
         const QJsonObject image = value.toObject();
-        entry.images.append({image.value("name").toString(), quint32(image.value("version").toDouble()),
-                             quint32(image.value("address").toDouble()),
-                             quint32(image.value("size").toDouble())});
+        entry.images.append({image.value("name").toString(), wholeNumber<quint32>(image.value("version")),
+                             wholeNumber<quint32>(image.value("address")),
+                             wholeNumber<quint32>(image.value("size"))});
     }
     entry.result = object.value("result").toString();
     for (const QJsonValue &override : object.value("overrides").toArray())
@@ -97,9 +118,12 @@ bool writeDurably(const QString &directory, const QString &path, const QByteArra
     return false;
 }
 
+// A number that is no process's is gone: cut down to a pid_t it could name
+// every process (-1) or a group.
 bool processGone(qint64 pid)
 {
-    return pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
+    return pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+           (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
 }
 
 } // namespace
@@ -152,15 +176,22 @@ QList<HistoryEntry> RunHistory::entries() const
     const QStringList names = QDir(dir).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
     for (const QString &name : names) {
         QFile file(dir + QLatin1Char('/') + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-        if (document.isObject())
-            all.append(fromJson(document.object()));
+        HistoryEntry entry;
+        if (file.open(QIODevice::ReadOnly) && readEntry(file.readAll(), &entry))
+            all.append(entry);
     }
     std::sort(all.begin(), all.end(),
               [](const HistoryEntry &a, const HistoryEntry &b) { return a.started < b.started; });
     return all;
+}
+
+bool RunHistory::readEntry(const QByteArray &bytes, HistoryEntry *entry)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return false;
+    *entry = fromJson(document.object());
+    return true;
 }
 
 QList<HistoryEntry> RunHistory::unfinished() const

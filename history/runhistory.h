@@ -68,8 +68,12 @@ public:
     bool begin(HistoryEntry &entry, QString *error);
     bool finish(const HistoryEntry &entry, QString *error);
 
-    // Oldest first.
+    // Oldest first; a file that is not a JSON object is passed over.
     QList<HistoryEntry> entries() const;
+    // One entry from its file's bytes; false when they are not a JSON object.
+    // Whatever the object holds makes an entry: a field of the wrong type or
+    // out of range is taken as missing.
+    static bool readEntry(const QByteArray &bytes, HistoryEntry *entry);
     // The newest entry when it is an update that never ended; none otherwise
     // (a later update has been made since, or it is still under way).
     QList<HistoryEntry> unfinished() const;

@@ -2,6 +2,7 @@
 
 #include "checksumfile.h"
 #include "digest.h"
+#include "signerchain.h"
 #include "trust.h"
 #include "updatefilereader.h"
 #include "updatesnapshot.h"
@@ -57,52 +58,10 @@ Owned<CMS_ContentInfo> parseSignature(const QByteArray &bytes)
     return Owned<CMS_ContentInfo>(d2i_CMS_bio(in.get(), nullptr));
 }
 
-// Empty when the signer's certificate chains to a trusted one, is valid today
-// and is marked for code signing; otherwise why not.
-QString signerRefusal(X509 *signer, STACK_OF(X509) * carried, X509_STORE *store)
-{
-    Owned<X509_STORE_CTX> context(X509_STORE_CTX_new());
-    if (!context || X509_STORE_CTX_init(context.get(), store, signer, carried) != 1)
-        return QStringLiteral("the certificate of ") + displayName(signer) +
-               QStringLiteral(" cannot be checked");
-    if (X509_verify_cert(context.get()) != 1) {
-        const int error = X509_STORE_CTX_get_error(context.get());
-        X509 *failing = X509_STORE_CTX_get_current_cert(context.get());
-        if (!failing)
-            failing = signer;
-        switch (error) {
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-            return QStringLiteral("the certificate of ") + displayName(failing) +
-                   QStringLiteral(" expired on ") + dateText(X509_get0_notAfter(failing));
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return QStringLiteral("the certificate of ") + displayName(failing) +
-                   QStringLiteral(" is not valid before ") + dateText(X509_get0_notBefore(failing));
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-            return QStringLiteral("signed by ") + displayName(signer) +
-                   QStringLiteral(", whom no trusted certificate vouches for");
-        default:
-            return QStringLiteral("the certificate of ") + displayName(signer) +
-                   QStringLiteral(" cannot be verified: ") +
-                   QString::fromUtf8(X509_verify_cert_error_string(error));
-        }
-    }
-    // OpenSSL 3.0 knows no code-signing purpose: the mark is looked for here.
-    // A certificate without the extension is not taken as marked for everything.
-    const bool marked = (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
-                        (X509_get_extended_key_usage(signer) & XKU_CODE_SIGN) != 0;
-    if (!marked)
-        return QStringLiteral("the certificate of ") + displayName(signer) +
-               QStringLiteral(" is not for code signing");
-    return QString();
-}
-
-// Empty with *signer set when the signature verifies; otherwise why not.
+// Empty with *signer (and any warning of its chain) set when the signature
+// verifies; otherwise why not.
 QString signatureRefusal(const UpdateSnapshot &snapshot, const QByteArray &signatureBytes,
-                         const QString &name, const Trust &trust, QString *signer)
+                         const QString &name, const Trust &trust, QString *signer, QString *warning)
 {
     const QString signature = QStringLiteral("signature ") + name;
     const Owned<CMS_ContentInfo> cms = parseSignature(signatureBytes);
@@ -135,10 +94,13 @@ QString signatureRefusal(const UpdateSnapshot &snapshot, const QByteArray &signa
     if (!signers || sk_X509_num(signers.get()) <= 0)
         return signature + QStringLiteral(" names no signer");
     for (int i = 0; i < sk_X509_num(signers.get()); ++i) {
+        QString expiring;
         const QString refusal =
-            signerRefusal(sk_X509_value(signers.get(), i), carried.get(), trust.store.get());
+            signerRefusal(sk_X509_value(signers.get(), i), carried.get(), trust, &expiring);
         if (!refusal.isEmpty())
             return refusal;
+        if (warning->isEmpty())
+            *warning = expiring;
     }
     *signer = displayName(sk_X509_value(signers.get(), 0));
     return QString();
@@ -191,13 +153,15 @@ Verdict check(const UpdateSnapshot &snapshot, const QStringList &trustedDirector
     const QString signatureName = fileName + QLatin1String(signatureSuffix);
     const SideFile signature = readSideFile(path + QLatin1String(signatureSuffix));
     QString signer;
+    QString warning;
     if (signature.state == SideState::Unreadable) {
         verdict.refusal =
             prefix + QStringLiteral("signature ") + signatureName + QStringLiteral(" cannot be read");
         return verdict;
     }
     if (signature.state == SideState::Read) {
-        const QString refusal = signatureRefusal(snapshot, signature.bytes, signatureName, trust, &signer);
+        const QString refusal =
+            signatureRefusal(snapshot, signature.bytes, signatureName, trust, &signer, &warning);
         if (!refusal.isEmpty()) {
             verdict.refusal = prefix + refusal;
             return verdict;
@@ -225,6 +189,7 @@ Verdict check(const UpdateSnapshot &snapshot, const QStringList &trustedDirector
     }
 
     verdict.signer = signer;
+    verdict.warning = warning;
     if (!signer.isEmpty())
         verdict.origin = QStringLiteral("Signed by ") + signer;
     else if (checksum.state == SideState::Read)

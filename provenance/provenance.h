@@ -27,12 +27,20 @@ struct Verdict
     QString origin;
     // The signer's name for a signed file; empty otherwise.
     QString signer;
+    // For an accepted signed file, what the operator should act on before it
+    // is refused: "the certificate of <name> expires on <date>, in <n> days"
+    // when a certificate of the signer's chain expires within 30 days.
+    QString warning;
 
     bool accepted() const { return refusal.isEmpty(); }
 };
 
 // The trusted certificates are the PEM files (*.pem, *.crt) in the
 // directories; each may hold several, and any of them may anchor a chain.
+// Revocation lists (*.crl, PEM or DER) beside them withdraw the certificates
+// they name, a signer's or an authority's above it; an authority without a
+// list is trusted as before, and a list whose issuer no chain reaches has
+// nothing to withdraw.
 // Once any is installed, only a file signed by a certificate that one of them
 // vouches for, valid today and marked for code signing, is accepted; with
 // none, an unsigned file is accepted as it always was. A signature or checksum
@@ -40,8 +48,9 @@ struct Verdict
 // Only a directory that is not there at all holds no certificate. Anything
 // there that cannot be read refuses every file, naming it and, where the
 // system gives one, the cause: the directory a link to nothing or to itself,
-// or one that cannot be listed; a file named like a certificate that is a link
-// to nothing, a directory, a FIFO, unreadable or without a certificate. A site
+// or one that cannot be listed; a file named like a certificate or a list that
+// is a link to nothing, a directory, a FIFO, unreadable or without a
+// certificate or a list. A site
 // that installed a certificate must not find its files taken unsigned.
 // Every line of the checksum file that names the file must hold its SHA-256,
 // as sha256sum -c would have it; a file of one line stands for the file it

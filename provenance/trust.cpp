@@ -7,8 +7,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <QByteArray>
-#include <QDate>
+#include <QDateTime>
 #include <QFile>
 #include <QList>
 #include <sys/stat.h>
@@ -31,6 +32,19 @@ QString printable(const QString &text)
 
 } // namespace
 
+QString nameText(const X509_NAME *name)
+{
+    Owned<BIO> text(BIO_new(BIO_s_mem()));
+    if (name && text &&
+        X509_NAME_print_ex(text.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) > 0) {
+        char *data = nullptr;
+        const long length = BIO_get_mem_data(text.get(), &data);
+        if (length > 0 && data)
+            return printable(QString::fromUtf8(data, int(length)));
+    }
+    return QString();
+}
+
 QString displayName(X509 *certificate)
 {
     X509_NAME *subject = X509_get_subject_name(certificate);
@@ -46,23 +60,46 @@ QString displayName(X509 *certificate)
         }
         OPENSSL_free(utf8);
     }
-    Owned<BIO> text(BIO_new(BIO_s_mem()));
-    if (subject && text &&
-        X509_NAME_print_ex(text.get(), subject, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) > 0) {
-        char *data = nullptr;
-        const long length = BIO_get_mem_data(text.get(), &data);
-        if (length > 0 && data)
-            return printable(QString::fromUtf8(data, int(length)));
-    }
-    return QStringLiteral("a signer without a name");
+    const QString whole = nameText(subject);
+    return whole.isEmpty() ? QStringLiteral("a signer without a name") : whole;
+}
+
+QDate dateOf(const ASN1_TIME *time)
+{
+    struct tm parts = {};
+    if (!time || ASN1_TIME_to_tm(time, &parts) != 1)
+        return QDate();
+    return QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
 }
 
 QString dateText(const ASN1_TIME *time)
 {
-    struct tm parts = {};
-    if (!time || ASN1_TIME_to_tm(time, &parts) != 1)
-        return QStringLiteral("an unreadable date");
-    return QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday).toString(Qt::ISODate);
+    const QDate date = dateOf(time);
+    return date.isValid() ? date.toString(Qt::ISODate) : QStringLiteral("an unreadable date");
+}
+
+bool daysLeft(const ASN1_TIME *time, qint64 *days)
+{
+    const QDate date = dateOf(time);
+    if (!date.isValid())
+        return false;
+    *days = QDateTime::currentDateTimeUtc().date().daysTo(date);
+    return true;
+}
+
+QString serialText(const ASN1_INTEGER *serial)
+{
+    const std::unique_ptr<BIGNUM, void (*)(BIGNUM *)> number(ASN1_INTEGER_to_BN(serial, nullptr), BN_free);
+    char *hex = number ? BN_bn2hex(number.get()) : nullptr;
+    const QString text = hex ? QString::fromLatin1(hex) : QStringLiteral("unreadable");
+    OPENSSL_free(hex);
+    return text;
+}
+
+bool signsCode(X509 *certificate)
+{
+    return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0 &&
+           (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0;
 }
 
 namespace {
@@ -94,7 +131,8 @@ bool listTrusted(const QByteArray &directory, QList<QByteArray> *names, QString 
         const QByteArray name(entry->d_name);
         const QByteArray lower = name.toLower();
         // Any case of the suffix, and never a hidden file, as always.
-        if (!name.startsWith('.') && (lower.endsWith(".pem") || lower.endsWith(".crt")))
+        if (!name.startsWith('.') &&
+            (lower.endsWith(".pem") || lower.endsWith(".crt") || lower.endsWith(".crl")))
             names->append(name);
     }
     ::closedir(listing);
@@ -106,7 +144,7 @@ bool listTrusted(const QByteArray &directory, QList<QByteArray> *names, QString 
     return true;
 }
 
-// The bytes of a trusted certificate file, at most one past the limit. False
+// The bytes of a trusted certificate or list file, at most one past the limit. False
 // when it cannot be read, with the system's cause where there is one: a link
 // to nothing, a directory, a file that may not be opened. A FIFO, socket or
 // device named like a certificate has none, and is refused all the same.
@@ -146,11 +184,83 @@ bool readTrustedFile(const QByteArray &path, QByteArray *bytes, QString *cause)
     return true;
 }
 
+// The reading of PEM ends on "no start line" at the end of the text; any
+// other error is an item that could not be read.
+bool readToTheEnd(int found)
+{
+    const unsigned long end = ERR_peek_last_error();
+    ERR_clear_error();
+    return found > 0 && ERR_GET_LIB(end) == ERR_LIB_PEM && ERR_GET_REASON(end) == PEM_R_NO_START_LINE;
+}
+
+bool keepList(X509_CRL *list, const QString &path, Trust *trust)
+{
+    if (sk_X509_CRL_push(trust->lists.get(), list) <= 0) {
+        X509_CRL_free(list);
+        return false;
+    }
+    trust->listFiles.append(path);
+    return X509_STORE_add_crl(trust->store.get(), list) == 1;
+}
+
 } // namespace
+
+QString addCertificates(const QByteArray &bytes, const QString &path, Trust *trust)
+{
+    const QString unreadable = QStringLiteral("Error reading trusted certificate ") + path;
+    if (bytes.size() > sideFileLimit)
+        return unreadable;
+    Owned<BIO> in(BIO_new_mem_buf(bytes.constData(), int(bytes.size())));
+    if (!in)
+        return unreadable;
+    ERR_clear_error();
+    int found = 0;
+    while (X509 *certificate = PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr)) {
+        if (sk_X509_push(trust->certificates.get(), certificate) <= 0) {
+            X509_free(certificate);
+            return unreadable;
+        }
+        trust->certificateFiles.append(path);
+        if (X509_STORE_add_cert(trust->store.get(), certificate) != 1)
+            return unreadable;
+        ++found;
+    }
+    return readToTheEnd(found) ? QString() : unreadable;
+}
+
+QString addRevocationLists(const QByteArray &bytes, const QString &path, Trust *trust)
+{
+    const QString unreadable = QStringLiteral("Error reading revocation list ") + path;
+    if (bytes.isEmpty() || bytes.size() > sideFileLimit)
+        return unreadable;
+    ERR_clear_error();
+    // As the openssl command writes them: PEM, perhaps after the list as text, or DER.
+    if (bytes.contains("-----BEGIN ")) {
+        Owned<BIO> in(BIO_new_mem_buf(bytes.constData(), int(bytes.size())));
+        if (!in)
+            return unreadable;
+        int found = 0;
+        while (X509_CRL *list = PEM_read_bio_X509_CRL(in.get(), nullptr, nullptr, nullptr)) {
+            if (!keepList(list, path, trust))
+                return unreadable;
+            ++found;
+        }
+        return readToTheEnd(found) ? QString() : unreadable;
+    }
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(bytes.constData());
+    X509_CRL *list = d2i_X509_CRL(nullptr, &at, long(bytes.size()));
+    // A list followed by anything is not the file a site meant to install.
+    if (!list || at != reinterpret_cast<const unsigned char *>(bytes.constData()) + bytes.size()) {
+        X509_CRL_free(list);
+        ERR_clear_error();
+        return unreadable;
+    }
+    return keepList(list, path, trust) ? QString() : unreadable;
+}
 
 QString loadTrusted(const QStringList &directories, Trust *trust)
 {
-    if (!trust->certificates || !trust->store)
+    if (!trust->certificates || !trust->store || !trust->lists)
         return QStringLiteral("Error preparing the trusted certificates");
     // A site may trust its vendor's own certificate rather than the authority above it.
     if (X509_STORE_set_flags(trust->store.get(), X509_V_FLAG_PARTIAL_CHAIN) != 1)
@@ -173,34 +283,25 @@ QString loadTrusted(const QStringList &directories, Trust *trust)
             return unreadableDirectory + cause;
         for (const QByteArray &name : names) {
             const QByteArray path = where + (where.endsWith('/') ? "" : "/") + name;
-            const QString unreadable =
-                QStringLiteral("Error reading trusted certificate ") + QFile::decodeName(path);
-            QByteArray pem;
-            if (!readTrustedFile(path, &pem, &cause))
+            const bool isList = name.toLower().endsWith(".crl");
+            QByteArray bytes;
+            if (!readTrustedFile(path, &bytes, &cause)) {
+                const QString unreadable = (isList ? QStringLiteral("Error reading revocation list ")
+                                                   : QStringLiteral("Error reading trusted certificate ")) +
+                                           QFile::decodeName(path);
                 return cause.isEmpty() ? unreadable : unreadable + QStringLiteral(": ") + cause;
-            if (pem.size() > sideFileLimit)
-                return unreadable;
-            Owned<BIO> in(BIO_new_mem_buf(pem.constData(), int(pem.size())));
-            if (!in)
-                return unreadable;
-            int found = 0;
-            while (X509 *certificate = PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr)) {
-                if (sk_X509_push(trust->certificates.get(), certificate) <= 0) {
-                    X509_free(certificate);
-                    return unreadable;
-                }
-                if (X509_STORE_add_cert(trust->store.get(), certificate) != 1)
-                    return unreadable;
-                ++found;
             }
-            // The reading ends on "no start line" at the end of the text; any
-            // other error is a certificate that could not be read.
-            const unsigned long end = ERR_peek_last_error();
-            ERR_clear_error();
-            if (found == 0 || ERR_GET_LIB(end) != ERR_LIB_PEM || ERR_GET_REASON(end) != PEM_R_NO_START_LINE)
-                return unreadable;
+            const QString refusal = isList ? addRevocationLists(bytes, QFile::decodeName(path), trust)
+                                           : addCertificates(bytes, QFile::decodeName(path), trust);
+            if (!refusal.isEmpty())
+                return refusal;
         }
     }
+    // Every certificate of a chain, the authorities' too; one whose issuer has
+    // no list is let through by the check of the chain (signerchain.cpp).
+    if (sk_X509_CRL_num(trust->lists.get()) > 0 &&
+        X509_STORE_set_flags(trust->store.get(), X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL) != 1)
+        return QStringLiteral("Error preparing the trusted certificates");
     return QString();
 }
 

@@ -9,12 +9,14 @@
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
+#include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
-// The certificates a site trusts, as OpenSSL holds them, and the names and
-// dates of certificates as the operator reads them.
+// The certificates a site trusts and the lists that withdraw them, as OpenSSL
+// holds them, and the names and dates of certificates as the operator reads them.
 namespace provenance {
 
 // Far above any real signature, certificate bundle or checksum line, and small
@@ -28,6 +30,8 @@ struct OpenSslFree
     void operator()(X509_STORE_CTX *context) const { X509_STORE_CTX_free(context); }
     void operator()(CMS_ContentInfo *cms) const { CMS_ContentInfo_free(cms); }
     void operator()(STACK_OF(X509) * certificates) const { sk_X509_pop_free(certificates, X509_free); }
+    void operator()(X509_CRL *list) const { X509_CRL_free(list); }
+    void operator()(STACK_OF(X509_CRL) * lists) const { sk_X509_CRL_pop_free(lists, X509_CRL_free); }
 };
 template <typename T> using Owned = std::unique_ptr<T, OpenSslFree>;
 
@@ -49,17 +53,44 @@ struct Trust
 {
     Owned<STACK_OF(X509)> certificates{sk_X509_new_null()};
     Owned<X509_STORE> store{X509_STORE_new()};
+    // The revocation lists, also in the store; a list is used only for the
+    // certificates its issuer signed.
+    Owned<STACK_OF(X509_CRL)> lists{sk_X509_CRL_new_null()};
+    // The file each certificate and each list came from, in the same order.
+    QStringList certificateFiles;
+    QStringList listFiles;
 };
 
-// The certificates of the trusted directories into trust; the first error of
-// the directories, naming what cannot be read and why, or empty. Only a
-// directory that is not there at all holds no certificate.
+// The certificates (*.pem, *.crt) and revocation lists (*.crl) of the trusted
+// directories into trust; the first error of the directories, naming what
+// cannot be read and why, or empty. Only a directory that is not there at all
+// holds nothing. Once a list is installed, every certificate of a chain is
+// looked up in the lists of its issuer.
 QString loadTrusted(const QStringList &directories, Trust *trust);
+
+// One file's bytes into trust: its PEM certificates, or its revocation lists
+// (PEM, or a single DER list). Empty, or the line that refuses every file,
+// naming path, when the bytes hold nothing of the kind or anything else.
+QString addCertificates(const QByteArray &bytes, const QString &path, Trust *trust);
+QString addRevocationLists(const QByteArray &bytes, const QString &path, Trust *trust);
 
 // How a certificate is named to the operator: its common name, else its whole
 // subject, never with a character that could break the line.
 QString displayName(X509 *certificate);
 // "2025-12-31", or "an unreadable date".
 QString dateText(const ASN1_TIME *time);
+// The day of a certificate's or a list's time, in UTC as its dates are given;
+// invalid when the time cannot be read.
+QDate dateOf(const ASN1_TIME *time);
+// The days from today (UTC) to that day: 0 on the day itself, negative after it.
+bool daysLeft(const ASN1_TIME *time, qint64 *days);
+// A serial number as the openssl command prints it: "03", "1A2B".
+QString serialText(const ASN1_INTEGER *serial);
+// A whole name, one line, as "CN=Vendor Signing,O=Vendor".
+QString nameText(const X509_NAME *name);
+// Marked for code signing by its extended key usage. OpenSSL 3.0 knows no
+// code-signing purpose, and a certificate without the extension is not taken
+// as marked for everything.
+bool signsCode(X509 *certificate);
 
 } // namespace provenance

@@ -149,6 +149,10 @@ void TestCommandLine::exitStatuses_data()
     row("backup over a file", {"backup", "good", "EXISTING"}, none, 2, "give --force", false);
     row("backup over a file with --force", {"backup", "--force", "good", "EXISTING"}, none, 0, "Saved",
         false);
+    row("trust store listed", {"trust", "TRUSTED"}, none, 0, "CN=Another Authority (not installed)", false);
+    row("trust store with a broken list", {"trust", "TRUSTED", "BROKENLIST"}, none, 4,
+        "Error reading revocation list", false);
+    row("trust folder not there", {"trust", "/nonexistent"}, none, 2, "/nonexistent does not exist", false);
 }
 
 void TestCommandLine::exitStatuses()
@@ -206,6 +210,13 @@ void TestCommandLine::exitStatuses()
     QFile::remove(record);
     if (setUp("RECORDED"))
         environment << QStringLiteral("ZARNSIM_RECORD_FILE=") + record;
+    const QString brokenList = dir.filePath(QStringLiteral("broken"));
+    if (setUp("BROKENLIST")) {
+        QVERIFY(QDir().mkpath(brokenList));
+        QFile list(brokenList + QStringLiteral("/vendor.crl"));
+        QVERIFY(list.open(QIODevice::WriteOnly) && list.write("not a list\n") > 0);
+        arguments << brokenList;
+    }
     const bool busy = setUp("BUSY");
     const bool verifying = setUp("VERIFYING");
     const bool sigterm = setUp("SIGTERM");
@@ -214,8 +225,8 @@ void TestCommandLine::exitStatuses()
         cli.shell = QStringLiteral(R"("$0" "$@" | head -n 1 >/dev/null; exit "${PIPESTATUS[0]}")");
     if (asked)
         cli.shell = QStringLiteral(R"sh(exec script -qefc "$(printf '%q ' "$0" "$@")" /dev/null)sh");
-    const QMap<QString, QString> names{
-        {"good", good}, {"damaged", damaged}, {"LINK", link}, {"EXISTING", existing}, {"CONTROLS", controls}};
+    const QMap<QString, QString> names{{"good", good},         {"damaged", damaged},   {"LINK", link},
+                                       {"EXISTING", existing}, {"CONTROLS", controls}, {"TRUSTED", TRUSTED}};
     for (QString &word : arguments)
         word = names.value(word, word);
     environment.replaceInStrings(QRegularExpression(QStringLiteral("=good$")), QLatin1Char('=') + good);

@@ -57,12 +57,18 @@ void TestCommandLineRecords::jsonEventsFollowTheSchema()
         cli.run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}),
         0);
     const QString update = cli.output;
-    // The history as the command lists it, each entry in the form its file holds.
+    // The trust store of the fixtures (a certificate of each kind, a list of each format), and the
+    // history as the command lists it, each entry in the form its file holds.
+    QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("trust"), QStringLiteral(TRUSTED)}),
+             0);
+    QVERIFY2(cli.output.count("\"certificate\"") == 2 && cli.output.count("\"revocationList\"") == 2,
+             qPrintable(cli.output));
+    const QString trust = cli.output;
     QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
     const QString events = dir.filePath(QStringLiteral("events.jsonl"));
     QFile file(events);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(cli.output.toUtf8() + update.toUtf8());
+    file.write(trust.toUtf8() + cli.output.toUtf8() + update.toUtf8());
     file.close();
     cli.output = update;
     QProcess check;

@@ -15,16 +15,20 @@ using namespace runkit;
 namespace {
 
 // Enough for req, x509 and ca, without the machine's own configuration.
-const char openSslConfig[] = "[req]\ndistinguished_name = subject\n[subject]\n"
-                             "[authority]\nbasicConstraints = critical, CA:TRUE\nkeyUsage = keyCertSign\n"
-                             "[code_signing]\nbasicConstraints = CA:FALSE\nextendedKeyUsage = codeSigning\n"
-                             "[ca]\ndefault_ca = authority_db\n[authority_db]\ndatabase = index.txt\n"
-                             "new_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = any_name\n"
-                             "[any_name]\ncommonName = supplied\n";
+const char openSslConfig[] =
+    "[req]\ndistinguished_name = subject\n[subject]\n"
+    "[authority]\nbasicConstraints = critical, CA:TRUE\nkeyUsage = keyCertSign, cRLSign\n"
+    "[code_signing]\nbasicConstraints = CA:FALSE\nextendedKeyUsage = codeSigning\n"
+    "[ca]\ndefault_ca = authority_db\n[authority_db]\ndatabase = index.txt\n"
+    "new_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = any_name\n"
+    "[any_name]\ncommonName = supplied\n";
 
 // How a row's file comes about; the changes are made after signing and summing. The trusted folder
 // may be one of initTestCase's that cannot be read: holding a certificate linked to nothing, linked to
-// nothing or to itself, holding a folder or a FIFO named like a certificate. The checksum file may get
+// nothing or to itself, holding a folder or a FIFO named like a certificate. Or it holds the authority
+// with a revocation list: its own (revoking Revoked Signer and Test Intermediate), one cut short, or
+// one of another authority, not installed, that revokes Test Signer's serial; or Test Signer itself with
+// its authority's list. The checksum file may get
 // a wrong line for the file before or after what sha256sum wrote, or that again.
 enum Setup {
     Trusting = 1,
@@ -40,7 +44,11 @@ enum Setup {
     FifoCertificate = 1024,
     WrongSumFirst = 2048,
     WrongSumLast = 4096,
-    SumTwice = 8192
+    SumTwice = 8192,
+    Revoking = 16384,
+    BrokenList = 32768,
+    ForeignList = 65536,
+    SignerWithList = 131072
 };
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -64,6 +72,7 @@ private slots:
 private:
     bool tool(const QString &program, const QStringList &arguments, const QString &outputFile = {});
     QTemporaryDir dir;
+    QDate expiry; // of Expiring Signer
 };
 
 bool TestProvenance::tool(const QString &program, const QStringList &arguments, const QString &outputFile)
@@ -93,22 +102,67 @@ void TestProvenance::initTestCase()
                                            "-nodes", "-config", "openssl.cnf"} +
                                    arguments);
     };
-    QVERIFY(newKey({"-x509", "-subj", "/CN=Test Authority", "-days", "2", "-extensions", "authority",
-                    "-keyout", "ca.key", "-out", "trusted/ca.pem"}));
-    QVERIFY(
-        newKey({"-subj", "/O=Test Vendor/CN=Test Signer", "-keyout", "signer.key", "-out", "signer.csr"}));
-    QVERIFY(tool("openssl", {"x509", "-req", "-in", "signer.csr", "-CA", "trusted/ca.pem", "-CAkey", "ca.key",
-                             "-set_serial", "2", "-days", "2", "-extfile", "openssl.cnf", "-extensions",
-                             "code_signing", "-out", "signer.pem"}));
+    // Issued by issuer with the serial, for code signing unless another kind is given, from now on.
+    const auto issue = [&](const char *name, const char *subject, const char *issuer, const char *serial,
+                           const char *kind = "code_signing") {
+        return newKey(
+                   {"-subj", subject, "-keyout", name + QString(".key"), "-out", name + QString(".csr")}) &&
+               tool("openssl",
+                    {"x509", "-req", "-in", name + QString(".csr"), "-CA", issuer + QString(".pem"), "-CAkey",
+                     issuer + QString(".key"), "-set_serial", serial, "-days", "400", "-extfile",
+                     "openssl.cnf", "-extensions", kind, "-out", name + QString(".pem")});
+    };
+    QVERIFY(newKey({"-x509", "-subj", "/CN=Test Authority", "-days", "400", "-extensions", "authority",
+                    "-keyout", "ca.key", "-out", "ca.pem"}) &&
+            QFile::copy(dir.filePath("ca.pem"), dir.filePath("trusted/ca.pem")));
+    QVERIFY(issue("signer", "/O=Test Vendor/CN=Test Signer", "ca", "2"));
+    QVERIFY(issue("revoked", "/CN=Revoked Signer", "ca", "3"));
+    QVERIFY(issue("intermediate", "/CN=Test Intermediate", "ca", "4", "authority"));
+    QVERIFY(issue("deputy", "/CN=Deputy Signer", "intermediate", "5"));
     // Vouches for itself alone.
     QVERIFY(newKey({"-x509", "-subj", "/CN=Stranger", "-days", "2", "-extensions", "code_signing", "-keyout",
                     "stranger.key", "-out", "stranger.pem"}));
-    // Vouched for by the authority, but for 2020 only.
-    QVERIFY(newKey({"-subj", "/CN=Lapsed Signer", "-keyout", "lapsed.key", "-out", "lapsed.csr"}));
-    QVERIFY(
-        tool("openssl", {"ca", "-batch", "-config", "openssl.cnf", "-cert", "trusted/ca.pem", "-keyfile",
-                         "ca.key", "-in", "lapsed.csr", "-startdate", "20200101000000Z", "-enddate",
-                         "20201231000000Z", "-extensions", "code_signing", "-notext", "-out", "lapsed.pem"}));
+    // Vouched for by the authority, but for 2020 only; and until the end of the day ten days from now.
+    expiry = QDateTime::currentDateTimeUtc().date().addDays(10);
+    const auto byAuthority = [&](const char *name, const char *subject, const QString &from,
+                                 const QString &until) {
+        return newKey(
+                   {"-subj", subject, "-keyout", name + QString(".key"), "-out", name + QString(".csr")}) &&
+               tool("openssl",
+                    {"ca", "-batch", "-config", "openssl.cnf", "-cert", "ca.pem", "-keyfile", "ca.key", "-in",
+                     name + QString(".csr"), "-startdate", from, "-enddate", until, "-extensions",
+                     "code_signing", "-notext", "-out", name + QString(".pem")});
+    };
+    QVERIFY(byAuthority("lapsed", "/CN=Lapsed Signer", "20200101000000Z", "20201231000000Z"));
+    QVERIFY(byAuthority("expiring", "/CN=Expiring Signer", "20200101000000Z",
+                        expiry.toString("yyyyMMdd") + "235959Z"));
+    // The lists: the authority's own, whose next update has passed, the same cut short, and another
+    // authority's revoking serial 2.
+    QVERIFY(newKey({"-x509", "-subj", "/CN=Other Authority", "-days", "400", "-extensions", "authority",
+                    "-keyout", "other.key", "-out", "other.pem"}));
+    const auto revocations = [&](const QByteArray &index, const char *issuer, const QStringList &dates) {
+        return writeBytes(dir.filePath("index.txt"), index) &&
+               tool("openssl",
+                    QStringList{"ca", "-gencrl", "-config", "openssl.cnf", "-cert", issuer + QString(".pem"),
+                                "-keyfile", issuer + QString(".key"), "-out", issuer + QString(".crl")} +
+                        dates);
+    };
+    QVERIFY(revocations("R\t271231000000Z\t260501000000Z,keyCompromise\t03\tunknown\t/CN=Revoked Signer\n"
+                        "R\t271231000000Z\t260502000000Z,CACompromise\t04\tunknown\t/CN=Test Intermediate\n",
+                        "ca", {"-crl_lastupdate", "20260503000000Z", "-crl_nextupdate", "20260601000000Z"}));
+    QVERIFY(revocations("R\t271231000000Z\t260501000000Z,superseded\t02\tunknown\t/CN=Test Signer\n", "other",
+                        {"-crldays", "30"}));
+    QFile list(dir.filePath("ca.crl"));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    const QByteArray listBytes = list.readAll();
+    for (const char *folder : {"revoking", "broken", "foreign"})
+        QVERIFY(QDir(dir.path()).mkpath(folder) &&
+                QFile::copy(dir.filePath("ca.pem"), dir.filePath(folder + QString("/ca.pem"))));
+    QVERIFY(writeBytes(dir.filePath("revoking/ca.crl"), listBytes) &&
+            writeBytes(dir.filePath("broken/ca.crl"), listBytes.left(listBytes.size() / 2)) &&
+            tool("openssl", {"crl", "-in", "other.crl", "-outform", "DER", "-out", "foreign/other.crl"}) &&
+            QDir(dir.path()).mkpath("unchecked") && writeBytes(dir.filePath("unchecked/ca.crl"), listBytes) &&
+            QFile::copy(dir.filePath("signer.pem"), dir.filePath("unchecked/signer.pem")));
     for (const char *folder : {"dangling", "folder/sub.pem", "fifo"})
         QVERIFY(QDir(dir.path()).mkpath(folder));
     QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("dangling/vendor.pem")) &&
@@ -171,6 +225,30 @@ void TestProvenance::verdictAndRun_data()
         << "signer" << int(FolderCertificate) << certificate + "/folder/sub.pem: Is a directory" << false;
     QTest::newRow("FIFO named like a certificate")
         << "" << int(FifoCertificate) << certificate + "/fifo/vendor.pem" << false;
+
+    QTest::newRow("revoked signer")
+        << "revoked" << int(Revoking)
+        << "the certificate of Revoked Signer (serial 03) was revoked on 2026-05-01: keyCompromise" << false;
+    QTest::newRow("revoked intermediate")
+        << "deputy" << int(Revoking)
+        << "the certificate of Test Intermediate (serial 04) was revoked on 2026-05-02: cACompromise"
+        << false;
+    QTest::newRow("list installed, signer not on it")
+        << "signer" << int(Revoking) << "Signed by Test Signer" << true;
+    QTest::newRow("intermediate, no list") << "deputy" << int(Trusting) << "Signed by Deputy Signer" << true;
+    QTest::newRow("unparsable list") << "signer" << int(BrokenList)
+                                     << "Error reading revocation list " + dir.path() + "/broken/ca.crl"
+                                     << false;
+    QTest::newRow("list for another authority")
+        << "signer" << int(ForeignList) << "Signed by Test Signer" << true;
+    QTest::newRow("list about the signer, its issuer not installed")
+        << "signer" << int(SignerWithList)
+        << "the revocation list " + dir.path() +
+               "/unchecked/ca.crl cannot be checked: no trusted certificate of its issuer, CN=Test "
+               "Authority, "
+               "is installed"
+        << false;
+    QTest::newRow("expiring signer") << "expiring" << int(Trusting) << "Signed by Expiring Signer" << true;
 }
 
 // The verdict names what the operator is told; a refused file never reaches
@@ -189,9 +267,11 @@ void TestProvenance::verdictAndRun()
     QByteArray bytes = updatefile::build(images);
     QVERIFY(writeBytes(path, (setup & OtherFileSigned) ? updatefile::build(images.mid(1)) : bytes));
     if (!signer.isEmpty())
-        QVERIFY(tool("openssl",
-                     {"cms", "-sign", "-binary", "-in", path, "-signer", signer + ".pem", "-inkey",
-                      signer + ".key", "-outform", (setup & Pem) ? "PEM" : "DER", "-out", path + ".p7s"}));
+        QVERIFY(tool(
+            "openssl",
+            QStringList{"cms", "-sign", "-binary", "-in", path, "-signer", signer + ".pem", "-inkey",
+                        signer + ".key", "-outform", (setup & Pem) ? "PEM" : "DER", "-out", path + ".p7s"} +
+                (signer == "deputy" ? QStringList{"-certfile", "intermediate.pem"} : QStringList())));
     QVERIFY(!(setup & Summed) || tool("sha256sum", {"update.zarnru"}, "update.zarnru.sha256"));
     if (setup & (WrongSumFirst | WrongSumLast | SumTwice)) {
         QFile sums(path + ".sha256");
@@ -211,8 +291,11 @@ void TestProvenance::verdictAndRun()
     // An empty directory, then the row's own or none at all.
     QString folder = QStringLiteral("absent");
     const QList<QPair<int, const char *>> folders = {
-        {Trusting, "trusted"},   {DanglingCertificate, "dangling"}, {DanglingFolder, "gone"},
-        {LoopingFolder, "loop"}, {FolderCertificate, "folder"},     {FifoCertificate, "fifo"}};
+        {Trusting, "trusted"},         {DanglingCertificate, "dangling"},
+        {DanglingFolder, "gone"},      {LoopingFolder, "loop"},
+        {FolderCertificate, "folder"}, {FifoCertificate, "fifo"},
+        {Revoking, "revoking"},        {BrokenList, "broken"},
+        {ForeignList, "foreign"},      {SignerWithList, "unchecked"}};
     for (const auto &[flag, name] : folders)
         folder = (setup & flag) ? name : folder;
     const QStringList trusted = {dir.filePath("none"), dir.filePath(folder)};
@@ -223,6 +306,14 @@ void TestProvenance::verdictAndRun()
     const provenance::Verdict verdict = provenance::check(*snapshot, trusted);
     QVERIFY2(!rescued.get(), "the check sat in open() until a writer came");
     QCOMPARE(accepted ? verdict.origin : verdict.refusal, accepted ? said : refusal);
+    // Only a certificate of the chain that expires within 30 days is warned of.
+    const int daysLeft = int(QDateTime::currentDateTimeUtc().date().daysTo(expiry));
+    QCOMPARE(verdict.warning, signer == "expiring"
+                                  ? QString("the certificate of Expiring Signer expires on %1, "
+                                            "in %2 days")
+                                        .arg(expiry.toString(Qt::ISODate))
+                                        .arg(daysLeft)
+                                  : QString());
 
     UpdaterThread worker;
     worker.setFilename(path);
