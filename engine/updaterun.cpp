@@ -1,4 +1,5 @@
 #include "changedpages.h"
+#include "digest.h"
 #include "flashio.h"
 #include "flashlock.h"
 #include "imagebuffer.h"
@@ -101,6 +102,7 @@ void UpdaterThread::process()
 {
     outcome = RunOutcome();
     runUpdate();
+    provenance::releaseThreadState();
     if (outcomeSlot)
         outcomeSlot->publish(outcome);
     emit finished();

@@ -3,6 +3,7 @@
 #include "updatesnapshot.h"
 
 #include <memory>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <QFile>
 
@@ -29,6 +30,11 @@ QByteArray sha256(const UpdateSnapshot &snapshot)
     if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
         return QByteArray();
     return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+}
+
+void releaseThreadState()
+{
+    OPENSSL_thread_stop();
 }
 
 } // namespace provenance

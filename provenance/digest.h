@@ -11,4 +11,10 @@ namespace provenance {
 // file); empty when the snapshot holds no bytes.
 QByteArray sha256(const UpdateSnapshot &snapshot);
 
+// Lets go of what OpenSSL keeps for the calling thread (its error queue among
+// it). A thread that checked or hashed an update calls it before it reports
+// its end: the process may end as soon as the run has, before the thread's
+// own exit would have freed it.
+void releaseThreadState();
+
 } // namespace provenance
