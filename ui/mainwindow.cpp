@@ -125,6 +125,7 @@ void MainWindow::updateFinished()
         ui->totalProgressBar->setValue(100);
     }
     ui->timeRemain->setText(formatSeconds(0));
+    accessiblenames::timesSettled(ui);
     qDebug() << "void MainWindow::updateFinished()";
 }
 
