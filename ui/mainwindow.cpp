@@ -6,7 +6,9 @@
 #include "flashlock.h"
 #include "forcemode.h"
 #include "imageinfodialog.h"
+#include "imagetext.h"
 #include "provenance.h"
+#include "runannouncer.h"
 #include "runguard.h"
 #include "runhistory.h"
 #include "runlifeline.h"
@@ -104,6 +106,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     runSession = new RunSession(this);
     new RunGuard(this, runSession);
     new RunOutcomeView(runSession, ui->statusLabel, statusBar(), this);
+    announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
     // An update that a power cut or a kill ended is said before anything else is done.
     for (const HistoryEntry &entry : RunHistory().unfinished())
         statusBar()->showMessage(RunHistory::describe(entry));
@@ -143,6 +146,7 @@ void MainWindow::updateTotalProgress(int progress)
 
 void MainWindow::updateStatusText(QString text)
 {
+    announcer->lineShown(text);
     ui->statusLabel->setText(text);
 }
 
@@ -222,6 +226,10 @@ void MainWindow::startUpdateButton_released()
     options.program = QStringLiteral("zarn-update-utility");
     options.signer = origin.signer;
     options.reportsAhead = reportsAhead;
+    QStringList names;
+    for (const UpdaterThread::imgHeader &image : images)
+        names << imagetext::name(image);
+    options.progress = announcer->follow(names);
     const UpdateRunner runner(runSession);
     const UpdateRunner::Run run = runner.prepare(filename, snapshot, options);
     QThread *const thread = run.thread;

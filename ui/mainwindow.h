@@ -5,6 +5,7 @@
 #include <QString>
 
 class ImageInfoDialog;
+class RunAnnouncer;
 class RunSession;
 
 namespace Ui {
@@ -39,4 +40,5 @@ private:
     QElapsedTimer elapsedTimer;
     ImageInfoDialog *imageInfoDialog;
     RunSession *runSession;
+    RunAnnouncer *announcer;
 };
