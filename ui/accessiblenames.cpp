@@ -59,6 +59,9 @@ void describe(Ui::MainWindow *form)
     readOnly(form->curVerTSLineEdit);
     readOnly(form->curVerSWLineEdit);
     readOnly(form->curPIDverLineEdit);
+    // They come first in the Tab order now; the window still opens in the
+    // file name, where the operator starts.
+    form->filenameLineEdit->setFocus();
     form->curVerTSLabel->setBuddy(form->curVerTSLineEdit);
     form->curVerSWLabel->setBuddy(form->curVerSWLineEdit);
     form->curPIDverLabel->setBuddy(form->curPIDverLineEdit);

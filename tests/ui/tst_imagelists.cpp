@@ -59,6 +59,7 @@ private slots:
     void dialogRows();
     void accessibleTree_data();
     void accessibleTree();
+    void focusChain();
 
 private:
     QTemporaryDir dir;
@@ -236,6 +237,23 @@ void TestImageLists::accessibleTree()
     QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3|%4").arg(role).arg(name, description, states)});
     if (afterRun)
         QVERIFY(flashHolds(threeImages()));
+}
+
+// The window opens in the file name, and Tab reaches every field, the
+// read-only versions included, before it comes round again.
+void TestImageLists::focusChain()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QStringList chain{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        chain << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(chain.join(' '),
+             QStringLiteral("filenameLineEdit fileDialogButton imageInfoButton startUpdateButton "
+                            "curVerTSLineEdit curVerSWLineEdit curPIDverLineEdit filenameLineEdit"));
 }
 
 QTEST_MAIN(TestImageLists)
