@@ -33,10 +33,9 @@ public:
     // Each status line of the run, before the line is shown.
     void lineShown(const QString &line);
 
+private:
     // A stage as it is told; empty before the first image, where the run's own line is told.
     static QString stageText(RunProgress::Where where, const QStringList &imageNames);
-
-private:
     void runStarted();
     void runEnded(const RunOutcome &outcome);
     void tell(const QString &text);
