@@ -125,6 +125,9 @@ def flash(path, address, length):
 class Client:
     def __init__(self):
         import pyatspi
+        from gi.repository import Atspi
+        # A program busy with a run, sanitized or on a loaded machine, answers late: not a failure.
+        Atspi.set_timeout(30000, 60000)
         self.atspi, self.heard = pyatspi, []
         pyatspi.Registry.registerEventListener(
             self.hear, "object:property-change:accessible-name", "object:property-change:accessible-description",
