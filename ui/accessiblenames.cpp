@@ -12,9 +12,9 @@ namespace {
 const char captionedTime[] = "zarnCaptionedTime";
 
 // A time label, read with its caption ("Time elapsed: 00:00:23"): the caption
-// is its accessible name, the time it shows is added when it is asked. It is
-// not announced at each change, several times a second during a run: a screen
-// reader reads it when the operator asks, as it reads the bars.
+// is its accessible name, the time it shows is added when it is asked. Having
+// a name, the label no longer announces each new time, several a second during
+// a run: a screen reader reads it when the operator asks, as it reads the bars.
 class CaptionedTime final : public QAccessibleWidget
 {
 public:
