@@ -87,11 +87,8 @@ void UpdaterThread::setProgressWatch(std::shared_ptr<RunProgress> progress)
 
 void UpdaterThread::enterStage(RunStage stage)
 {
-    if (!progressWatch)
-        return;
-    if (stage == RunStage::Erasing)
-        ++progressWatch->image;
-    progressWatch->stage = stage;
+    if (progressWatch)
+        progressWatch->enter(stage);
 }
 
 void UpdaterThread::failRun(RunOutcome::Kind kind, const QString &line, int error)

@@ -4,7 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # dbus-daemon: the inhibitor tests start a private bus of their own.
-scripts/install-deps.sh dbus-daemon python3-jsonschema xvfb
+# at-spi2-core, python3-pyatspi: the accessibility bus and its client for tests/system/accessibility_bus.py.
+scripts/install-deps.sh dbus-daemon python3-jsonschema xvfb at-spi2-core python3-pyatspi
+# A test that finds one of them missing fails instead of skipping.
+export ZARN_TEST_DEPS_INSTALLED=1
 build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON
 cmake --build "$build" --parallel "$(nproc)"

@@ -7,8 +7,10 @@
 #include "forcemode.h"
 #include "hardwarecheck.h"
 #include "imageinfodialog.h"
+#include "imagetext.h"
 #include "powercheck.h"
 #include "provenance.h"
+#include "runannouncer.h"
 #include "runguard.h"
 #include "runhistory.h"
 #include "runoutcomeview.h"
@@ -130,6 +132,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         for (const HistoryEntry &entry : RunHistory().unfinished())
             statusBar()->showMessage(RunHistory::describe(entry));
     });
+    announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
 }
 
 MainWindow::~MainWindow()
@@ -149,6 +152,7 @@ void MainWindow::updateFinished()
     }
     ui->timeRemain->setText(formatSeconds(0));
     shownTimes.remaining = 0;
+    accessiblenames::timesSettled(ui);
     qDebug() << "void MainWindow::updateFinished()";
 }
 
@@ -166,6 +170,7 @@ void MainWindow::updateTotalProgress(int progress)
 
 void MainWindow::updateStatusText(QString text)
 {
+    announcer->lineShown(text);
     ui->statusLabel->setText(text);
 }
 
@@ -272,6 +277,10 @@ void MainWindow::startUpdateButton_released()
     options.lowPower = [this, powerAccepted](const QString &refusal) {
         return powerAccepted || goOnAllTheSame(this, tr("Battery low"), refusal);
     };
+    QStringList names;
+    for (const UpdaterThread::imgHeader &image : images)
+        names << imagetext::name(image);
+    options.progress = announcer->follow(names);
     const UpdateRunner runner(runSession);
     const UpdateRunner::Run run = runner.prepare(filename, snapshot, options);
     QThread *const thread = run.thread;

@@ -5,6 +5,7 @@
 #include <QString>
 
 class ImageInfoDialog;
+class RunAnnouncer;
 class RunSession;
 class WindowStartup;
 
@@ -48,4 +49,5 @@ private:
         qint64 elapsed = -1;
         qint64 remaining = -2;
     } shownTimes;
+    RunAnnouncer *announcer;
 };

@@ -59,6 +59,7 @@ private slots:
     void dialogRows();
     void accessibleTree_data();
     void accessibleTree();
+    void focusChain();
 
 private:
     QTemporaryDir dir;
@@ -135,28 +136,49 @@ void TestImageLists::accessibleTree_data()
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("states"); // of disabled, focusable, read-only
 
     const int field = QAccessible::EditableText;
     const int bar = QAccessible::ProgressBar;
+    const int label = QAccessible::StaticText;
+    // Read-only and reached with Tab: disabled, a screen reader would call them greyed out.
     QTest::newRow("timestamp") << "curVerTSLineEdit" << field << "Current HW timestamp:"
-                               << "";
+                               << ""
+                               << "focusable read-only";
     QTest::newRow("SW version") << "curVerSWLineEdit" << field << "Current SW version:"
-                                << "";
+                                << ""
+                                << "focusable read-only";
     QTest::newRow("PID version") << "curPIDverLineEdit" << field << "Current PID version:"
-                                 << "";
+                                 << ""
+                                 << "focusable read-only";
     QTest::newRow("file name") << "filenameLineEdit" << field << "ZARN Update Image file:"
-                               << "Enter image file name or search for it (button '...')";
+                               << "Enter image file name or search for it with Browse"
+                               << "focusable";
     QTest::newRow("browse") << "fileDialogButton" << int(QAccessible::Button) << "Browse"
-                            << "Choose the ZARN update image file";
+                            << "Choose the ZARN update image file"
+                            << "focusable";
+    QTest::newRow("logo") << "label" << int(QAccessible::Graphic) << "Velmora ZARN"
+                          << ""
+                          << "read-only";
     QTest::newRow("current bar") << "currentProgressBar" << bar << "Current progress:"
-                                 << "";
+                                 << ""
+                                 << "read-only";
     QTest::newRow("total bar") << "totalProgressBar" << bar << "Total progress:"
-                               << "";
-    QTest::newRow("status line after a run")
-        << "statusLabel" << int(QAccessible::StaticText) << doneLine << "Update status";
+                               << ""
+                               << "read-only";
+    QTest::newRow("status line after a run") << "statusLabel" << label << doneLine << "Update status"
+                                             << "read-only";
+    QTest::newRow("time elapsed") << "timeElapsed" << label << "Time elapsed:"
+                                  << ""
+                                  << "read-only";
+    QTest::newRow("time remaining after a run") << "timeRemain" << label << "Time remaining: 00:00:00"
+                                                << ""
+                                                << "read-only";
     QTest::newRow("dialog's file name") << "dialog filenameLineEdit" << field << "Filename: "
-                                        << "";
+                                        << ""
+                                        << "focusable read-only";
     QTest::newRow("dialog's list") << "dialog listWidget" << int(QAccessible::List) << "Images"
+                                   << ""
                                    << "";
     const QList<updatefile::Image> images = threeImages();
     for (int row = 0; row < images.size(); ++row)
@@ -166,7 +188,8 @@ void TestImageLists::accessibleTree_data()
                                             .arg(QString::fromLatin1(images[row].name))
                                             .arg(images[row].address, 0, 16)
                                             .arg(images[row].data.size() + 32)
-                                     << "";
+                                     << ""
+                                     << "focusable";
 }
 
 // What a screen reader finds in the window and in the dialog listing three
@@ -179,6 +202,7 @@ void TestImageLists::accessibleTree()
     QFETCH(int, role);
     QFETCH(QString, name);
     QFETCH(QString, description);
+    QFETCH(QString, states);
     RunWatcher runs;
     MainWindow window;
     window.show();
@@ -190,7 +214,7 @@ void TestImageLists::accessibleTree()
         root = dialog;
         object.remove(0, 7);
     }
-    const bool afterRun = object == QLatin1String("statusLabel");
+    const bool afterRun = QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("after a run"));
     if (afterRun) {
         QVERIFY(startRun(window, path));
         QVERIFY(waitForRun(window, runs));
@@ -201,13 +225,35 @@ void TestImageLists::accessibleTree()
         QAccessibleTableCellInterface *cell = iface->tableCellInterface();
         if (cell ? object == QStringLiteral("row %1").arg(cell->rowIndex())
                  : iface->object() && iface->object()->objectName() == object)
-            found << QStringLiteral("%1|%2|%3")
+            found << QStringLiteral("%1|%2|%3|%4")
                          .arg(iface->role())
-                         .arg(iface->text(QAccessible::Name), iface->text(QAccessible::Description));
+                         .arg(iface->text(QAccessible::Name), iface->text(QAccessible::Description))
+                         .arg(QStringList{iface->state().disabled ? "disabled" : "",
+                                          iface->state().focusable ? "focusable" : "",
+                                          iface->state().readOnly ? "read-only" : ""}
+                                  .join(' ')
+                                  .simplified());
     }
-    QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3").arg(role).arg(name, description)});
+    QCOMPARE(found, QStringList{QStringLiteral("%1|%2|%3|%4").arg(role).arg(name, description, states)});
     if (afterRun)
         QVERIFY(flashHolds(threeImages()));
+}
+
+// The window opens in the file name, and Tab reaches every field, the
+// read-only versions included, before it comes round again.
+void TestImageLists::focusChain()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QStringList chain{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        chain << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(chain.join(' '),
+             QStringLiteral("filenameLineEdit fileDialogButton imageInfoButton startUpdateButton "
+                            "curVerTSLineEdit curVerSWLineEdit curPIDverLineEdit filenameLineEdit"));
 }
 
 QTEST_MAIN(TestImageLists)

@@ -8,8 +8,10 @@
 #include "runkit.h"
 #include "runoutcomeview.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <QAccessible>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -32,6 +34,11 @@ int readCount = 0;
 QString text(QWidget &window, const char *label)
 {
     return child<QLabel>(window, label)->text();
+}
+
+QString accessibleName(QObject *object)
+{
+    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
 }
 
 } // namespace
@@ -108,6 +115,8 @@ void TestWindowRun::outcomeLeavesNoDoubt_data()
 // The status bar says how the run ended, from the run's own outcome: only a
 // run that changed the flash may have left the system unable to start. After
 // a failure the status line stands out and the window asks before it closes.
+// What assistive technology reads of the status line changes with the stage,
+// not with the line of every block; the end is a notification besides.
 void TestWindowRun::outcomeLeavesNoDoubt()
 {
     QFETCH(int, outcome);
@@ -132,9 +141,25 @@ void TestWindowRun::outcomeLeavesNoDoubt()
     RunWatcher runs;
     MainWindow window;
     window.show();
-    const QColor plain = child<QLabel>(window, "statusLabel")->palette().color(QPalette::WindowText);
+    QLabel *const status = child<QLabel>(window, "statusLabel");
+    const QColor plain = status->palette().color(QPalette::WindowText);
+    QStringList names{accessibleName(status)}; // each time it is found changed, as the lines come
+    runs.onStatusLine = [&](const QString &) {
+        QMetaObject::invokeMethod(
+            status, [&] { names << accessibleName(status); }, Qt::QueuedConnection);
+    };
     QVERIFY(startRun(window, file));
     QVERIFY(waitForRun(window, runs));
+    names << accessibleName(status);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    // Before the run, initialisation, three stages of three images, the read-back, the end.
+    QVERIFY2(names.size() <= 13 && names.last() == status->text(), qPrintable(names.join('\n')));
+    QStringList notices;
+    for (QObject *object : window.findChildren<QObject *>())
+        if (QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
+            iface && iface->role() == QAccessible::Notification)
+            notices << iface->text(QAccessible::Name);
+    QCOMPARE(notices, QStringList{status->text() + (fails ? '\n' + said : QString())});
     if (outcome == NameNotUtf8)
         QFile::remove(file);
     QCOMPARE(window.statusBar()->currentMessage(), said);
