@@ -119,13 +119,15 @@ struct RunView
         current = currentValue;
         total = totalValue;
         if (out.mode() == CliOutput::Mode::Json) {
-            if (moved)
-                out.event({{"event", "progress"},
-                           {"image", where->image.load()},
-                           {"images", images.size()},
-                           {"phase", stageName(where->stage)},
-                           {"current", current},
-                           {"total", total}});
+            if (!moved)
+                return;
+            const RunProgress::Where now = where->where();
+            out.event({{"event", "progress"},
+                       {"image", now.image},
+                       {"images", images.size()},
+                       {"phase", stageName(now.stage)},
+                       {"current", current},
+                       {"total", total}});
         } else if (out.mode() == CliOutput::Mode::Terminal) {
             redraw();
         }
@@ -136,8 +138,7 @@ struct RunView
     void redraw()
     {
         const qint64 seconds = elapsed.elapsed() / 1000;
-        const int image = where->image;
-        const RunStage stage = where->stage;
+        const auto [image, stage] = where->where();
         const std::array<qint64, 5> shown{image, qint64(stage), current, total, seconds};
         if (shown == lastShown)
             return;
