@@ -328,10 +328,10 @@ void TestCommandLine::jsonEventsFollowTheSchema()
     QCOMPARE(
         run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
     const QString update = output;
-    // The trust store of the fixtures (a certificate of each kind, a list of each format), and the
-    // history as the command lists it, each entry in the form its file holds.
+    // The trust store of the fixtures (an authority, its signer, a signer its list revokes; a list of
+    // each format), and the history as the command lists it, each entry in the form its file holds.
     QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("trust"), QStringLiteral(TRUSTED)}), 0);
-    QVERIFY2(output.count("\"certificate\"") == 2 && output.count("\"revocationList\"") == 2,
+    QVERIFY2(output.count("\"certificate\"") == 3 && output.count("\"revocationList\"") == 2,
              qPrintable(output));
     const QString trust = output;
     QCOMPARE(run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
