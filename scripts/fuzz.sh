@@ -27,10 +27,11 @@ cmake --build "$build" --target $targets fuzz_seeds --parallel "$(nproc)"
 
 seeds=$build/fuzz/seeds
 "$build/fuzz/fuzz_seeds" "$seeds"
-# The trust store of the command line's tests, each file alone and all in one.
+# The trust store of the command line's tests, each file alone and all in one:
+# together, a signer its authority's list revokes.
 mkdir -p "$seeds/trust"
 cp tests/cli/trusted/* "$seeds/trust/"
-cat tests/cli/trusted/vendor.pem tests/cli/trusted/vendor.crl >"$seeds/trust/together.pem"
+cat tests/cli/trusted/*.pem tests/cli/trusted/vendor.crl >"$seeds/trust/together.pem"
 
 # Inputs stay small: the update-file reader only ever looks at headers, and a
 # larger file only adds image bytes it never reads; a checksum line, a

@@ -57,11 +57,11 @@ void TestCommandLineRecords::jsonEventsFollowTheSchema()
         cli.run(process, {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--yes"), good}),
         0);
     const QString update = cli.output;
-    // The trust store of the fixtures (a certificate of each kind, a list of each format), and the
-    // history as the command lists it, each entry in the form its file holds.
+    // The trust store of the fixtures (an authority, its signer, a signer its list revokes; a list of
+    // each format), and the history as the command lists it, each entry in the form its file holds.
     QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("trust"), QStringLiteral(TRUSTED)}),
              0);
-    QVERIFY2(cli.output.count("\"certificate\"") == 2 && cli.output.count("\"revocationList\"") == 2,
+    QVERIFY2(cli.output.count("\"certificate\"") == 3 && cli.output.count("\"revocationList\"") == 2,
              qPrintable(cli.output));
     const QString trust = cli.output;
     QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
