@@ -170,7 +170,10 @@ void UpdaterThread::runUpdate()
         shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
 
     // Written to disk before the flash is touched, completed however the run ends.
-    const auto recording = recorder ? recorder->begin(outcome, filename, *snapshot, images) : nullptr;
+    const auto recording =
+        recorder
+            ? recorder->begin(outcome, filename, QString::fromLatin1(provenance::sha256(*snapshot)), images)
+            : nullptr;
 
     // A refusal is already reported; the erase or the verification then fails and ends the run.
     unlockFlash(device.fd);

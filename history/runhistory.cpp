@@ -1,10 +1,8 @@
 #include "runhistory.h"
 
-#include "digest.h"
 #include "imageheader.h"
 #include "imagetext.h"
 #include "runoutcome.h"
-#include "updatesnapshot.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -255,7 +253,7 @@ void RunRecorder::notRecorded(RunOutcome &outcome, const QString &error) const
 }
 
 std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, const QString &file,
-                                                           const UpdateSnapshot &snapshot,
+                                                           const QString &sha256,
                                                            const QList<ImageHeader> &images)
 {
     HistoryEntry entry;
@@ -265,7 +263,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.pid = ::getpid();
     entry.program = program;
     entry.file = QFileInfo(file).absoluteFilePath();
-    entry.sha256 = QString::fromLatin1(provenance::sha256(snapshot));
+    entry.sha256 = sha256;
     entry.signer = currentSigner;
     entry.overrides = currentOverrides;
     for (const ImageHeader &image : images) {

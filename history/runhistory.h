@@ -90,7 +90,6 @@ private:
 
 struct ImageHeader;
 struct RunOutcome;
-class UpdateSnapshot;
 
 // Writes the history of the runs of the program that sets it on its workers:
 // the entry when the run is about to touch the flash, completed when the run
@@ -132,7 +131,7 @@ public:
     // On the worker's thread, once the run has its images and holds the flash.
     // The entry is completed from outcome, the run's own, when the recording
     // ends; outcome learns of an entry that could not be written.
-    std::unique_ptr<Recording> begin(RunOutcome &outcome, const QString &file, const UpdateSnapshot &snapshot,
+    std::unique_ptr<Recording> begin(RunOutcome &outcome, const QString &file, const QString &sha256,
                                      const QList<ImageHeader> &images);
 
 private:
