@@ -26,7 +26,7 @@ namespace {
 const char shownFdVariable[] = "ZARN_BENCH_SHOWN_FD";
 // A program that never shows its window is ended after this long.
 constexpr int shownTimeoutMs = 30000;
-constexpr double startupTarget = 1.2;
+constexpr double startupTarget = 1.5;
 constexpr int startupRepetitions = 15;
 
 // The parent's environment with the preloads, the offscreen platform and the

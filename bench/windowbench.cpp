@@ -22,9 +22,9 @@ namespace {
 
 constexpr quint32 transferSize = 1024;
 
-constexpr double overheadTargetNor = 1.03;
-constexpr double overheadTargetFast = 1.10;
-constexpr double engineTargetUsPerBlock = 3.0;
+constexpr double overheadTargetNor = 1.02;
+constexpr double overheadTargetFast = 1.05;
+constexpr double engineTargetUsPerBlock = 8.0;
 constexpr double lagTargetMs = 16.0;
 constexpr double finishTargetMs = 100.0;
 
