@@ -174,8 +174,8 @@ int main(int argc, char *argv[])
                               "simulated device preloaded into it accounts it."));
     table.note(
         QStringLiteral("9: instructions counted by valgrind --tool=callgrind over the whole process, a "
-                       "2 MiB update less a 1 MiB one, on a zero-delay device, divided by the 1 KiB "
-                       "transfers of the extra MiB (one write and one read per KiB): start-up and "
+                       "4 MiB update less a 1 MiB one, on a zero-delay device, divided by the 1 KiB "
+                       "transfers of the extra 3 MiB (one write and one read per KiB): start-up and "
                        "every fixed cost drop out, whatever else the machine is doing."));
     table.note(
         QStringLiteral("8: the full update and the two --only-changed ones on one simulated flash kept in a "
