@@ -31,19 +31,22 @@ const char startedResult[] = "started";
 
 // A whole number of the entry as T, or fallback when it is none or out of T's
 // range: anyone who may write to the state folder writes these, and a double
-// outside the range has no conversion.
+// outside the range has no conversion. Beyond 2^53 a JSON number is no longer
+// kept exactly, so an entry written again would not say what it was read as.
 template <typename T> T wholeNumber(const QJsonValue &value, T fallback = 0)
 {
     using Limits = std::numeric_limits<T>; // a signed or unsigned type no wider than qint64
+    constexpr qint64 exactLimit = qint64(1) << 53;
     const QVariant variant = value.toVariant();
     if (variant.userType() == QMetaType::LongLong) {
         const qint64 number = variant.toLongLong();
-        const bool fits =
-            number >= qint64(Limits::min()) && (number < 0 || quint64(number) <= quint64(Limits::max()));
+        const bool fits = number >= qint64(Limits::min()) &&
+                          (number < 0 || quint64(number) <= quint64(Limits::max())) &&
+                          number >= -exactLimit && number <= exactLimit;
         return fits ? T(number) : fallback;
     }
     const double number = value.toDouble(std::nan(""));
-    const double limit = std::ldexp(1.0, Limits::digits);
+    const double limit = std::min(std::ldexp(1.0, Limits::digits), double(exactLimit) + 1);
     return number >= (Limits::is_signed ? -limit : 0.0) && number < limit ? T(number) : fallback;
 }
 
