@@ -2,6 +2,7 @@
 
 #include "trust.h"
 
+#include <algorithm>
 #include <openssl/x509v3.h>
 
 namespace provenance {
@@ -36,7 +37,8 @@ TrustListing describe(const Trust &trust)
             qint64 days = 0;
             item.overdue = daysLeft(next, &days) && days < 0;
         }
-        item.revoked = sk_X509_REVOKED_num(X509_CRL_get_REVOKED(list));
+        // A list that revokes nothing may hold no stack at all, which counts as -1.
+        item.revoked = std::max(0, sk_X509_REVOKED_num(X509_CRL_get_REVOKED(list)));
         for (int c = 0; c < sk_X509_num(trust.certificates.get()); ++c) {
             X509 *certificate = sk_X509_value(trust.certificates.get(), c);
             if (X509_NAME_cmp(X509_get_subject_name(certificate), X509_CRL_get_issuer(list)) != 0)
