@@ -20,6 +20,9 @@ namespace commands {
 
 namespace {
 
+// The file alone, for the commands that only read it or the flash.
+const preflight::Request fileOnly{false, false, false, false};
+
 const char usageText[] =
     "Usage: zarn-update [--json] COMMAND [ARGUMENTS]\n"
     "       zarn-update --help | --version\n"
@@ -56,21 +59,6 @@ int usage(CliOutput &out, const QString &problem)
     return exitcode::usage;
 }
 
-int outcomeStatus(const flashaudit::Outcome &outcome)
-{
-    switch (outcome.kind) {
-    case flashaudit::Outcome::Done:
-        return outcome.differing.isEmpty() ? exitcode::success : exitcode::verificationFailed;
-    case flashaudit::Outcome::NoDevice:
-        return exitcode::noDevice;
-    case flashaudit::Outcome::Busy:
-        return exitcode::busy;
-    case flashaudit::Outcome::Failed:
-        break;
-    }
-    return exitcode::updateFailed;
-}
-
 int versions(CliOutput &out)
 {
     const ZARNsystem::Versions installed = ZARNsystem::query();
@@ -98,7 +86,7 @@ int versions(CliOutput &out)
 
 int verify(const QString &path, CliOutput &out)
 {
-    CheckedFile checked = checkFile(path, out);
+    CheckedFile checked = checkFile(path, fileOnly, out);
     if (checked.status != 0)
         return checked.status;
     const flashaudit::Outcome outcome =
@@ -116,9 +104,9 @@ int verify(const QString &path, CliOutput &out)
                              .arg(imagetext::name(image), imagetext::address(image.address),
                                   equal ? QStringLiteral("equal") : QStringLiteral("DIFFERS")));
         });
-    if (outcome.kind != flashaudit::Outcome::Done)
+    if (!outcome.line.isEmpty())
         out.error(outcome.line);
-    const int status = outcomeStatus(outcome);
+    const int status = exitcode::of(outcome.kind);
     if (status == exitcode::verificationFailed)
         out.error(QStringLiteral("the flash does not hold %1: %2 of %3 images differ")
                       .arg(path)
@@ -154,7 +142,7 @@ QString backupTargetRefusal(const QString &path, const QString &target, bool for
 
 int backup(const QString &path, const QString &target, bool force, CliOutput &out)
 {
-    CheckedFile checked = checkFile(path, out);
+    CheckedFile checked = checkFile(path, fileOnly, out);
     if (checked.status != 0)
         return checked.status;
     const QString refusal = backupTargetRefusal(path, target, force);
@@ -163,9 +151,9 @@ int backup(const QString &path, const QString &target, bool force, CliOutput &ou
         return exitcode::usage;
     }
     const flashaudit::Outcome outcome = flashaudit::backup(checked.images, *checked.file, target);
-    if (outcome.kind != flashaudit::Outcome::Done) {
+    if (outcome.kind != RunOutcome::Kind::Succeeded) {
         out.error(outcome.line);
-        return outcomeStatus(outcome);
+        return exitcode::of(outcome.kind);
     }
     out.line(QStringLiteral("Saved what the flash holds for %1 images in %2")
                  .arg(checked.images.size())
@@ -198,21 +186,13 @@ int history(CliOutput &out)
 
 } // namespace
 
-CheckedFile checkFile(const QString &path, CliOutput &out)
+CheckedFile checkFile(const QString &path, const preflight::Request &request, CliOutput &out)
 {
     CheckedFile checked;
-    checked.snapshot = UpdateSnapshot::capture(path);
-    checked.file = std::make_unique<QFile>();
-    const QString refusal = checked.snapshot->refusal(&checked.images, *checked.file);
-    if (!refusal.isEmpty()) {
-        out.error(refusal);
-        checked.status = exitcode::refusedFile;
-        return checked;
-    }
-    checked.origin = provenance::check(*checked.snapshot);
-    if (!checked.origin.accepted()) {
-        out.error(checked.origin.refusal);
-        checked.status = exitcode::refusedSignature;
+    static_cast<preflight::Result &>(checked) = preflight::check(path, request);
+    if (checked.refused()) {
+        out.error(checked.refusal);
+        checked.status = exitcode::of(checked.refusedAs);
     } else if (!checked.origin.warning.isEmpty()) {
         out.warning(path + QStringLiteral(": ") + checked.origin.warning);
     }
@@ -275,15 +255,19 @@ int run(const QStringList &arguments)
     if (command == QLatin1String("versions") && expect(0))
         return versions(out);
     if (command == QLatin1String("info") && expect(1)) {
-        CheckedFile checked = checkFile(words.at(0), out);
+        CheckedFile checked = checkFile(words.at(0), fileOnly, out);
         printImages(checked.images, out);
         return checked.status;
     }
     if (command == QLatin1String("check") && expect(1)) {
-        CheckedFile checked = checkFile(words.at(0), out);
+        preflight::Request checks;
+        checks.busy = false;
+        checks.power = false;
+        checks.mailboxRequired = true;
+        CheckedFile checked = checkFile(words.at(0), checks, out);
         QStringList overrides;
         if (checked.status == 0)
-            checked.status = judgeSuitability(words.at(0), checked.images, request, false, &overrides, out);
+            checked.status = passConcerns(words.at(0), checked.concerns, request, &overrides, out);
         if (checked.status == 0)
             out.line(words.at(0) + QStringLiteral(": %1 images, %2, ready to update")
                                        .arg(checked.images.size())

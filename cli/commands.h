@@ -1,7 +1,7 @@
 #pragma once
 
 #include "imageheader.h"
-#include "provenance.h"
+#include "preflight.h"
 
 #include <memory>
 #include <QList>
@@ -17,17 +17,14 @@ namespace commands {
 
 int run(const QStringList &arguments);
 
-// An update file as the commands take it: its bytes fixed once, checked as
-// the run checks them. status is 0 when images and file are ready.
-struct CheckedFile
+// An update file as the commands take it: its bytes fixed once and checked
+// as the run checks them, with what the request asked checked besides; the
+// refusal is said. status is 0 when images and file are ready.
+struct CheckedFile : preflight::Result
 {
-    std::shared_ptr<const UpdateSnapshot> snapshot;
-    QList<ImageHeader> images;
-    std::unique_ptr<QFile> file;
-    provenance::Verdict origin;
     int status = 0;
 };
-CheckedFile checkFile(const QString &path, CliOutput &out);
+CheckedFile checkFile(const QString &path, const preflight::Request &request, CliOutput &out);
 
 void printImages(const QList<ImageHeader> &images, CliOutput &out);
 
@@ -43,12 +40,11 @@ struct UpdateRequest
 
 int update(const QString &path, const UpdateRequest &request, CliOutput &out);
 
-// Whether the update suits this system now: its images' hardware requirements,
-// then, with checkPower, the power. exitcode::success when it may go on (with
-// the checks the operator passed over added to overrides); otherwise the exit
-// status, the reason said.
-int judgeSuitability(const QString &path, const QList<ImageHeader> &images, const UpdateRequest &request,
-                     bool checkPower, QStringList *overrides, CliOutput &out);
+// Passes over the concerns of the checks the operator asked to, saying so and
+// adding them to overrides; exitcode::success when all were, otherwise the
+// status, the first one that was not said.
+int passConcerns(const QString &path, const QList<preflight::Concern> &concerns, const UpdateRequest &request,
+                 QStringList *overrides, CliOutput &out);
 
 // What an update would do, without unlocking, erasing or writing: the pages of
 // each image it would erase and write (with onlyChanged, read from the flash),

@@ -2,30 +2,23 @@
 #include "cliout.h"
 #include "commands.h"
 #include "exitcodes.h"
-#include "flashio.h"
-#include "flashlock.h"
+#include "flashhandle.h"
 #include "imagetext.h"
 #include "runhistory.h"
-#include "updaterthread.h"
+#include "runreporter.h"
 #include "zarndriver.h"
 
 #include <algorithm>
-#include <fcntl.h>
+#include <optional>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <unistd.h>
 
 namespace commands {
 
 namespace {
 
 using changedpages::Action;
-
-quint32 pagesOf(const ImageHeader &image)
-{
-    return (quint64(image.size) + zarndriver::pageSize - 1) / zarndriver::pageSize;
-}
 
 // The time one page took in the last full update made here that succeeded, in
 // milliseconds; negative when there is none to go by.
@@ -46,40 +39,43 @@ double msPerPage(QString *from)
     return -1;
 }
 
-// The plan of an update of the changed pages: the flash read, held against
-// updates meanwhile, never unlocked. exitcode::success, or the status of the
-// failure, said.
-int readPlan(const QString &path, const CheckedFile &checked, changedpages::Plan *plan, CliOutput &out)
+// What a plan made without a run has to say: only how it failed.
+class PlanReporter final : public RunReporter
 {
-    const int fd = ::open(zarndriver::flashPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const QString cause = flashio::openFailureCause(errno);
-        out.error(QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath) +
-                  (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
-        return exitcode::noDevice;
+public:
+    void status(const QString &, LineKind) override {}
+    void progress(Phase, float) override {}
+    void currentProgress(int) override {}
+    void stage(RunStage) override {}
+    void fail(const RunFailure &failure) override { failed = failure; }
+
+    RunFailure failed;
+};
+
+// The plan of the update: the flash opened as the update opens it and held
+// against updates meanwhile, never unlocked, and read for an update of the
+// changed pages. exitcode::success, or the status of the failure, said.
+int readPlan(const QString &path, const CheckedFile &checked, bool onlyChanged, changedpages::Plan *plan,
+             CliOutput &out)
+{
+    const FlashHandle flash(FlashHandle::Mode::ReadWrite);
+    if (!flash.ready()) {
+        out.error(flash.failure().line());
+        return exitcode::of(RunOutcome::kindOf(flash.failure()));
     }
-    const flashlock::Attempt lock = flashlock::tryLock(fd);
-    int status = exitcode::success;
-    if (lock.state != flashlock::Attempt::Held) {
-        out.error(lock.state == flashlock::Attempt::Busy
-                      ? flashlock::busyText(lock.holder)
-                      : QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
-                            QStringLiteral(": ") + flashio::causeText(lock.error));
-        status = lock.state == flashlock::Attempt::Busy ? exitcode::busy : exitcode::updateFailed;
-    } else {
-        // The planner reports through a worker; this one never runs.
-        UpdaterThread reader;
-        QString lastLine;
-        QObject::connect(&reader, &UpdaterThread::updateStatusText,
-                         [&lastLine](const QString &line) { lastLine = line; });
-        changedpages::Counts counts;
-        if (!changedpages::plan(reader, path, fd, *checked.file, checked.images, plan, counts)) {
-            out.error(lastLine);
-            status = exitcode::updateFailed;
-        }
+    if (!onlyChanged) {
+        *plan = changedpages::Plan::full(checked.images);
+        return exitcode::success;
     }
-    ::close(fd);
-    return status;
+    PlanReporter reporter;
+    std::optional<changedpages::Plan> planned =
+        changedpages::plan(reporter, flash, path, *checked.file, checked.images);
+    if (!planned) {
+        out.error(reporter.failed.line);
+        return exitcode::of(reporter.failed.kind);
+    }
+    *plan = std::move(*planned);
+    return exitcode::success;
 }
 
 } // namespace
@@ -87,19 +83,14 @@ int readPlan(const QString &path, const CheckedFile &checked, changedpages::Plan
 int dryRun(const QString &path, const CheckedFile &checked, bool onlyChanged, CliOutput &out)
 {
     changedpages::Plan plan;
-    if (onlyChanged) {
-        if (const int status = readPlan(path, checked, &plan, out))
-            return status;
-    } else {
-        for (const ImageHeader &image : checked.images)
-            plan.push_back(std::vector<Action>(pagesOf(image), Action::EraseAndWrite));
-    }
+    if (const int status = readPlan(path, checked, onlyChanged, &plan, out))
+        return status;
 
     QJsonArray images;
     int totals[3] = {0, 0, 0}; // erased and written, written without erasing, left alone
     int pages = 0;
     for (int i = 0; i < checked.images.size(); ++i) {
-        const std::vector<Action> &actions = plan.at(size_t(i));
+        const std::vector<Action> &actions = plan.actions.at(size_t(i));
         const auto count = [&actions](Action action) {
             return int(std::count(actions.begin(), actions.end(), action));
         };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runoutcome.h"
+
 // The exit statuses of zarn-update, fixed for scripts (see zarn-update(1)).
 namespace exitcode {
 
@@ -16,5 +18,27 @@ inline constexpr int verificationFailed = 7; // the flash does not hold the file
 // after such a signal ends with its own failure's status.
 inline constexpr int interrupted = 8;
 inline constexpr int notConfirmed = 9; // the operator did not confirm (or no --yes without a terminal)
+
+// The status of a run, or of a look at the flash, from how it ended.
+inline int of(RunOutcome::Kind kind)
+{
+    switch (kind) {
+    case RunOutcome::Kind::Succeeded:
+        return success;
+    case RunOutcome::Kind::RefusedFile:
+        return refusedFile;
+    case RunOutcome::Kind::RefusedOrigin:
+        return refusedSignature;
+    case RunOutcome::Kind::NoDevice:
+        return noDevice;
+    case RunOutcome::Kind::Busy:
+        return busy;
+    case RunOutcome::Kind::VerificationFailed:
+        return verificationFailed;
+    case RunOutcome::Kind::Failed:
+        break;
+    }
+    return updateFailed;
+}
 
 } // namespace exitcode

@@ -1,53 +1,27 @@
 #include "cliout.h"
 #include "commands.h"
 #include "exitcodes.h"
-#include "flashio.h"
-#include "hardwarecheck.h"
-#include "powercheck.h"
-#include "zarnsystem.h"
-
-#include <QDBusConnection>
-#include <QDebug>
 
 namespace commands {
 
-int judgeSuitability(const QString &path, const QList<ImageHeader> &images, const UpdateRequest &request,
-                     bool checkPower, QStringList *overrides, CliOutput &out)
+int passConcerns(const QString &path, const QList<preflight::Concern> &concerns, const UpdateRequest &request,
+                 QStringList *overrides, CliOutput &out)
 {
-    const ZARNsystem::Versions installed = ZARNsystem::query();
-    // A node that cannot be opened at all says more than an unknown hardware
-    // value: the driver is not loaded, or the user may not use it.
-    if (!installed.opened) {
-        const QString cause = flashio::openFailureCause(installed.error);
-        out.error(QStringLiteral("/dev/zarn_mailbox could not be read: ") +
-                  (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
-        return exitcode::noDevice;
-    }
-    const hardwarecheck::Verdict hardware = hardwarecheck::judge(images, installed);
-    if (!hardware.suits()) {
-        if (!request.allowOlderHardware) {
-            out.error(QStringLiteral("Error in ") + path + QStringLiteral(": ") + hardware.problem +
-                      QStringLiteral(". Give --allow-older-hardware to update all the same."));
+    for (const preflight::Concern &concern : concerns) {
+        const bool power = concern.kind == preflight::Concern::Kind::LowPower;
+        const QString option = QStringLiteral("--") + QLatin1String(concern.overrideName());
+        if (!(power ? request.ignorePower : request.allowOlderHardware)) {
+            out.error(power ? QStringLiteral("not updating: ") + concern.reason + QStringLiteral(". Give ") +
+                                  option + QStringLiteral(" to update all the same.")
+                            : QStringLiteral("Error in ") + path + QStringLiteral(": ") + concern.reason +
+                                  QStringLiteral(". Give ") + option +
+                                  QStringLiteral(" to update all the same."));
             return exitcode::refusedFile;
         }
-        out.error(QStringLiteral("Going on as asked (--allow-older-hardware): ") + hardware.problem);
-        *overrides << QStringLiteral("allow-older-hardware");
+        out.error(QStringLiteral("Going on as asked (") + option + QStringLiteral("): ") + concern.reason);
+        if (!overrides->contains(QLatin1String(concern.overrideName())))
+            *overrides << QLatin1String(concern.overrideName());
     }
-    if (!checkPower)
-        return exitcode::success;
-    const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
-    if (power.source == powercheck::Reading::Source::Unknown)
-        qDebug() << QStringLiteral("The power is not checked: ") + power.why;
-    const QString refusal = powercheck::refusal(power);
-    if (refusal.isEmpty())
-        return exitcode::success;
-    if (!request.ignorePower) {
-        out.error(QStringLiteral("not updating: ") + refusal +
-                  QStringLiteral(". Give --ignore-power to update all the same."));
-        return exitcode::refusedFile;
-    }
-    out.error(QStringLiteral("Going on as asked (--ignore-power): ") + refusal);
-    *overrides << QStringLiteral("ignore-power");
     return exitcode::success;
 }
 

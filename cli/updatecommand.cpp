@@ -2,7 +2,6 @@
 #include "cliout.h"
 #include "commands.h"
 #include "exitcodes.h"
-#include "flashlock.h"
 #include "imagetext.h"
 #include "quitsignalguard.h"
 #include "runhistory.h"
@@ -10,7 +9,6 @@
 #include "runoutcome.h"
 #include "runsession.h"
 #include "runtexts.h"
-#include "statuslines.h"
 #include "updaterthread.h"
 #include "updaterunner.h"
 #include "updatesnapshot.h"
@@ -21,6 +19,7 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QPointer>
 #include <QTextStream>
@@ -51,28 +50,6 @@ QString stageName(RunStage stage)
     return QStringLiteral("starting");
 }
 
-// The exit status of a run from how it ended.
-int statusOfRun(const RunOutcome &outcome)
-{
-    switch (outcome.kind) {
-    case RunOutcome::Kind::Succeeded:
-        return exitcode::success;
-    case RunOutcome::Kind::RefusedFile:
-        return exitcode::refusedFile;
-    case RunOutcome::Kind::RefusedOrigin:
-        return exitcode::refusedSignature;
-    case RunOutcome::Kind::NoDevice:
-        return exitcode::noDevice;
-    case RunOutcome::Kind::Busy:
-        return exitcode::busy;
-    case RunOutcome::Kind::VerificationFailed:
-        return exitcode::verificationFailed;
-    case RunOutcome::Kind::Failed:
-        break;
-    }
-    return exitcode::updateFailed;
-}
-
 QString clock(qint64 seconds)
 {
     return QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
@@ -101,10 +78,9 @@ struct RunView
     int total = 0;
     std::array<qint64, 5> lastShown{};
 
+    // A line that tells a step of the run; those of every block are left to the bars.
     void status(const QString &line)
     {
-        if (statuslines::isBlockLine(line))
-            return;
         if (out.mode() == CliOutput::Mode::Json)
             out.event({{"event", "status"}, {"text", line}});
         else if (out.mode() == CliOutput::Mode::Plain)
@@ -161,16 +137,13 @@ struct RunView
 
 int update(const QString &path, const UpdateRequest &request, CliOutput &out)
 {
-    const flashlock::Attempt lock = flashlock::probe();
-    if (lock.state == flashlock::Attempt::Busy) {
-        out.error(flashlock::busyText(lock.holder));
-        return exitcode::busy;
-    }
-    CheckedFile checked = checkFile(path, out);
+    preflight::Request checks;
+    checks.mailboxRequired = true;
+    CheckedFile checked = checkFile(path, checks, out);
     if (checked.status != 0)
         return checked.status;
     QStringList overrides;
-    if (const int status = judgeSuitability(path, checked.images, request, true, &overrides, out))
+    if (const int status = passConcerns(path, checked.concerns, request, &overrides, out))
         return status;
     printImages(checked.images, out);
     if (out.mode() == CliOutput::Mode::Json)
@@ -206,11 +179,14 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
         options.onlyChanged = std::make_shared<changedpages::Counts>();
     options.overrides = overrides;
     // Looked at once more as the run starts: the operator may have taken a while to answer.
-    options.lowPower = [&request, &out](const QString &refusal) {
-        if (request.ignorePower)
-            return true;
-        out.error(QStringLiteral("not updating: ") + refusal);
-        return false;
+    options.lowPower = [&](const QString &reason) {
+        const QList<preflight::Concern> low{{preflight::Concern::Kind::LowPower, reason}};
+        return passConcerns(path, low, request, &overrides, out) == exitcode::success;
+    };
+    // Said as they come, on the program's own thread, in order with the progress.
+    options.stepLine = [&session, &view](const QString &line) {
+        QMetaObject::invokeMethod(
+            &session, [&view, line] { view.status(line); }, Qt::QueuedConnection);
     };
     // Said as soon as it is known, on the program's own thread: the run goes on.
     options.unrecorded = [&session, &out](const QString &cause) {
@@ -228,8 +204,6 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
     const UpdateRunner::Run run = runner.prepare(path, checked.snapshot, options);
     UpdateRunner::connectLifetime(run);
     UpdaterThread *const worker = run.worker;
-    QObject::connect(worker, &UpdaterThread::updateStatusText, &session,
-                     [&view](const QString &line) { view.status(line); });
     QObject::connect(worker, &UpdaterThread::updateCurrentProgress, &session,
                      [&view](int value) { view.progress(value, view.total); });
     QObject::connect(worker, &UpdaterThread::updateTotalProgress, &session,
@@ -253,7 +227,7 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
     // still tells whether the flash holds the update.
     const RunOutcome &ended = session.outcome();
     const int status =
-        signalGuard.heldSignal() != 0 && ended.succeeded() ? exitcode::interrupted : statusOfRun(ended);
+        signalGuard.heldSignal() != 0 && ended.succeeded() ? exitcode::interrupted : exitcode::of(ended.kind);
 
     const QString lastLine = ended.lastLine;
     if (out.mode() == CliOutput::Mode::Json) {
@@ -264,7 +238,8 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
             {"flashTouched", ended.flashTouched},
             {"exitCode", status},
             {"lastLine", lastLine},
-            {"historyRecorded", ended.historyError.isEmpty()}};
+            {"historyRecorded", ended.historyError.isEmpty()},
+            {"overrides", QJsonArray::fromStringList(overrides)}};
         if (!ended.cause.isEmpty())
             result.insert(QStringLiteral("cause"), ended.cause);
         if (!ended.historyError.isEmpty())
@@ -284,9 +259,9 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
                          .arg(ended.pagesProgrammed)
                          .arg(ended.pages));
         out.endProgress();
-        const QString cause = !ended.cause.isEmpty() && !lastLine.contains(ended.cause)
-                                  ? QStringLiteral(" (") + ended.cause + QLatin1Char(')')
-                                  : QString();
+        const QString cause = ended.causeAside().isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(" (") + ended.causeAside() + QLatin1Char(')');
         // Plain output has had the line already.
         if (ended.succeeded()) {
             if (out.mode() == CliOutput::Mode::Terminal)

@@ -1,10 +1,11 @@
 #include "changedpages.h"
 
+#include "flashhandle.h"
 #include "flashio.h"
 #include "imagebuffer.h"
 #include "runphases.h"
+#include "runreporter.h"
 #include "statuslines.h"
-#include "updaterthread.h"
 #include "zarndriver.h"
 
 #include <algorithm>
@@ -30,15 +31,14 @@ u_int32_t pageCount(u_int32_t size)
     return size / pageSize + (size % pageSize != 0 ? 1 : 0);
 }
 
-// Every failure here is of a device call or the file, with its errno where there is one.
-bool fail(UpdaterThread &worker, const QString &line, int error = 0)
+// Every failure here is of a device call or the file.
+bool fail(RunReporter &reporter, const QString &line)
 {
-    worker.failRun(RunOutcome::Kind::Failed, line, error);
-    return false;
+    return reporter.failed(RunFailure{RunOutcome::Kind::Failed, line});
 }
 
 // length bytes of the image from start on, as the full update programs them.
-bool viewPart(UpdaterThread &worker, const QString &filename, QFile &file, const ImageHeader &image,
+bool viewPart(RunReporter &reporter, const QString &filename, QFile &file, const ImageHeader &image,
               u_int32_t start, u_int32_t length, ImageBuffer &buffer)
 {
     // A view reads from past the header at its offset, so a part is the view of
@@ -47,11 +47,11 @@ bool viewPart(UpdaterThread &worker, const QString &filename, QFile &file, const
     case ImageBuffer::View::Ready:
         return true;
     case ImageBuffer::View::NoMemory:
-        return fail(worker, hexLine(statuslines::allocationError, image.address));
+        return fail(reporter, hexLine(statuslines::allocationError, image.address));
     case ImageBuffer::View::Unreadable:
         break;
     }
-    return fail(worker, QStringLiteral("Error reading ") + filename);
+    return fail(reporter, QStringLiteral("Error reading ") + filename);
 }
 
 // Programming only clears bits.
@@ -130,7 +130,7 @@ std::vector<Cluster> clustersOf(std::vector<Unit> &units)
 }
 
 // Reads the cluster's flash once and decides from it what its pages need.
-bool judge(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
+bool judge(RunReporter &reporter, const FlashHandle &flash, const QString &filename, QFile &file,
            const QList<ImageHeader> &images, std::vector<Unit> &units, Cluster &cluster)
 {
     quint64 low = addressSpaceEnd;
@@ -143,19 +143,14 @@ bool judge(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
     std::unique_ptr<uchar[]> held(new (std::nothrow) uchar[span]);
     std::unique_ptr<uchar[]> target(new (std::nothrow) uchar[span]);
     if (!held || !target)
-        return fail(worker, hexLine(statuslines::allocationError,
-                                    images.at(units[cluster.units.front()].image).address));
-    if (const int error = flashio::seek(fd, u_int32_t(low)))
-        return fail(worker, flashio::failureLine("seeking", u_int32_t(low), error), error);
-    for (size_t at = 0; at < span; at += blockSize) {
-        const size_t count = std::min<size_t>(blockSize, span - at);
-        if (const int error = flashio::readAll(fd, held.get() + at, count))
-            return fail(worker, flashio::failureLine("reading", u_int32_t(low + at), error), error);
-    }
+        return fail(reporter, hexLine(statuslines::allocationError,
+                                      images.at(units[cluster.units.front()].image).address));
+    if (const FlashFailure failure = flash.read(u_int32_t(low), held.get(), span))
+        return reporter.failed(failure);
     std::vector<ImageBuffer> parts(cluster.units.size());
     for (size_t n = 0; n < parts.size(); ++n) {
         Unit &unit = units[cluster.units[n]];
-        if (!viewPart(worker, filename, file, images.at(unit.image), unit.page * pageSize, unit.length,
+        if (!viewPart(reporter, filename, file, images.at(unit.image), unit.page * pageSize, unit.length,
                       parts[n]))
             return false;
         unit.holdsImage = std::memcmp(held.get() + (unit.start - low), parts[n].data(), unit.length) == 0;
@@ -215,77 +210,117 @@ void settle(const std::vector<Unit> &units, std::vector<Cluster> &clusters, int 
 
 } // namespace
 
-bool plan(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
-          const QList<ImageHeader> &images, Plan *result, Counts &counts)
+int Plan::count(Action action) const
 {
-    worker.enterStage(RunStage::Comparing);
-    emit worker.updateStatusText(QStringLiteral("Comparing Flash memory with the update..."));
+    int total = 0;
+    for (const std::vector<Action> &pages : actions)
+        total += int(std::count(pages.begin(), pages.end(), action));
+    return total;
+}
+
+int Plan::pages() const
+{
+    int total = 0;
+    for (const std::vector<Action> &pages : actions)
+        total += int(pages.size());
+    return total;
+}
+
+bool Plan::touches(int image) const
+{
+    const std::vector<Action> &pages = actions.at(size_t(image));
+    return std::any_of(pages.begin(), pages.end(), [](Action action) { return action != Action::Skip; });
+}
+
+bool Plan::touchesFlash() const
+{
+    for (size_t i = 0; i < actions.size(); ++i)
+        if (touches(int(i)))
+            return true;
+    return false;
+}
+
+void Plan::count(Counts &counts) const
+{
+    counts.pages += pages();
+    counts.skipped += skipped();
+    counts.programmed += programmed();
+    counts.rewritten += count(Action::EraseAndWrite);
+}
+
+Plan Plan::full(const QList<ImageHeader> &images)
+{
+    Plan plan;
+    for (const ImageHeader &image : images)
+        plan.actions.emplace_back(pageCount(image.size), Action::EraseAndWrite);
+    return plan;
+}
+
+std::optional<Plan> plan(RunReporter &reporter, const FlashHandle &flash, const QString &filename,
+                         QFile &file, const QList<ImageHeader> &images)
+{
+    reporter.stage(RunStage::Comparing);
+    reporter.status(QStringLiteral("Comparing Flash memory with the update..."));
     std::vector<Unit> units = unitsOf(images);
     std::vector<Cluster> clusters = clustersOf(units);
     for (size_t c = 0; c < clusters.size(); ++c) {
-        if (!judge(worker, filename, fd, file, images, units, clusters[c]))
-            return false;
-        emit worker.updateCurrentProgress(int(100 * (c + 1) / clusters.size()));
+        if (!judge(reporter, flash, filename, file, images, units, clusters[c]))
+            return std::nullopt;
+        reporter.currentProgress(int(100 * (c + 1) / clusters.size()));
     }
     settle(units, clusters, images.size());
 
-    result->clear();
+    Plan result;
     for (const ImageHeader &image : images)
-        result->emplace_back(pageCount(image.size), Action::Skip);
-    for (const Unit &unit : units) {
-        const Action action = clusters[unit.cluster].action;
-        (*result)[size_t(unit.image)][unit.page] = action;
-        ++counts.pages;
-        ++(action == Action::Skip      ? counts.skipped
-           : action == Action::Program ? counts.programmed
-                                       : counts.rewritten);
-    }
-    emit worker.updateStatusText(
-        QStringLiteral("Pages to write: %1 of %2 (%3 without erasing); %4 already hold "
-                       "the update.")
-            .arg(counts.rewritten + counts.programmed)
-            .arg(counts.pages)
-            .arg(counts.programmed)
-            .arg(counts.skipped));
-    return true;
+        result.actions.emplace_back(pageCount(image.size), Action::Skip);
+    for (const Unit &unit : units)
+        result.actions[size_t(unit.image)][unit.page] = clusters[unit.cluster].action;
+    reporter.status(QStringLiteral("Pages to write: %1 of %2 (%3 without erasing); %4 already hold "
+                                   "the update.")
+                        .arg(result.written())
+                        .arg(result.pages())
+                        .arg(result.programmed())
+                        .arg(result.skipped()));
+    return result;
 }
 
-bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, const ImageHeader &image,
-           const std::vector<Action> &pages)
+bool write(RunReporter &reporter, const FlashHandle &flash, const QString &filename, QFile &file,
+           const ImageHeader &image, const std::vector<Action> &pages)
 {
     ImageBuffer wanted;
-    if (!viewPart(worker, filename, file, image, 0, image.size, wanted))
+    if (!viewPart(reporter, filename, file, image, 0, image.size, wanted))
         return false;
-    worker.enterStage(RunStage::Erasing);
-    emit worker.updateStatusText(QStringLiteral("Started erasing Flash memory..."));
+    reporter.stage(RunStage::Erasing);
+    reporter.status(QStringLiteral("Started erasing Flash memory..."));
     // Two erase passes per page, as the established procedure has them.
     for (int pass = 0; pass < 2; ++pass) {
         for (u_int32_t k = 0; k < pages.size(); ++k) {
             if (pages[k] != Action::EraseAndWrite)
                 continue;
             const u_int32_t pageAddress = image.address + k * pageSize;
-            worker.reportProgress(ErasePhase, float(k) / float(pages.size()));
-            emit worker.updateStatusText(hexLine(statuslines::erasing, pageAddress));
-            if (const int error = flashio::erasePage(fd, pageAddress))
-                return fail(worker, hexLine(statuslines::eraseError, pageAddress), error);
+            reporter.progress(ErasePhase, float(k) / float(pages.size()));
+            reporter.status(hexLine(statuslines::erasing, pageAddress), LineKind::Block);
+            if (const int error = flashio::erasePage(flash.fd(), pageAddress))
+                return reporter.failed(RunFailure{RunOutcome::Kind::Failed,
+                                                  hexLine(statuslines::eraseError, pageAddress), error});
         }
     }
-    worker.enterStage(RunStage::Writing);
-    emit worker.updateStatusText(QStringLiteral("Started writing to Flash memory..."));
+    reporter.stage(RunStage::Writing);
+    reporter.status(QStringLiteral("Started writing to Flash memory..."));
     for (u_int32_t k = 0; k < pages.size(); ++k) {
         if (pages[k] == Action::Skip)
             continue;
         const u_int32_t start = k * pageSize;
         const u_int32_t length = std::min(pageSize, image.size - start);
-        worker.reportProgress(WritePhase, float(k) / float(pages.size()));
-        if (const int error = flashio::seek(fd, image.address + start))
-            return fail(worker, flashio::failureLine("seeking", image.address + start, error), error);
+        reporter.progress(WritePhase, float(k) / float(pages.size()));
+        if (const FlashFailure failure = flash.seek(image.address + start))
+            return reporter.failed(failure);
         for (u_int32_t at = 0; at < length; at += blockSize) {
             const u_int32_t count = std::min(blockSize, length - at);
-            if (const int error = flashio::writeAll(fd, wanted.data() + start + at, count))
-                return fail(worker, flashio::failureLine("writing", image.address + start + at, error),
-                            error);
-            emit worker.updateStatusText(hexLine(statuslines::writing, image.address + start + at));
+            if (const int error = flashio::writeAll(flash.fd(), wanted.data() + start + at, count))
+                return reporter.failed(
+                    FlashFailure::at(FlashFailure::Call::Write, image.address + start + at, error));
+            reporter.status(hexLine(statuslines::writing, image.address + start + at), LineKind::Block);
         }
     }
     return true;

@@ -3,12 +3,14 @@
 #include "imageheader.h"
 
 #include <atomic>
+#include <optional>
 #include <QList>
 #include <QString>
 #include <vector>
 
+class FlashHandle;
 class QFile;
-class UpdaterThread;
+class RunReporter;
 
 // An update that touches only the pages of the flash that do not already hold
 // what the full update would leave there, and leaves the flash exactly as the
@@ -21,7 +23,7 @@ class UpdaterThread;
 // them alike. Verification and the final read-back follow as in a full update.
 namespace changedpages {
 
-// How the pages went, for the caller's report and the run history.
+// How the pages went, for a caller that follows the run from another thread.
 struct Counts
 {
     std::atomic<int> pages{0};
@@ -33,15 +35,32 @@ struct Counts
 enum class Action : unsigned char { Skip, Program, EraseAndWrite };
 
 // One action per page of each image, pages counted from the image's own address.
-using Plan = std::vector<std::vector<Action>>;
+struct Plan
+{
+    std::vector<std::vector<Action>> actions;
 
-// Reads the flash every image's pages reach and decides; false after a failure
-// it has reported through the worker.
-bool plan(UpdaterThread &worker, const QString &filename, int fd, QFile &file,
-          const QList<ImageHeader> &images, Plan *result, Counts &counts);
+    int count(Action action) const;
+    int pages() const;
+    int skipped() const { return count(Action::Skip); }
+    int programmed() const { return count(Action::Program); }
+    int written() const { return pages() - skipped(); }
+    // Whether any page is written, of image or of any.
+    bool touches(int image) const;
+    bool touchesFlash() const;
+    // Adds the plan's pages to counts.
+    void count(Counts &counts) const;
+
+    // The plan of a full update: every page erased and written.
+    static Plan full(const QList<ImageHeader> &images);
+};
+
+// Reads the flash every image's pages reach and decides; nothing after a
+// failure it has reported.
+std::optional<Plan> plan(RunReporter &reporter, const FlashHandle &flash, const QString &filename,
+                         QFile &file, const QList<ImageHeader> &images);
 
 // Carries out one image's part of the plan; false after a reported failure.
-bool write(UpdaterThread &worker, const QString &filename, int fd, QFile &file, const ImageHeader &image,
-           const std::vector<Action> &pages);
+bool write(RunReporter &reporter, const FlashHandle &flash, const QString &filename, QFile &file,
+           const ImageHeader &image, const std::vector<Action> &pages);
 
 } // namespace changedpages

@@ -1,80 +1,52 @@
 #include "flashaudit.h"
 
-#include "flashio.h"
-#include "flashlock.h"
+#include "flashhandle.h"
 #include "imagebuffer.h"
 #include "updatefilereader.h"
-#include "zarndriver.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <QFile>
 #include <QSaveFile>
-#include <unistd.h>
 #include <vector>
 
 namespace flashaudit {
 
 namespace {
 
-using zarndriver::blockSize;
-
-// The flash opened for reading and locked against updates, for as long as it lives.
-class ReadOnlyFlash
+// The flash opened for reading and locked against updates, for as long as it
+// lives, and how the look at it is going.
+struct ReadOnlyFlash
 {
-public:
-    ReadOnlyFlash() : fd(::open(zarndriver::flashPath, O_RDONLY | O_CLOEXEC))
+    ReadOnlyFlash() : handle(FlashHandle::Mode::Read)
     {
-        if (fd < 0) {
-            const QString cause = flashio::openFailureCause(errno);
-            outcome.kind = Outcome::NoDevice;
-            outcome.line = QStringLiteral("Error opening ") + QLatin1String(zarndriver::flashPath) +
-                           (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause);
-            return;
-        }
-        const flashlock::Attempt lock = flashlock::tryLock(fd);
-        if (lock.state == flashlock::Attempt::Busy) {
-            outcome.kind = Outcome::Busy;
-            outcome.line = flashlock::busyText(lock.holder);
-        } else if (lock.state == flashlock::Attempt::Failed) {
-            outcome.kind = Outcome::Failed;
-            outcome.line = QStringLiteral("Error locking ") + QLatin1String(zarndriver::flashPath) +
-                           QStringLiteral(": ") + flashio::causeText(lock.error);
-        }
+        if (!handle.ready())
+            fail(handle.failure());
     }
-    ~ReadOnlyFlash()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    ReadOnlyFlash(const ReadOnlyFlash &) = delete;
-    ReadOnlyFlash &operator=(const ReadOnlyFlash &) = delete;
 
-    bool ready() const { return outcome.kind == Outcome::Done; }
+    bool ready() const { return outcome.kind == RunOutcome::Kind::Succeeded; }
 
     // length bytes from address into target; false with the outcome set.
     bool read(u_int32_t address, uchar *target, u_int32_t length)
     {
-        if (const int error = flashio::seek(fd, address))
-            return fail(flashio::failureLine("seeking", address, error));
-        for (u_int32_t at = 0; at < length; at += blockSize) {
-            const u_int32_t count = std::min(blockSize, length - at);
-            if (const int error = flashio::readAll(fd, target + at, count))
-                return fail(flashio::failureLine("reading", address + at, error));
-        }
-        return true;
+        const FlashFailure failure = handle.read(address, target, length);
+        return !failure || fail(failure);
     }
 
+    bool fail(const FlashFailure &failure)
+    {
+        outcome.kind = RunOutcome::kindOf(failure);
+        outcome.line = failure.line();
+        return false;
+    }
     bool fail(const QString &line)
     {
-        outcome.kind = Outcome::Failed;
+        outcome.kind = RunOutcome::Kind::Failed;
         outcome.line = line;
         return false;
     }
 
-    const int fd;
+    const FlashHandle handle;
     Outcome outcome;
 };
 
@@ -104,6 +76,7 @@ Outcome verify(const QList<ImageHeader> &images, QFile &file, const ImageDone &d
         const auto mismatch = std::mismatch(held.data(), held.data() + length, expected.data());
         const bool equal = mismatch.first == held.data() + length;
         if (!equal) {
+            flash.outcome.kind = RunOutcome::Kind::VerificationFailed;
             flash.outcome.differing.append(i);
             flash.outcome.firstOffsets.append(image.address + u_int32_t(mismatch.first - held.data()));
         }

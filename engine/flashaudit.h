@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imageheader.h"
+#include "runoutcome.h"
 
 #include <functional>
 #include <QList>
@@ -14,9 +15,12 @@ class QFile;
 // meanwhile, so that no update changes it under the reading.
 namespace flashaudit {
 
+// How a look at the flash ended, in the kinds a run ends in: it succeeded (a
+// verification found every image equal), the flash could not be had, a call
+// failed, or (verify) images differ.
 struct Outcome
 {
-    enum Kind { Done, NoDevice, Busy, Failed } kind = Done;
+    RunOutcome::Kind kind = RunOutcome::Kind::Succeeded;
     QString line;                  // what went wrong, for the operator
     QList<int> differing;          // verify: the images whose bytes differ
     QList<u_int32_t> firstOffsets; // verify: where each of them first differs, as a flash address

@@ -2,8 +2,8 @@
 
 #include "flashio.h"
 #include "runphases.h"
+#include "runreporter.h"
 #include "statuslines.h"
-#include "updaterthread.h"
 #include "zarndriver.h"
 
 #include <algorithm>
@@ -49,24 +49,27 @@ QString hexNumber(u_int32_t value)
 
 } // namespace
 
-ImageVerifier::ImageVerifier(UpdaterThread &worker, const char *file, const char *function,
-                             const QString &filename, int fd, QFile &imageFile, u_int32_t offset,
-                             u_int32_t address, u_int32_t size)
-    : worker(worker), file(file), function(function), filename(filename), fd(fd), imageFile(imageFile),
-      offset(offset), address(address), size(size), words(size / wordSize),
-      pageRepairs(size / pageSize + 1, 0)
+ImageVerifier::ImageVerifier(RunReporter &reporter, const Source &source, FlashHandle flash, QFile &imageFile,
+                             u_int32_t offset, u_int32_t address, u_int32_t size)
+    : reporter(reporter), file(source.file), function(source.function), filename(source.filename),
+      flash(std::move(flash)), imageFile(imageFile), offset(offset), address(address), size(size),
+      words(size / wordSize), pageRepairs(size / pageSize + 1, 0)
 {
 }
 
-bool ImageVerifier::fail(const QString &line, int error)
+bool ImageVerifier::fail(const FlashFailure &failure)
 {
-    worker.failRun(RunOutcome::Kind::Failed, line, error);
-    return false;
+    return reporter.failed(failure);
 }
 
-ImageVerifier::Outcome ImageVerifier::failed(const QString &line, int error)
+bool ImageVerifier::fail(const QString &line)
 {
-    fail(line, error);
+    return reporter.failed(RunFailure{RunOutcome::Kind::Failed, line});
+}
+
+ImageVerifier::Outcome ImageVerifier::failed(const FlashFailure &failure)
+{
+    fail(failure);
     return Outcome::Failed;
 }
 
@@ -75,7 +78,7 @@ int ImageVerifier::run()
     for (;;) {
         if (!readBack())
             return -1;
-        emit worker.updateStatusText(QStringLiteral("Verifying Flash memory content."));
+        reporter.status(QStringLiteral("Verifying Flash memory content."));
         const Outcome outcome = compare();
         if (outcome == Outcome::Equal)
             return 0;
@@ -87,7 +90,7 @@ int ImageVerifier::run()
 
 bool ImageVerifier::readBack()
 {
-    worker.reportProgress(ReadBackPhase, 0.0f);
+    reporter.progress(ReadBackPhase, 0.0f);
     // Taken from the file again on every pass.
     switch (fileBuffer.view(imageFile, offset, size)) {
     case ImageBuffer::View::Ready:
@@ -97,16 +100,16 @@ bool ImageVerifier::readBack()
     case ImageBuffer::View::Unreadable:
         return fail(QStringLiteral("Error reading ") + filename);
     }
-    flash = fileBuffer.data();
-    if (const int error = flashio::seek(fd, address))
-        return fail(flashio::failureLine("seeking", address, error), error);
+    held = fileBuffer.data();
+    if (const FlashFailure failure = flash.seek(address))
+        return fail(failure);
     const u_int32_t blocks = size / blockSize;
     uchar block[blockSize];
     for (u_int32_t k = 0; k < blocks; ++k) {
-        worker.reportProgress(ReadBackPhase, float(k) / float(blocks));
+        reporter.progress(ReadBackPhase, float(k) / float(blocks));
         if (!readInto(size_t(k) * blockSize, blockSize, block))
             return false;
-        emit worker.updateStatusText(hexLine(statuslines::reading, address + k * blockSize));
+        reporter.status(hexLine(statuslines::reading, address + k * blockSize), LineKind::Block);
     }
     return readInto(size_t(blocks) * blockSize, size - blocks * blockSize, block);
 }
@@ -115,10 +118,10 @@ bool ImageVerifier::readBack()
 // otherwise into block, which starts the copy at its first difference.
 bool ImageVerifier::readInto(size_t at, size_t length, uchar *block)
 {
-    const bool copying = flash != fileBuffer.data();
+    const bool copying = held != fileBuffer.data();
     uchar *target = copying ? flashBuffer.data() + at : block;
-    if (const int error = flashio::readAll(fd, target, length))
-        return fail(flashio::failureLine("reading", address + u_int32_t(at), error), error);
+    if (const FlashFailure failure = flash.readHere(address + u_int32_t(at), target, length))
+        return fail(failure);
     if (copying)
         return true;
     const size_t comparedBytes = size_t(words) * wordSize;
@@ -131,7 +134,7 @@ bool ImageVerifier::readInto(size_t at, size_t length, uchar *block)
         return fail(hexLine(statuslines::allocationError, address));
     std::memcpy(flashBuffer.data(), fileBuffer.data(), at);
     std::memcpy(flashBuffer.data() + at, block, length);
-    flash = flashBuffer.data();
+    held = flashBuffer.data();
     return true;
 }
 
@@ -140,19 +143,19 @@ ImageVerifier::Outcome ImageVerifier::compare()
     u_int32_t w = 0;
     while (w < words) {
         if (w % compareReportInterval == 0)
-            worker.reportProgress(ComparePhase, float(w) / float(words));
+            reporter.progress(ComparePhase, float(w) / float(words));
         // Equal stretches up to the next report are passed over in one comparison.
         const u_int32_t stretchEnd = std::min(words, w - w % compareReportInterval + compareReportInterval);
-        if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize, flash + size_t(w) * wordSize,
+        if (std::memcmp(fileBuffer.data() + size_t(w) * wordSize, held + size_t(w) * wordSize,
                         size_t(stretchEnd - w) * wordSize) == 0) {
             w = stretchEnd;
             continue;
         }
-        while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(flash, w * wordSize))
+        while (wordAt(fileBuffer.data(), w * wordSize) == wordAt(held, w * wordSize))
             ++w;
         const u_int32_t imageOffset = w * wordSize;
         const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
-        const u_int32_t flashWord = wordAt(flash, imageOffset);
+        const u_int32_t flashWord = wordAt(held, imageOffset);
         VERIFY_DEBUG << dashLine;
         VERIFY_DEBUG << hexLine("Mismatch between buffers at 0x", imageOffset);
         VERIFY_DEBUG << (hexNumber(fileWord) + QStringLiteral(" != ") + hexNumber(flashWord));
@@ -174,17 +177,17 @@ ImageVerifier::Outcome ImageVerifier::repairWord(u_int32_t w)
     const u_int32_t imageOffset = w * wordSize;
     const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
     const u_int32_t wordAddress = address + imageOffset;
-    emit worker.updateStatusText(hexLine(statuslines::writing, imageOffset));
-    if (const int error = flashio::seek(fd, wordAddress))
-        return failed(flashio::failureLine("seeking", wordAddress, error), error);
-    if (const int error = flashio::writeAll(fd, &fileWord, sizeof fileWord))
-        return failed(flashio::failureLine("writing", wordAddress, error), error);
+    reporter.status(hexLine(statuslines::writing, imageOffset), LineKind::Block);
+    if (const FlashFailure failure = flash.seek(wordAddress))
+        return failed(failure);
+    if (const int error = flashio::writeAll(flash.fd(), &fileWord, sizeof fileWord))
+        return failed(FlashFailure::at(FlashFailure::Call::Write, wordAddress, error));
     ::usleep(wordSettleUs);
-    if (const int error = flashio::seek(fd, wordAddress))
-        return failed(flashio::failureLine("seeking", wordAddress, error), error);
+    if (const FlashFailure failure = flash.seek(wordAddress))
+        return failed(failure);
     u_int32_t check = 0;
-    if (const int error = flashio::readAll(fd, &check, sizeof check))
-        return failed(flashio::failureLine("reading", wordAddress, error), error);
+    if (const FlashFailure failure = flash.readHere(wordAddress, &check, sizeof check))
+        return failed(failure);
     VERIFY_DEBUG << hexLine("Check: ", check);
     return check == fileWord ? Outcome::Equal : Outcome::RepairPage;
 }
@@ -196,24 +199,23 @@ bool ImageVerifier::repairPage(u_int32_t w)
     const u_int32_t pageAddress = address + pageOffset;
     int &repairs = pageRepairs[pageOffset / pageSize];
     if (repairs == maxPageRepairs) {
-        worker.failRun(RunOutcome::Kind::VerificationFailed,
-                       hexLine(statuslines::verifyError, address + imageOffset));
-        return false;
+        return reporter.failed(RunFailure{RunOutcome::Kind::VerificationFailed,
+                                          hexLine(statuslines::verifyError, address + imageOffset)});
     }
     ++repairs;
     VERIFY_DEBUG << asteriskLine;
     const QString erasing = hexLine(statuslines::erasing, pageAddress);
     VERIFY_DEBUG << erasing;
-    emit worker.updateStatusText(erasing);
-    if (const int error = flashio::erasePage(fd, pageAddress))
-        return fail(flashio::failureLine("erasing", pageAddress, error), error);
-    emit worker.updateStatusText(hexLine(statuslines::writing, pageAddress));
-    if (const int error = flashio::seek(fd, pageAddress))
-        return fail(flashio::failureLine("seeking", pageAddress, error), error);
+    reporter.status(erasing, LineKind::Block);
+    if (const int error = flashio::erasePage(flash.fd(), pageAddress))
+        return fail(FlashFailure::at(FlashFailure::Call::Erase, pageAddress, error));
+    reporter.status(hexLine(statuslines::writing, pageAddress), LineKind::Block);
+    if (const FlashFailure failure = flash.seek(pageAddress))
+        return fail(failure);
     VERIFY_DEBUG << hexLine("Writing Flash page at 0x", pageOffset);
     // Past the image's end the buffer holds erased flash, so the page gets 0xFF there.
-    if (const int error = flashio::writeAll(fd, fileBuffer.data() + pageOffset, pageSize))
-        return fail(flashio::failureLine("writing", pageAddress, error), error);
+    if (const int error = flashio::writeAll(flash.fd(), fileBuffer.data() + pageOffset, pageSize))
+        return fail(FlashFailure::at(FlashFailure::Call::Write, pageAddress, error));
     VERIFY_DEBUG << dashLineWithBreaks;
     return true;
 }

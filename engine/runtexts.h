@@ -26,8 +26,8 @@ inline QString runEndText(const RunOutcome &outcome)
     QString text = QString::fromUtf8(outcome.succeeded()    ? runSucceededText
                                      : outcome.flashTouched ? runFailedText
                                                             : runNotStartedText);
-    if (!outcome.succeeded() && !outcome.cause.isEmpty() && !outcome.lastLine.contains(outcome.cause))
-        text += QStringLiteral(" Cause: ") + outcome.cause + QLatin1Char('.');
+    if (!outcome.causeAside().isEmpty())
+        text += QStringLiteral(" Cause: ") + outcome.causeAside() + QLatin1Char('.');
     if (!outcome.historyError.isEmpty())
         text += QStringLiteral(" The update is not recorded in the history: ") + outcome.historyError +
                 QLatin1Char('.');

@@ -33,12 +33,4 @@ inline QString hexLine(const char *text, quint64 value)
     return line;
 }
 
-// A line sent for every KiB or page moved; a view that shows the stage and the
-// bars stands for these.
-inline bool isBlockLine(const QString &line)
-{
-    return line.startsWith(QLatin1String(writing)) || line.startsWith(QLatin1String(reading)) ||
-           line.startsWith(QLatin1String(erasing));
-}
-
 } // namespace statuslines

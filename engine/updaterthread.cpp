@@ -1,35 +1,37 @@
 #include "updaterthread.h"
 
 #include "flashio.h"
-#include "flashlock.h"
 #include "imagebuffer.h"
 #include "imageverifier.h"
 #include "provenance.h"
 #include "reportpacer.h"
-#include "runhistory.h"
-#include "runphases.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
-#include "updatesnapshot.h"
 #include "zarndriver.h"
 
-#include <algorithm>
-#include <cstring>
-#include <fcntl.h>
 #include <QDebug>
-#include <QIODevice>
-#include <QLatin1String>
-#include <unistd.h>
-#include <vector>
 
 using statuslines::hexLine;
 using zarndriver::blockSize;
 using zarndriver::pageSize;
-using zarndriver::wordSize;
+
+class UpdaterThread::Reporter final : public RunReporter
+{
+public:
+    explicit Reporter(UpdaterThread &worker) : worker(worker) {}
+
+    void status(const QString &line, LineKind kind) override { worker.sendLine(line, kind); }
+    void progress(Phase phase, float fraction) override { worker.reportProgress(phase, fraction); }
+    void currentProgress(int percent) override { emit worker.updateCurrentProgress(percent); }
+    void stage(RunStage stage) override { worker.enterStage(stage); }
+    void fail(const RunFailure &failure) override { worker.failRun(failure); }
+
+private:
+    UpdaterThread &worker;
+};
 
 UpdaterThread::UpdaterThread(QObject *parent)
-    : QObject(parent), trustedDirectories(provenance::defaultTrustedDirectories()), imageWeight(0),
-      completedWeight(0)
+    : QObject(parent), imageWeight(0), completedWeight(0), reporter(std::make_unique<Reporter>(*this))
 {
 }
 
@@ -40,14 +42,14 @@ void UpdaterThread::setFilename(QString filename)
     this->filename = filename;
 }
 
-void UpdaterThread::setTrustedDirectories(QStringList directories)
+RunReporter &UpdaterThread::reporting()
 {
-    trustedDirectories = std::move(directories);
+    return *reporter;
 }
 
-void UpdaterThread::setSnapshot(std::shared_ptr<const UpdateSnapshot> snapshot)
+void UpdaterThread::setup(RunSetup setup)
 {
-    confirmed = std::move(snapshot);
+    run = std::move(setup);
 }
 
 int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeader> *list)
@@ -60,49 +62,32 @@ int UpdaterThread::getHeaderInfo(QString filename, QList<UpdaterThread::imgHeade
     return updatefilereader::readHeaders(file, list);
 }
 
-void UpdaterThread::setReportPacer(std::shared_ptr<ReportPacer> pacer)
+void UpdaterThread::sendLine(const QString &line, LineKind kind)
 {
-    this->pacer = std::move(pacer);
-}
-
-void UpdaterThread::setRunRecorder(std::shared_ptr<RunRecorder> recorder)
-{
-    this->recorder = std::move(recorder);
-}
-
-void UpdaterThread::setOnlyChanged(std::shared_ptr<changedpages::Counts> counts)
-{
-    changes = std::move(counts);
-}
-
-void UpdaterThread::setOutcome(std::shared_ptr<RunOutcomeSlot> slot)
-{
-    outcomeSlot = std::move(slot);
-}
-
-void UpdaterThread::setProgressWatch(std::shared_ptr<RunProgress> progress)
-{
-    progressWatch = std::move(progress);
+    if (kind == LineKind::Step && run.stepLine)
+        run.stepLine(line);
+    emit updateStatusText(line);
 }
 
 void UpdaterThread::enterStage(RunStage stage)
 {
-    if (progressWatch)
-        progressWatch->enter(stage);
+    if (run.progress)
+        run.progress->enter(stage);
 }
 
-void UpdaterThread::failRun(RunOutcome::Kind kind, const QString &line, int error)
+void UpdaterThread::failRun(const RunFailure &failure)
 {
-    outcome.kind = kind;
-    outcome.lastLine = line;
-    outcome.cause = error != 0 ? flashio::causeText(error) : QString();
-    emit updateStatusText(line);
+    outcome.kind = failure.kind;
+    outcome.lastLine = failure.line;
+    outcome.cause = failure.error != 0 ? flashio::causeText(failure.error) : QString();
+    outcome.lineNamesCause = failure.lineNamesCause;
+    sendLine(failure.line, LineKind::Step);
 }
 
 void UpdaterThread::reportProgress(int phase, float fraction)
 {
-    if (pacer)
-        pacer->beforeReport();
+    if (run.pacer)
+        run.pacer->beforeReport();
     emit updateCurrentProgress(int(100.0f * fraction));
     const float total =
         ((fraction * phaseShare[phase] + phaseStart[phase]) * imageWeight + completedWeight) * 100.0f;
@@ -114,7 +99,7 @@ int UpdaterThread::unlockFlash(int fd)
     qDebug() << "int UpdaterThread::unlockFlash(int)";
     const int result = flashio::unlock(fd) == 0 ? 0 : -1;
     if (result < 0)
-        emit updateStatusText(QStringLiteral("Error unlocking Flash memory."));
+        sendLine(QStringLiteral("Error unlocking Flash memory."), LineKind::Step);
     return result;
 }
 
@@ -126,9 +111,9 @@ int UpdaterThread::eraseFlash(int fd, u_int32_t address, u_int32_t size)
         // Counted from the image's own address, not aligned to a page boundary.
         const u_int32_t pageAddress = address + k * pageSize;
         reportProgress(ErasePhase, float(k) / float(pages));
-        emit updateStatusText(hexLine(statuslines::erasing, pageAddress));
+        sendLine(hexLine(statuslines::erasing, pageAddress), LineKind::Block);
         if (const int error = flashio::erasePage(fd, pageAddress)) {
-            failRun(RunOutcome::Kind::Failed, hexLine(statuslines::eraseError, pageAddress), error);
+            failRun({RunOutcome::Kind::Failed, hexLine(statuslines::eraseError, pageAddress), error});
             return -1;
         }
     }
@@ -145,14 +130,14 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
     case ImageBuffer::View::Ready:
         break;
     case ImageBuffer::View::NoMemory:
-        failRun(RunOutcome::Kind::Failed, hexLine(statuslines::allocationError, address));
+        failRun({RunOutcome::Kind::Failed, hexLine(statuslines::allocationError, address)});
         return -1;
     case ImageBuffer::View::Unreadable:
-        failRun(RunOutcome::Kind::Failed, QStringLiteral("Error reading ") + filename);
+        failRun({RunOutcome::Kind::Failed, QStringLiteral("Error reading ") + filename});
         return -1;
     }
     if (const int error = flashio::seek(fd, address)) {
-        failRun(RunOutcome::Kind::Failed, flashio::failureLine("seeking", address, error), error);
+        failRun(RunFailure::of(FlashFailure::at(FlashFailure::Call::Seek, address, error)));
         return -1;
     }
     const u_int32_t blocks = size / blockSize;
@@ -164,11 +149,11 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
         if (k < blocks)
             reportProgress(WritePhase, float(k) / float(blocks));
         if (const int error = flashio::writeAll(fd, buffer.data() + size_t(k) * blockSize, length)) {
-            failRun(RunOutcome::Kind::Failed, flashio::failureLine("writing", blockAddress, error), error);
+            failRun(RunFailure::of(FlashFailure::at(FlashFailure::Call::Write, blockAddress, error)));
             return -1;
         }
         if (k < blocks)
-            emit updateStatusText(hexLine(statuslines::writing, blockAddress));
+            sendLine(hexLine(statuslines::writing, blockAddress), LineKind::Block);
     }
     return 0;
 }
@@ -176,6 +161,6 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
 int UpdaterThread::verifyAndRepair(int fd, QFile &file, u_int32_t offset, u_int32_t address, u_int32_t size)
 {
     qDebug() << "int UpdaterThread::verifyAndRepair(int, QFile&, u_int32_t, u_int32_t, u_int32_t)";
-    return ImageVerifier(*this, QT_MESSAGELOG_FILE, Q_FUNC_INFO, filename, fd, file, offset, address, size)
-        .run();
+    const ImageVerifier::Source source{QT_MESSAGELOG_FILE, Q_FUNC_INFO, filename};
+    return ImageVerifier(reporting(), source, FlashHandle::borrow(fd), file, offset, address, size).run();
 }

@@ -1,14 +1,13 @@
 #include "updaterunner.h"
 
-#include "powercheck.h"
+#include "preflight.h"
 #include "reportpacer.h"
-#include "runhistory.h"
 #include "runlifeline.h"
 #include "runoutcome.h"
+#include "runrecorder.h"
 #include "runsession.h"
 #include "updaterthread.h"
 
-#include <QDebug>
 #include <QThread>
 
 UpdateRunner::UpdateRunner(RunSession *session) : session(session) {}
@@ -21,21 +20,24 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     run.thread = new QThread;
     run.worker = new UpdaterThread(nullptr);
     run.worker->setFilename(filename);
-    run.worker->setSnapshot(std::move(snapshot));
-    run.worker->setOnlyChanged(options.onlyChanged);
-    run.worker->setProgressWatch(options.progress);
-    auto recorder = std::make_shared<RunRecorder>(RunHistory(), options.program);
-    recorder->setSigner(options.signer);
-    recorder->setUnrecordedHandler(options.unrecorded);
-    recorder->setOverrides(options.overrides);
-    run.worker->setRunRecorder(std::move(recorder));
+    RunSetup setup;
+    setup.snapshot = std::move(snapshot);
+    setup.onlyChanged = options.onlyChanged;
+    setup.progress = options.progress;
+    setup.stepLine = options.stepLine;
+    run.recorder = std::make_shared<RunRecorder>(RunHistory(), options.program);
+    run.recorder->setSigner(options.signer);
+    run.recorder->setUnrecordedHandler(options.unrecorded);
+    run.recorder->setOverrides(options.overrides);
+    setup.recorder = run.recorder;
     if (options.reportsAhead > 0) {
         run.pacer = std::make_shared<ReportPacer>(options.reportsAhead);
-        run.worker->setReportPacer(run.pacer);
+        setup.pacer = run.pacer;
     }
     const auto outcome = std::make_shared<RunOutcomeSlot>();
     run.outcome = outcome;
-    run.worker->setOutcome(outcome);
+    setup.outcome = outcome;
+    run.worker->setup(std::move(setup));
     run.worker->moveToThread(run.thread);
     RunSession *const told = session;
     QObject::connect(run.worker, &UpdaterThread::finished, told,
@@ -46,14 +48,13 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
 bool UpdateRunner::start(const Run &run, const Options &options) const
 {
     if (options.lowPower) {
-        const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
-        if (power.source == powercheck::Reading::Source::Unknown)
-            qDebug() << QStringLiteral("The power is not checked: ") + power.why;
-        const QString refusal = powercheck::refusal(power);
-        if (!refusal.isEmpty() && !options.lowPower(refusal)) {
-            delete run.worker;
-            delete run.thread;
-            return false;
+        if (const std::optional<preflight::Concern> power = preflight::powerConcern()) {
+            if (!options.lowPower(power->reason)) {
+                delete run.worker;
+                delete run.thread;
+                return false;
+            }
+            run.recorder->passOver(QLatin1String(power->overrideName()));
         }
     }
     if (options.followThroughExit)

@@ -11,6 +11,7 @@ struct Counts;
 class QThread;
 class ReportPacer;
 class RunOutcomeSlot;
+class RunRecorder;
 class RunSession;
 class UpdaterThread;
 class UpdateSnapshot;
@@ -33,6 +34,8 @@ public:
         // Where the run says which image and stage it is at, for a program
         // that reads it when it redraws.
         std::shared_ptr<RunProgress> progress;
+        // Each line that tells a step of the run, on the run's thread, as it is sent.
+        std::function<void(const QString &line)> stepLine;
         // How many reports the worker may run ahead of the program; 0: no limit.
         int reportsAhead = 0;
         // Called on the run's thread, with the cause, when the history cannot be written.
@@ -40,9 +43,9 @@ public:
         // The checks the operator chose to pass over, kept in the history.
         QStringList overrides;
         // Asked when the power is found too low as the run is about to start,
-        // with the reason: true goes on all the same. Without it, the power is
-        // not looked at.
-        std::function<bool(const QString &refusal)> lowPower;
+        // with the reason: true goes on all the same, and the history records
+        // that the check was passed over. Without it, the power is not looked at.
+        std::function<bool(const QString &reason)> lowPower;
         // Keep the process alive through exit() until the run has ended (a
         // window, whose display may go away).
         bool followThroughExit = false;
@@ -54,6 +57,7 @@ public:
         UpdaterThread *worker = nullptr;
         std::shared_ptr<ReportPacer> pacer;
         std::shared_ptr<RunOutcomeSlot> outcome;
+        std::shared_ptr<RunRecorder> recorder;
     };
 
     explicit UpdateRunner(RunSession *session);

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Checks the rooms of the product: a room includes only from itself and the
 rooms below it, no header includes itself back through others, and no source
-file grows past the length one person reads in one go."""
+file grows past the length one person reads in one go. The engine's helpers
+report through an interface and never include the worker; only the driver's
+room opens a device node; each room's targets are defined in its own folder."""
 import os
 import re
 import subprocess
@@ -40,6 +42,8 @@ for name, room in sorted(where.items()):
 # The length rule holds for every source file, product or not.
 tracked = subprocess.run(["git", "ls-files", "*.cpp", "*.h", "*.c"], cwd=root, capture_output=True, text=True,
                          check=True).stdout.split()
+tracked_cmake = subprocess.run(["git", "ls-files", "CMakeLists.txt", "*/CMakeLists.txt"], cwd=root,
+                               capture_output=True, text=True, check=True).stdout.split()
 for path in tracked:
     if os.path.dirname(path) in floor_of:
         continue
@@ -61,6 +65,50 @@ def visit(name, trail):
 for name in headers:
     if name not in state:
         visit(name, [name])
+
+# The worker's own files, and the rooms above the engine, may know the worker;
+# an engine helper that did would call back into it.
+WORKER = "updaterthread.h"
+WORKER_FILES = {"updaterthread.h", "updaterthread.cpp", "updaterun.cpp"}
+for name, room in sorted(where.items()):
+    if room == "engine" and name not in WORKER_FILES:
+        with open(os.path.join(root, room, name), encoding="utf-8") as source:
+            if WORKER in include.findall(source.read()):
+                problems.append(f"engine/{name} includes the worker's {WORKER}: report through RunReporter")
+
+# One door to the devices: the nodes are opened in driver/ alone.
+device_open = re.compile(r'\bopen\s*\(\s*(zarndriver::(flash|mailbox)Path|"/dev/zarn_)')
+for path in tracked:
+    room = path.split("/")[0]
+    if room not in floor_of or room == "driver":
+        continue
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        if device_open.search(source.read()):
+            problems.append(f"{path} opens a device node itself: use FlashHandle or ZARNsystem in driver/")
+
+# Each room's targets in its own folder: the top file only adds the rooms,
+# and no folder defines or adds to another's target.
+target_call = re.compile(r"^\s*(add_library|add_executable|target_sources)\s*\(\s*([\w.-]+)", re.M | re.I)
+defined_in = {}
+for path in tracked_cmake:
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        text = source.read()
+    folder = os.path.dirname(path)
+    for call, target in target_call.findall(text):
+        if call.lower() != "target_sources":
+            defined_in.setdefault(target, folder)
+            if folder == "":
+                problems.append(f"CMakeLists.txt defines {target}: define it in its room's folder")
+for path in tracked_cmake:
+    with open(os.path.join(root, path), encoding="utf-8") as source:
+        text = source.read()
+    folder = os.path.dirname(path)
+    for call, target in target_call.findall(text):
+        if call.lower() == "target_sources" and defined_in.get(target) not in (None, folder):
+            problems.append(f"{path} adds sources to {target}, which {defined_in[target]}/ defines")
+for room in floor_of:
+    if f"zarn_{room}" in defined_in and defined_in[f"zarn_{room}"] != room:
+        problems.append(f"zarn_{room} is defined in {defined_in[f'zarn_{room}'] or 'the top folder'}, not in {room}/")
 
 for problem in problems:
     print(problem)

@@ -3,13 +3,10 @@
 #include "accessiblenames.h"
 #include "elapsedclock.h"
 #include "flashio.h"
-#include "flashlock.h"
 #include "forcemode.h"
-#include "hardwarecheck.h"
 #include "imageinfodialog.h"
 #include "imagetext.h"
-#include "powercheck.h"
-#include "provenance.h"
+#include "preflight.h"
 #include "runannouncer.h"
 #include "runguard.h"
 #include "runhistory.h"
@@ -24,7 +21,6 @@
 #include "zarnsystem.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -204,57 +200,47 @@ void MainWindow::startUpdateButton_released()
         return;
     }
 
-    // A second operator learns now, not after confirming, that the flash is
-    // being updated by someone else.
-    const flashlock::Attempt lock = flashlock::probe();
-    if (lock.state == flashlock::Attempt::Busy) {
-        QMessageBox box(QMessageBox::Warning, tr("Flash memory busy"), flashlock::busyText(lock.holder),
-                        QMessageBox::Ok, this);
-        box.exec();
-        return;
-    }
-
     // An information view left open from "Get Image Info" must not stand in for
     // the confirmation: hiding it makes exec() read the file afresh.
-    if (imageInfoDialog->isVisible())
-        imageInfoDialog->hide();
-    // The bytes listed now are the bytes the run writes, whatever becomes of
-    // the file on disk once the operator has seen them. A file the run would
-    // refuse, damaged or of no origin this computer trusts, is refused now,
-    // with the run's own words, before it is listed.
-    const auto snapshot = UpdateSnapshot::capture(filename);
-    QList<UpdaterThread::imgHeader> images;
-    QFile checked;
-    QString refusal = snapshot->refusal(&images, checked);
-    provenance::Verdict origin;
-    if (refusal.isEmpty()) {
-        origin = provenance::check(*snapshot);
-        refusal = origin.refusal;
-    }
-    if (!refusal.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, tr("Update file refused"), refusal, QMessageBox::Ok, this);
+    const auto hideInformation = [this] {
+        if (imageInfoDialog->isVisible())
+            imageInfoDialog->hide();
+    };
+    // A second operator learns now, not after confirming, that the flash is
+    // being updated by someone else. The bytes listed now are the bytes the
+    // run writes, whatever becomes of the file on disk once the operator has
+    // seen them. A file the run would refuse, damaged or of no origin this
+    // computer trusts, is refused now, with the run's own words, before it is
+    // listed; and whether the update suits this system now is asked before
+    // the confirmation.
+    const preflight::Result checked = preflight::check(filename, preflight::Request());
+    if (checked.refused()) {
+        if (checked.refusedAs == RunOutcome::Kind::Busy) {
+            QMessageBox box(QMessageBox::Warning, tr("Flash memory busy"), checked.refusal, QMessageBox::Ok,
+                            this);
+            box.exec();
+            return;
+        }
+        hideInformation();
+        QMessageBox box(QMessageBox::Warning, tr("Update file refused"), checked.refusal, QMessageBox::Ok,
+                        this);
         // The reason may quote a certificate's name, which is not the utility's to format.
         box.setTextFormat(Qt::PlainText);
         box.exec();
         return;
     }
-    // Whether the update suits this system now, asked before the confirmation.
+    hideInformation();
     QStringList overrides;
-    const hardwarecheck::Verdict hardware = hardwarecheck::judge(images, ZARNsystem::query());
-    if (!hardware.suits()) {
-        if (!goOnAllTheSame(this, tr("Hardware requirement"), hardware.problem))
+    for (const preflight::Concern &concern : checked.concerns) {
+        const bool power = concern.kind == preflight::Concern::Kind::LowPower;
+        if (!goOnAllTheSame(this, power ? tr("Battery low") : tr("Hardware requirement"), concern.reason))
             return;
-        overrides << QStringLiteral("allow-older-hardware");
+        overrides << QLatin1String(concern.overrideName());
     }
-    const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
-    if (power.source == powercheck::Reading::Source::Unknown)
-        qDebug() << QStringLiteral("The power is not checked: ") + power.why;
-    const QString lowPower = powercheck::refusal(power);
-    if (!lowPower.isEmpty()) {
-        if (!goOnAllTheSame(this, tr("Battery low"), lowPower))
-            return;
-        overrides << QStringLiteral("ignore-power");
-    }
+    const std::shared_ptr<const UpdateSnapshot> &snapshot = checked.snapshot;
+    const QList<UpdaterThread::imgHeader> &images = checked.images;
+    const provenance::Verdict &origin = checked.origin;
+    const bool lowPower = overrides.contains(QLatin1String("ignore-power"));
 
     // Seen beside the confirmation, so the operator knows whose file is listed.
     statusBar()->showMessage(origin.origin);
@@ -273,9 +259,8 @@ void MainWindow::startUpdateButton_released()
     options.overrides = overrides;
     options.followThroughExit = true;
     // Looked at once more as the run starts: the confirmation may have taken a while.
-    const bool powerAccepted = !lowPower.isEmpty();
-    options.lowPower = [this, powerAccepted](const QString &refusal) {
-        return powerAccepted || goOnAllTheSame(this, tr("Battery low"), refusal);
+    options.lowPower = [this, lowPower](const QString &reason) {
+        return lowPower || goOnAllTheSame(this, tr("Battery low"), reason);
     };
     QStringList names;
     for (const UpdaterThread::imgHeader &image : images)

@@ -3,7 +3,6 @@
 #include "runoutcome.h"
 #include "runsession.h"
 #include "runtexts.h"
-#include "statuslines.h"
 
 #include <QAccessible>
 #include <QAccessibleObject>
@@ -60,12 +59,9 @@ std::shared_ptr<RunProgress> RunAnnouncer::follow(const QStringList &imageNames)
 
 void RunAnnouncer::lineShown(const QString &line)
 {
-    if (!progress) {
-        // A run that does not say where it is: its lines, but not those of every block.
-        if (!statuslines::isBlockLine(line))
-            tell(line);
+    // Only a run that says where it is is told as it goes; any other, at its end.
+    if (!progress)
         return;
-    }
     const RunProgress::Where now = progress->where();
     if (toldAny && now.image == told.image && now.stage == told.stage)
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flashhandle.h"
+
 #include <mutex>
 #include <QString>
 
@@ -28,6 +30,8 @@ struct RunOutcome
     // The system's word for the failing call, where there is one; the status
     // line does not always carry it.
     QString cause;
+    // The last line names the cause already, so that nobody says it twice.
+    bool lineNamesCause = false;
     // Why the history holds no entry of this run; empty when it does.
     QString historyError;
     // An update of the changed pages only: how its pages went once planned;
@@ -38,6 +42,17 @@ struct RunOutcome
     int pagesProgrammed = -1;
 
     bool succeeded() const { return kind == Kind::Succeeded; }
+    // The cause to say beside the last line of a failure: empty when there is
+    // none or the line says it.
+    QString causeAside() const { return succeeded() || lineNamesCause ? QString() : cause; }
+
+    // How a run, or a read of the flash, ends on a failed call of the flash.
+    static Kind kindOf(const FlashFailure &failure)
+    {
+        if (failure.noDevice())
+            return Kind::NoDevice;
+        return failure.busy() ? Kind::Busy : Kind::Failed;
+    }
 
     // The kind as the JSON result and the history name it.
     static const char *kindName(Kind kind)

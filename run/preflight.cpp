@@ -1,0 +1,77 @@
+#include "preflight.h"
+
+#include "flashio.h"
+#include "flashlock.h"
+#include "hardwarecheck.h"
+#include "powercheck.h"
+#include "updatesnapshot.h"
+#include "zarndriver.h"
+#include "zarnsystem.h"
+
+#include <QDBusConnection>
+#include <QDebug>
+
+namespace preflight {
+
+namespace {
+
+Result refused(Result &&result, RunOutcome::Kind kind, const QString &line)
+{
+    result.refusedAs = kind;
+    result.refusal = line;
+    return std::move(result);
+}
+
+} // namespace
+
+std::optional<Concern> powerConcern()
+{
+    const powercheck::Reading power = powercheck::read(QDBusConnection::systemBus());
+    if (power.source == powercheck::Reading::Source::Unknown)
+        qDebug() << QStringLiteral("The power is not checked: ") + power.why;
+    const QString refusal = powercheck::refusal(power);
+    if (refusal.isEmpty())
+        return std::nullopt;
+    return Concern{Concern::Kind::LowPower, refusal};
+}
+
+Result check(const QString &path, const Request &request)
+{
+    Result result;
+    if (request.busy) {
+        const flashlock::Attempt lock = flashlock::probe();
+        if (lock.state == flashlock::Attempt::Busy)
+            return refused(std::move(result), RunOutcome::Kind::Busy, flashlock::busyText(lock.holder));
+    }
+    result.snapshot = UpdateSnapshot::capture(path);
+    const QString damage = result.snapshot->refusal(&result.images, *result.file);
+    if (!damage.isEmpty())
+        return refused(std::move(result), RunOutcome::Kind::RefusedFile, damage);
+    // Judged here as the run judges it again: a refusal now spares the
+    // operator a confirmation that could only fail.
+    result.origin = provenance::check(*result.snapshot);
+    if (!result.origin.accepted())
+        return refused(std::move(result), RunOutcome::Kind::RefusedOrigin, result.origin.refusal);
+
+    if (request.hardware) {
+        const ZARNsystem::Versions installed = ZARNsystem::query();
+        if (request.mailboxRequired && !installed.opened) {
+            const QString cause = flashio::openFailureCause(installed.error);
+            return refused(std::move(result), RunOutcome::Kind::NoDevice,
+                           QLatin1String(zarndriver::mailboxPath) + QStringLiteral(" could not be read: ") +
+                               (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
+        }
+        const hardwarecheck::Verdict hardware = hardwarecheck::judge(result.images, installed);
+        if (!hardware.suits())
+            result.concerns.append(
+                {hardware.known ? Concern::Kind::OlderHardware : Concern::Kind::UnknownHardware,
+                 hardware.problem});
+    }
+    if (request.power) {
+        if (const std::optional<Concern> power = powerConcern())
+            result.concerns.append(*power);
+    }
+    return result;
+}
+
+} // namespace preflight
