@@ -1,5 +1,6 @@
 #include "cliout.h"
 
+#include "exitcodes.h"
 #include "localnames.h"
 
 #include <cstdio>
@@ -24,6 +25,7 @@ void CliOutput::line(const QString &text)
 
 void CliOutput::error(const QString &text)
 {
+    lastProblem = text;
     if (current == Mode::Json) {
         event({{"event", "message"}, {"level", "error"}, {"text", text}});
         return;
@@ -44,8 +46,23 @@ void CliOutput::warning(const QString &text)
 
 void CliOutput::event(const QJsonObject &object)
 {
+    if (object.value(QLatin1String("event")).toString() == QLatin1String("result"))
+        resultWritten = true;
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
+}
+
+void CliOutput::endWithRefusal(int status)
+{
+    if (current != Mode::Json || resultWritten)
+        return;
+    event({{"event", "result"},
+           {"result", "failed"},
+           {"outcome", QLatin1String(exitcode::outcomeName(status))},
+           {"flashTouched", false},
+           {"exitCode", status},
+           {"lastLine", lastProblem},
+           {"historyRecorded", false}});
 }
 
 void CliOutput::progress(const QString &text)

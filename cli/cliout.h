@@ -25,6 +25,11 @@ public:
     void warning(const QString &text);
     void event(const QJsonObject &object);
 
+    // For a command that ends with a failing status and has written no result
+    // event: the result event of a refusal, with the last problem said; in
+    // JSON output only.
+    void endWithRefusal(int status);
+
     // The progress line on a terminal; nothing elsewhere.
     void progress(const QString &text);
     void endProgress();
@@ -32,4 +37,6 @@ public:
 private:
     Mode current;
     bool progressShown = false;
+    bool resultWritten = false;
+    QString lastProblem;
 };

@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <sys/stat.h>
+#include <utility>
 
 namespace commands {
 
@@ -71,15 +73,29 @@ int versions(CliOutput &out)
                   (cause.isEmpty() ? QStringLiteral("the ZARN driver is not loaded") : cause));
         return exitcode::noDevice;
     }
+    // A stand-in is shown as the window shows it, and said to be one.
     if (out.mode() == CliOutput::Mode::Json) {
-        out.event({{"event", "versions"},
-                   {"hardwareTimestamp", timestamp},
-                   {"softwareVersion", software},
-                   {"pidVersion", pid}});
+        QJsonArray notGiven;
+        for (const auto &[name, known] :
+             {std::pair<const char *, bool>{"hardwareTimestamp", installed.hwKnown},
+              {"softwareVersion", installed.swKnown},
+              {"pidVersion", installed.pidKnown}})
+            if (!known)
+                notGiven.append(QLatin1String(name));
+        QJsonObject event{{"event", "versions"},
+                          {"hardwareTimestamp", timestamp},
+                          {"softwareVersion", software},
+                          {"pidVersion", pid}};
+        if (!notGiven.isEmpty())
+            event.insert(QStringLiteral("notGiven"), notGiven);
+        out.event(event);
     } else {
-        out.line(QStringLiteral("Hardware timestamp: ") + timestamp);
-        out.line(QStringLiteral("Software version:   ") + software);
-        out.line(QStringLiteral("PID version:        ") + pid);
+        const auto shown = [](const QString &value, bool known) {
+            return known ? value : value + QStringLiteral(" (not given by the driver: a stand-in)");
+        };
+        out.line(QStringLiteral("Hardware timestamp: ") + shown(timestamp, installed.hwKnown));
+        out.line(QStringLiteral("Software version:   ") + shown(software, installed.swKnown));
+        out.line(QStringLiteral("PID version:        ") + shown(pid, installed.pidKnown));
     }
     return exitcode::success;
 }
@@ -100,8 +116,8 @@ int verify(const QString &path, CliOutput &out)
                            {"equal", equal}});
             else
                 out.line(QStringLiteral("image %1 (%2) at %3: %4")
-                             .arg(i + 1)
-                             .arg(imagetext::name(image), imagetext::address(image.address),
+                             .arg(QString::number(i + 1), imagetext::name(image),
+                                  imagetext::address(image.address),
                                   equal ? QStringLiteral("equal") : QStringLiteral("DIFFERS")));
         });
     if (!outcome.line.isEmpty())
@@ -109,9 +125,8 @@ int verify(const QString &path, CliOutput &out)
     const int status = exitcode::of(outcome.kind);
     if (status == exitcode::verificationFailed)
         out.error(QStringLiteral("the flash does not hold %1: %2 of %3 images differ")
-                      .arg(path)
-                      .arg(outcome.differing.size())
-                      .arg(checked.images.size()));
+                      .arg(path, QString::number(outcome.differing.size()),
+                           QString::number(checked.images.size())));
     return status;
 }
 
@@ -173,13 +188,12 @@ int history(CliOutput &out)
             out.event(event);
             continue;
         }
+        // One substitution for all: a name may hold "%1" itself.
         out.line(QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")
                      .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                           entry.user, entry.interrupted() ? QStringLiteral("interrupted") : entry.result,
-                          entry.file)
-                     .arg(entry.images.size())
-                     .arg(double(entry.durationMs) / 1000.0, 0, 'f', 1)
-                     .arg(entry.lastLine));
+                          entry.file, QString::number(entry.images.size()),
+                          QString::number(double(entry.durationMs) / 1000.0, 'f', 1), entry.lastLine));
     }
     return exitcode::success;
 }
@@ -214,11 +228,9 @@ void printImages(const QList<ImageHeader> &images, CliOutput &out)
             continue;
         }
         out.line(QStringLiteral("%1. %2  version %3  min HW %4  address %5  size %6")
-                     .arg(i + 1)
-                     .arg(imagetext::name(image), imagetext::version(image.version))
-                     .arg(image.minHW)
-                     .arg(imagetext::address(image.address))
-                     .arg(image.size));
+                     .arg(QString::number(i + 1), imagetext::name(image), imagetext::version(image.version),
+                          QString::number(image.minHW), imagetext::address(image.address),
+                          QString::number(image.size)));
     }
 }
 
@@ -247,45 +259,51 @@ int run(const QStringList &arguments)
     }
     const QString command = words.takeFirst();
     const auto expect = [&](int count) { return words.size() == count; };
+    const auto dispatch = [&]() -> int {
+        // An update that a power cut or a kill ended is said first, whatever is asked.
+        for (const HistoryEntry &entry : RunHistory().unfinished())
+            out.error(RunHistory::describe(entry));
 
-    // An update that a power cut or a kill ended is said first, whatever is asked.
-    for (const HistoryEntry &entry : RunHistory().unfinished())
-        out.error(RunHistory::describe(entry));
-
-    if (command == QLatin1String("versions") && expect(0))
-        return versions(out);
-    if (command == QLatin1String("info") && expect(1)) {
-        CheckedFile checked = checkFile(words.at(0), fileOnly, out);
-        printImages(checked.images, out);
-        return checked.status;
-    }
-    if (command == QLatin1String("check") && expect(1)) {
-        preflight::Request checks;
-        checks.busy = false;
-        checks.power = false;
-        checks.mailboxRequired = true;
-        CheckedFile checked = checkFile(words.at(0), checks, out);
-        QStringList overrides;
-        if (checked.status == 0)
-            checked.status = passConcerns(words.at(0), checked.concerns, request, &overrides, out);
-        if (checked.status == 0)
-            out.line(words.at(0) + QStringLiteral(": %1 images, %2, ready to update")
-                                       .arg(checked.images.size())
-                                       .arg(checked.origin.origin.toLower()));
-        return checked.status;
-    }
-    if (command == QLatin1String("update") && expect(1))
-        return update(words.at(0), request, out);
-    if (command == QLatin1String("verify") && expect(1))
-        return verify(words.at(0), out);
-    if (command == QLatin1String("backup") && expect(2))
-        return backup(words.at(0), words.at(1), force, out);
-    if (command == QLatin1String("history") && expect(0))
-        return history(out);
-    if (command == QLatin1String("trust"))
-        return trust(words, out);
-    return usage(out,
-                 QStringLiteral("unknown command or wrong arguments: ") + arguments.join(QLatin1Char(' ')));
+        if (command == QLatin1String("versions") && expect(0))
+            return versions(out);
+        if (command == QLatin1String("info") && expect(1)) {
+            CheckedFile checked = checkFile(words.at(0), fileOnly, out);
+            printImages(checked.images, out);
+            return checked.status;
+        }
+        if (command == QLatin1String("check") && expect(1)) {
+            preflight::Request checks;
+            checks.busy = false;
+            checks.power = false;
+            checks.mailboxRequired = true;
+            CheckedFile checked = checkFile(words.at(0), checks, out);
+            QStringList overrides;
+            if (checked.status == 0)
+                checked.status = passConcerns(words.at(0), checked.concerns, request, &overrides, out);
+            if (checked.status == 0)
+                out.line(QStringLiteral("%1: %2 images, %3, ready to update")
+                             .arg(words.at(0), QString::number(checked.images.size()),
+                                  checked.origin.origin.toLower()));
+            return checked.status;
+        }
+        if (command == QLatin1String("update") && expect(1))
+            return update(words.at(0), request, out);
+        if (command == QLatin1String("verify") && expect(1))
+            return verify(words.at(0), out);
+        if (command == QLatin1String("backup") && expect(2))
+            return backup(words.at(0), words.at(1), force, out);
+        if (command == QLatin1String("history") && expect(0))
+            return history(out);
+        if (command == QLatin1String("trust"))
+            return trust(words, out);
+        return usage(out, QStringLiteral("unknown command or wrong arguments: ") +
+                              arguments.join(QLatin1Char(' ')));
+    };
+    const int status = dispatch();
+    // A tool that reads the events learns how any command ended, not only an update.
+    if (status != exitcode::success)
+        out.endWithRefusal(status);
+    return status;
 }
 
 } // namespace commands

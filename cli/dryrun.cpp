@@ -114,12 +114,9 @@ int dryRun(const QString &path, const CheckedFile &checked, bool onlyChanged, Cl
         }
         out.line(QStringLiteral("%1. %2 at %3: %4 pages: %5 to erase and write, %6 to write without erasing, "
                                 "%7 left as they are")
-                     .arg(i + 1)
-                     .arg(imagetext::name(image), imagetext::address(image.address))
-                     .arg(actions.size())
-                     .arg(erase)
-                     .arg(program)
-                     .arg(skip));
+                     .arg(QString::number(i + 1), imagetext::name(image), imagetext::address(image.address),
+                          QString::number(actions.size()), QString::number(erase), QString::number(program),
+                          QString::number(skip)));
     }
     QString from;
     const double perPage = msPerPage(&from);

@@ -41,4 +41,30 @@ inline int of(RunOutcome::Kind kind)
     return updateFailed;
 }
 
+// How a command that ends with status ended, in the words of the JSON result.
+inline const char *outcomeName(int status)
+{
+    switch (status) {
+    case success:
+        return RunOutcome::kindName(RunOutcome::Kind::Succeeded);
+    case usage:
+        return "usage";
+    case refusedFile:
+        return RunOutcome::kindName(RunOutcome::Kind::RefusedFile);
+    case refusedSignature:
+        return RunOutcome::kindName(RunOutcome::Kind::RefusedOrigin);
+    case noDevice:
+        return RunOutcome::kindName(RunOutcome::Kind::NoDevice);
+    case busy:
+        return RunOutcome::kindName(RunOutcome::Kind::Busy);
+    case verificationFailed:
+        return RunOutcome::kindName(RunOutcome::Kind::VerificationFailed);
+    case notConfirmed:
+        return "not-confirmed";
+    default:
+        break;
+    }
+    return RunOutcome::kindName(RunOutcome::Kind::Failed);
+}
+
 } // namespace exitcode

@@ -18,7 +18,7 @@ int passConcerns(const QString &path, const QList<preflight::Concern> &concerns,
                                   QStringLiteral(" to update all the same."));
             return exitcode::refusedFile;
         }
-        out.error(QStringLiteral("Going on as asked (") + option + QStringLiteral("): ") + concern.reason);
+        out.warning(QStringLiteral("Going on as asked (") + option + QStringLiteral("): ") + concern.reason);
         if (!overrides->contains(QLatin1String(concern.overrideName())))
             *overrides << QLatin1String(concern.overrideName());
     }

@@ -40,7 +40,17 @@ struct installedVersions
     uint32_t swVersion = 0;
     uint32_t hwTimestamp = 0;
     uint32_t pidVersion = 0;
+    bool swKnown = false;
+    bool hwKnown = false;
+    bool pidKnown = false;
 };
+
+// The driver flags an answer that holds no value by leaving the low bits of
+// the command word set.
+bool holdsValue(const mailboxRequest &answer)
+{
+    return (answer.command & noAnswerFlags) != noAnswerFlags;
+}
 
 // The driver may write anywhere in the record, so every request starts from a
 // clean one.
@@ -58,23 +68,28 @@ int askAll(int device, installedVersions &versions)
     int result = ask(device, request, commandSwVersion);
     if (result < 0)
         return result;
-    if ((request.command & noAnswerFlags) == noAnswerFlags) {
+    if (!holdsValue(request)) {
         versions.swVersion = fixedSwVersion;
         versions.hwTimestamp = fixedHwTimestamp;
         versions.pidVersion = fixedPidVersion;
         return 0;
     }
     versions.swVersion = request.value;
+    versions.swKnown = true;
 
+    // The later answers' flags change nothing of what is shown, but a value
+    // the driver does not vouch for is not one to judge an update by.
     result = ask(device, request, commandHwTimestamp);
     if (result < 0)
         return result;
     versions.hwTimestamp = request.value;
+    versions.hwKnown = holdsValue(request);
 
     result = ask(device, request, commandPidVersion);
     if (result < 0)
         return result;
     versions.pidVersion = request.value;
+    versions.pidKnown = holdsValue(request);
     return 0;
 }
 
@@ -107,6 +122,9 @@ ZARNsystem::Versions ZARNsystem::query()
         return answer;
     }
     answer.hwTimestampWord = versions.hwTimestamp;
+    answer.swKnown = versions.swKnown;
+    answer.hwKnown = versions.hwKnown;
+    answer.pidKnown = versions.pidKnown;
     answer.swVersion = dotted(versions.swVersion);
     answer.hwTimestamp = QString::number(versions.hwTimestamp);
     answer.pidVersion = dotted(versions.pidVersion);

@@ -17,6 +17,11 @@ Verdict judge(const QList<ImageHeader> &images, const ZARNsystem::Versions &inst
                           QStringLiteral("), so the images' hardware requirements cannot be checked");
         return verdict;
     }
+    if (!installed.hwKnown) {
+        verdict.problem = QStringLiteral("the installed hardware value cannot be read (the ZARN driver gives "
+                                         "none), so the images' hardware requirements cannot be checked");
+        return verdict;
+    }
     verdict.known = true;
     verdict.installed = installed.hwTimestampWord;
     QStringList lines;

@@ -133,6 +133,17 @@ void TestCommandLine::exitStatuses_data()
         {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 0, "Going on as asked (--allow-older-hardware)", true);
     row("installed hardware unknown", {"update", "--yes", "good"}, {"ZARNSIM_MAILBOX_FAIL=1"}, 3,
         "the installed hardware value cannot be read", false);
+    row("driver gives no versions", {"update", "--yes", "good"}, {"ZARNSIM_MAILBOX_FLAGS=15"}, 3,
+        "the installed hardware value cannot be read (the ZARN driver gives none)", false);
+    row("driver gives no hardware value", {"check", "good"}, {"ZARNSIM_MAILBOX_LATER_FLAGS=15"}, 3,
+        "cannot be read (the ZARN driver gives none)", false);
+    row("stand-in versions said", {"versions"}, {"ZARNSIM_MAILBOX_FLAGS=15"}, 0,
+        "Hardware timestamp: 1406615411 (not given by the driver: a stand-in)", false);
+    row("names that hold %1, in the history", {"history", "PERCENT"}, none, 0, "fw%1%3.zarnru  3 images",
+        true);
+    row("names that hold %1, listed", {"update", "--dry-run", "PERCENT"}, none, 0, "1. %5  version", false);
+    row("dry run without the flash", {"update", "--dry-run", "good"}, {"ZARNSIM_MISSING=flash"}, 5,
+        "Error opening /dev/zarn_flash", false);
     row("dry run", {"update", "--dry-run", "good", "RECORDED"}, none, 0,
         "An update would erase and write 3 of 3 pages, write 0 without erasing and leave 0", false);
     row("dry run of the changed pages",
@@ -201,6 +212,18 @@ void TestCommandLine::exitStatuses()
         QVERIFY(entry.open(QIODevice::WriteOnly));
         entry.write(R"({"id": "x", "started": "2026-01-01T00:00:00.000Z", "result": "failed",
                         "lastLine": "cut\u0000short", "images": []})");
+    }
+    // Names that hold what a chain of substitutions would take for its own.
+    const QString percent = dir.filePath(QStringLiteral("fw%1%3.zarnru"));
+    if (setUp("PERCENT")) {
+        QList<updatefile::Image> named = images(1);
+        named[0].name = "%5";
+        QVERIFY(updatefile::writeFile(percent, named));
+        QProcess before;
+        if (arguments.contains(QLatin1String("history")))
+            QCOMPARE(cli.run(before, {QStringLiteral("update"), QStringLiteral("--yes"), percent}), 0);
+        else
+            arguments << percent;
     }
     if (setUp("UPDATED")) {
         QProcess before;

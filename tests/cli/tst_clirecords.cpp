@@ -65,6 +65,21 @@ void TestCommandLineRecords::jsonEventsFollowTheSchema()
              qPrintable(cli.output));
     const QString trust = cli.output;
     QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+    const QString history = cli.output;
+    // A command that refuses ends with its result too, whatever it was asked.
+    QString refusals;
+    for (const QStringList &refused :
+         {QStringList{QStringLiteral("check"), QStringLiteral("/nonexistent.zarnru")},
+          QStringList{QStringLiteral("info"), QStringLiteral("/nonexistent.zarnru")}}) {
+        QVERIFY(cli.run(process, QStringList{QStringLiteral("--json")} + refused) != 0);
+        const QJsonObject end =
+            QJsonDocument::fromJson(cli.output.trimmed().split(QLatin1Char('\n')).last().toUtf8()).object();
+        QVERIFY2(end.value(QStringLiteral("event")) == QStringLiteral("result") &&
+                     end.value(QStringLiteral("exitCode")).toInt() == 3,
+                 qPrintable(cli.output));
+        refusals += cli.output;
+    }
+    cli.output = history + refusals;
     const QString events = dir.filePath(QStringLiteral("events.jsonl"));
     QFile file(events);
     QVERIFY(file.open(QIODevice::WriteOnly));

@@ -6,6 +6,7 @@
 
 #include "childprocess.h"
 #include "mainwindow.h"
+#include "runhistory.h"
 #include "runinhibitor.h"
 #include "runkit.h"
 #include "runoutcomeview.h"
@@ -14,6 +15,7 @@
 #include <QDBusConnection>
 #include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -122,8 +124,11 @@ class FakeBattery final : public QObject
 
 public:
     bool isPresent() const { return true; }
-    double percentage() const { return percent; }
+    // The first reading, then, when later is set, every one after it.
+    double percentage() const { return reads++ == 0 || later < 0 ? percent : later; }
     std::atomic<double> percent{100};
+    std::atomic<double> later{-1};
+    mutable std::atomic<int> reads{0};
 };
 
 class RunInhibitorTest : public QObject
@@ -297,16 +302,20 @@ void RunInhibitorTest::powerGate_data()
     QTest::addColumn<bool>("goOn");   // the window's answer, or --ignore-power
     QTest::addColumn<bool>("asked");  // the window asks, or zarn-update refuses
     QTest::addColumn<bool>("flashed");
+    QTest::addColumn<int>("later"); // the charge from the second reading on; -1: as the first
 
-    QTest::newRow("window, battery low, No") << true << 12 << false << true << false;
-    QTest::newRow("window, battery low, Yes") << true << 12 << true << true << true;
-    QTest::newRow("window, battery at the minimum") << true << 30 << false << false << true;
-    QTest::newRow("window, on mains") << true << 0 << false << false << true;
-    QTest::newRow("window, no UPower") << true << -1 << false << false << true;
-    QTest::newRow("command line, battery low") << false << 12 << false << true << false;
-    QTest::newRow("command line, battery low, --ignore-power") << false << 12 << true << true << true;
-    QTest::newRow("command line, on mains") << false << 0 << false << false << true;
-    QTest::newRow("command line, no UPower") << false << -1 << false << false << true;
+    QTest::newRow("window, battery low, No") << true << 12 << false << true << false << -1;
+    QTest::newRow("window, battery low, Yes") << true << 12 << true << true << true << -1;
+    QTest::newRow("window, battery at the minimum") << true << 30 << false << false << true << -1;
+    QTest::newRow("window, on mains") << true << 0 << false << false << true << -1;
+    QTest::newRow("window, no UPower") << true << -1 << false << false << true << -1;
+    QTest::newRow("window, battery drops before the run, Yes") << true << 50 << true << true << true << 12;
+    QTest::newRow("command line, battery low") << false << 12 << false << true << false << -1;
+    QTest::newRow("command line, battery low, --ignore-power") << false << 12 << true << true << true << -1;
+    QTest::newRow("command line, on mains") << false << 0 << false << false << true << -1;
+    QTest::newRow("command line, no UPower") << false << -1 << false << false << true << -1;
+    QTest::newRow("command line, battery drops before the run, --ignore-power")
+        << false << 50 << true << true << true << 12;
 }
 
 // On a battery below the minimum charge an update does not start unless the
@@ -318,9 +327,12 @@ void RunInhibitorTest::powerGate()
     QFETCH(bool, goOn);
     QFETCH(bool, asked);
     QFETCH(bool, flashed);
+    QFETCH(int, later);
     zarnsim::reset();
     upower.battery = source > 0;
     battery.percent = source;
+    battery.later = later;
+    battery.reads = 0;
     QDBusConnection power =
         QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("upower"));
     if (source < 0)
@@ -341,15 +353,21 @@ void RunInhibitorTest::powerGate()
                 testsupport::acceptModal(modal);
         });
         QTest::mouseClick(updateButton(shown), Qt::LeftButton);
-        QCOMPARE(modals.seen.value(0).startsWith(QLatin1String("QMessageBox|Battery low|")), asked);
         if (!asked || goOn)
             QVERIFY(waitForRun(shown, runs));
+        QCOMPARE(modals.seen.filter(QStringLiteral("QMessageBox|Battery low|")).size(), asked ? 1 : 0);
         QCOMPARE(flashHolds(threeImages()), flashed);
+        // A check passed over, at whichever look at the power, is in the history.
+        const QList<HistoryEntry> entries = RunHistory().entries();
+        if (flashed)
+            QVERIFY(!entries.isEmpty() &&
+                    entries.last().overrides.contains(QStringLiteral("ignore-power")) == asked);
         return;
     }
     runkit::CommandLine cli{
         dir.filePath(QStringLiteral("flash.bin")), dir.filePath(QStringLiteral("state")), {}, {}};
     QFile::remove(cli.flashFile);
+    QDir(cli.stateDirectory).removeRecursively();
     QStringList arguments{QStringLiteral("update"), QStringLiteral("--yes"), updateFile};
     if (goOn)
         arguments << QStringLiteral("--ignore-power");
@@ -358,7 +376,13 @@ void RunInhibitorTest::powerGate()
     const int status = cli.run(program, arguments, {QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + address});
     QVERIFY2(status == (asked && !goOn ? 3 : 0), qPrintable(cli.output));
     QCOMPARE(cli.output.contains(QLatin1String("on battery at 12 %, below the 30 %")), asked);
+    QCOMPARE(cli.output.contains(QLatin1String("warning: Going on as asked (--ignore-power)")),
+             asked && goOn);
     QCOMPARE(cli.flashHolds(threeImages()), flashed);
+    if (flashed) {
+        QCOMPARE(cli.run(program, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+        QCOMPARE(cli.output.contains(QLatin1String("\"overrides\":[\"ignore-power\"]")), asked && goOn);
+    }
 }
 
 QTEST_MAIN(RunInhibitorTest)
