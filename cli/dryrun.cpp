@@ -120,7 +120,9 @@ int dryRun(const QString &path, const CheckedFile &checked, bool onlyChanged, Cl
     }
     QString from;
     const double perPage = msPerPage(&from);
-    const qint64 estimateMs = perPage < 0 ? -1 : qint64(perPage * (totals[0] + totals[1]));
+    // A stored duration of any size gives an estimate a tool can read, or none.
+    const double estimate = perPage * (totals[0] + totals[1]);
+    const qint64 estimateMs = perPage >= 0 && estimate < double(qint64(1) << 53) ? qint64(estimate) : -1;
     if (out.mode() == CliOutput::Mode::Json) {
         out.event({{"event", "plan"},
                    {"images", images},

@@ -13,6 +13,7 @@
 #include "updaterunner.h"
 #include "updatesnapshot.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <QCoreApplication>
@@ -91,6 +92,8 @@ struct RunView
 
     void progress(int currentValue, int totalValue)
     {
+        // The whole update's share done only grows, whatever a repair does to the bar.
+        totalValue = std::max(totalValue, total);
         const bool moved = totalValue != total;
         current = currentValue;
         total = totalValue;

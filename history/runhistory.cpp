@@ -222,7 +222,7 @@ QJsonObject RunHistory::toJson(const HistoryEntry &entry)
     }
     return QJsonObject{{"id", entry.id},
                        {"started", entry.started.toUTC().toString(Qt::ISODateWithMs)},
-                       {"durationMs", entry.durationMs},
+                       {"durationMs", std::max<qint64>(entry.durationMs, 0)},
                        {"user", entry.user},
                        {"pid", entry.pid},
                        {"program", entry.program},
