@@ -169,6 +169,7 @@ QString listFault(const Trust &trust, int index)
 
 QString listsRefusal(const Trust &trust)
 {
+    const ErrorQueueScope errors; // a list that does not verify leaves OpenSSL's reasons
     for (int i = 0; i < sk_X509_CRL_num(trust.lists.get()); ++i) {
         const QString fault = listFault(trust, i);
         if (!fault.isEmpty())
@@ -180,6 +181,7 @@ QString listsRefusal(const Trust &trust)
 
 QString chainRevocation(const STACK_OF(X509) * chain, STACK_OF(X509) * carried, const Trust &trust)
 {
+    const ErrorQueueScope errors;
     const int length = sk_X509_num(chain);
     for (int depth = 0; depth < length; ++depth) {
         X509 *certificate = sk_X509_value(chain, depth);
