@@ -62,7 +62,8 @@ void printList(const provenance::RevocationListing &list, CliOutput &out)
                    {"overdue", list.overdue},
                    {"revoked", list.revoked},
                    {"issuerInstalled", list.issuerInstalled},
-                   {"signatureVerified", list.signatureVerified}});
+                   {"signatureVerified", list.signatureVerified},
+                   {"refusal", list.refusal}});
         return;
     }
     out.line(QStringLiteral("Revocation list ") + list.file);
@@ -77,6 +78,8 @@ void printList(const provenance::RevocationListing &list, CliOutput &out)
     out.line(QStringLiteral("  revoked       %1 certificate%2")
                  .arg(list.revoked)
                  .arg(list.revoked == 1 ? "" : "s"));
+    if (!list.refusal.isEmpty())
+        out.line(QStringLiteral("  refuses       every update file: ") + list.refusal);
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 // updatefile/, update files made with the builder, whole and damaged;
 // checksums/, checksum files as the tests write them, after the name they are
 // asked about and a NUL; history/, entries as the programs write them and as
-// the tests damage them. (trust/ is filled by scripts/fuzz.sh from the tests'
-// trust store.)
+// the tests damage them; trust/, an authority, its signers and several lists of
+// it (fuzz/trustseeds/), as the files of one trusted folder split by "%%"
+// lines, in both orders and in one file. (scripts/fuzz.sh adds the tests' trust
+// store to trust/.)
 //   fuzz_seeds <directory>
 
 #include "runhistory.h"
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QtEndian>
 #include <utility>
@@ -134,6 +137,40 @@ Seeds historySeeds()
     };
 }
 
+// An authority with a revoked signer, and lists of it: one passed that revokes it, one current that does
+// not, one issued far ahead that revokes it, one of its name signed by another key, one for end
+// certificates only, one with an unknown critical extension.
+bool trustSeeds(Seeds *seeds)
+{
+    QMap<QString, QByteArray> read;
+    for (const char *name : {"authority.pem", "passed.crl", "current.crl", "ahead.crl", "forged.crl",
+                             "partial.crl", "critical.crl"}) {
+        QFile file(QDir(QStringLiteral(ZARN_TRUST_SEEDS)).filePath(QLatin1String(name)));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read %s\n", qPrintable(file.fileName()));
+            return false;
+        }
+        read.insert(QString::fromLatin1(name).section('.', 0, 0), file.readAll());
+    }
+    const auto folder = [&read](const QStringList &files) {
+        QByteArrayList parts;
+        for (const QString &file : files)
+            parts.append(read.value(file));
+        return parts.join("%%\n");
+    };
+    *seeds = {
+        {"passed-and-current", folder({"authority", "passed", "current"})},
+        {"current-and-passed", folder({"authority", "current", "passed"})},
+        {"ahead-and-current", folder({"authority", "current", "ahead"})},
+        {"lists-in-one-file",
+         folder({"authority"}) + "%%\n" + read.value("current") + read.value("passed") + read.value("ahead")},
+        {"forged-beside-current", folder({"authority", "forged", "current"})},
+        {"partial", folder({"authority", "partial"})},
+        {"critical", folder({"authority", "critical"})},
+    };
+    return true;
+}
+
 bool writeSeeds(const QString &directory, const Seeds &seeds, const char *suffix)
 {
     if (!QDir().mkpath(directory))
@@ -158,7 +195,9 @@ int main(int argc, char **argv)
         return 2;
     }
     const QDir directory(QString::fromLocal8Bit(argv[1]));
+    Seeds trust;
     const bool written =
+        trustSeeds(&trust) && writeSeeds(directory.filePath(QStringLiteral("trust")), trust, ".pem") &&
         writeSeeds(directory.filePath(QStringLiteral("updatefile")), seeds(), ".zarnru") &&
         writeSeeds(directory.filePath(QStringLiteral("checksums")), checksumSeeds(), ".sha256") &&
         writeSeeds(directory.filePath(QStringLiteral("history")), historySeeds(), ".json");

@@ -38,9 +38,10 @@ struct Verdict
 // The trusted certificates are the PEM files (*.pem, *.crt) in the
 // directories; each may hold several, and any of them may anchor a chain.
 // Revocation lists (*.crl, PEM or DER) beside them withdraw the certificates
-// they name, a signer's or an authority's above it; an authority without a
-// list is trusted as before, and a list whose issuer no chain reaches has
-// nothing to withdraw.
+// they name, a signer's or an authority's above it, each list of an issuer
+// whatever its dates (revocation.h); an authority without a list is trusted
+// as before, and a list whose issuer no chain reaches has nothing to
+// withdraw. A list that cannot be checked or applied refuses every file.
 // Once any is installed, only a file signed by a certificate that one of them
 // vouches for, valid today and marked for code signing, is accepted; with
 // none, an unsigned file is accepted as it always was. A signature or checksum
@@ -49,8 +50,8 @@ struct Verdict
 // there that cannot be read refuses every file, naming it and, where the
 // system gives one, the cause: the directory a link to nothing or to itself,
 // or one that cannot be listed; a file named like a certificate or a list that
-// is a link to nothing, a directory, a FIFO, unreadable or without a
-// certificate or a list. A site
+// is a link to nothing, a directory, not a regular file (a FIFO, a device),
+// past its limit, unreadable or without a certificate or a list. A site
 // that installed a certificate must not find its files taken unsigned.
 // Every line of the checksum file that names the file must hold its SHA-256,
 // as sha256sum -c would have it; a file of one line stands for the file it

@@ -1,5 +1,7 @@
 #include "trust.h"
 
+#include "revocation.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -144,11 +146,23 @@ bool listTrusted(const QByteArray &directory, QList<QByteArray> *names, QString 
     return true;
 }
 
-// The bytes of a trusted certificate or list file, at most one past the limit. False
-// when it cannot be read, with the system's cause where there is one: a link
-// to nothing, a directory, a file that may not be opened. A FIFO, socket or
-// device named like a certificate has none, and is refused all the same.
-bool readTrustedFile(const QByteArray &path, QByteArray *bytes, QString *cause)
+// Why a file of size bytes is not read, beside its kind's limit.
+QString tooLarge(qint64 size, bool isList)
+{
+    return isList ? QStringLiteral("%1 bytes, more than the %2 a revocation list may have")
+                        .arg(size)
+                        .arg(revocationListLimit)
+                  : QStringLiteral("%1 bytes, more than the %2 a trusted certificate file may have")
+                        .arg(size)
+                        .arg(sideFileLimit);
+}
+
+// The bytes of a trusted certificate or list file. False when it cannot be
+// read, with the system's cause where there is one (a link to nothing, a
+// directory, a file that may not be opened) and ours where not: a FIFO,
+// socket or device named like a certificate, which could block the check or
+// never end, and a file past its kind's limit, which is not read at all.
+bool readTrustedFile(const QByteArray &path, bool isList, QByteArray *bytes, QString *cause)
 {
     // Non-blocking, so that a FIFO cannot hold the check until someone writes to it.
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -156,31 +170,38 @@ bool readTrustedFile(const QByteArray &path, QByteArray *bytes, QString *cause)
         *cause = errorText(errno);
         return false;
     }
-    const auto fail = [fd, cause](int error) {
-        if (error != 0)
-            *cause = errorText(error);
+    const auto fail = [fd, cause](const QString &why) {
+        *cause = why;
         ::close(fd);
         return false;
     };
+    const qint64 limit = isList ? revocationListLimit : sideFileLimit;
     struct stat status;
     if (::fstat(fd, &status) != 0)
-        return fail(errno);
+        return fail(errorText(errno));
     if (S_ISDIR(status.st_mode))
-        return fail(EISDIR);
+        return fail(errorText(EISDIR));
     if (!S_ISREG(status.st_mode))
-        return fail(0);
-    bytes->resize(int(sideFileLimit) + 1);
+        return fail(QStringLiteral("not a regular file"));
+    if (status.st_size > limit)
+        return fail(tooLarge(status.st_size, isList));
+    // One byte more than it said, to see it grow while it is read.
+    bytes->resize(int(status.st_size) + 1);
     int size = 0;
     while (size < bytes->size()) {
         const ssize_t got = ::read(fd, bytes->data() + size, size_t(bytes->size() - size));
         if (got < 0 && errno != EINTR)
-            return fail(errno);
+            return fail(errorText(errno));
         if (got == 0)
             break;
         size += int(std::max<ssize_t>(got, 0));
+        if (size == bytes->size() && size <= limit)
+            bytes->resize(int(std::min<qint64>(qint64(size) * 2, limit + 1)));
     }
     ::close(fd);
     bytes->resize(size);
+    if (size > limit)
+        return fail(tooLarge(size, isList));
     return true;
 }
 
@@ -200,7 +221,7 @@ bool keepList(X509_CRL *list, const QString &path, Trust *trust)
         return false;
     }
     trust->listFiles.append(path);
-    return X509_STORE_add_crl(trust->store.get(), list) == 1;
+    return true;
 }
 
 } // namespace
@@ -209,7 +230,7 @@ QString addCertificates(const QByteArray &bytes, const QString &path, Trust *tru
 {
     const QString unreadable = QStringLiteral("Error reading trusted certificate ") + path;
     if (bytes.size() > sideFileLimit)
-        return unreadable;
+        return unreadable + QStringLiteral(": ") + tooLarge(bytes.size(), false);
     Owned<BIO> in(BIO_new_mem_buf(bytes.constData(), int(bytes.size())));
     if (!in)
         return unreadable;
@@ -231,7 +252,9 @@ QString addCertificates(const QByteArray &bytes, const QString &path, Trust *tru
 QString addRevocationLists(const QByteArray &bytes, const QString &path, Trust *trust)
 {
     const QString unreadable = QStringLiteral("Error reading revocation list ") + path;
-    if (bytes.isEmpty() || bytes.size() > sideFileLimit)
+    if (bytes.size() > revocationListLimit)
+        return unreadable + QStringLiteral(": ") + tooLarge(bytes.size(), true);
+    if (bytes.isEmpty())
         return unreadable;
     ERR_clear_error();
     // As the openssl command writes them: PEM, perhaps after the list as text, or DER.
@@ -285,24 +308,17 @@ QString loadTrusted(const QStringList &directories, Trust *trust)
             const QByteArray path = where + (where.endsWith('/') ? "" : "/") + name;
             const bool isList = name.toLower().endsWith(".crl");
             QByteArray bytes;
-            if (!readTrustedFile(path, &bytes, &cause)) {
-                const QString unreadable = (isList ? QStringLiteral("Error reading revocation list ")
-                                                   : QStringLiteral("Error reading trusted certificate ")) +
-                                           QFile::decodeName(path);
-                return cause.isEmpty() ? unreadable : unreadable + QStringLiteral(": ") + cause;
-            }
+            if (!readTrustedFile(path, isList, &bytes, &cause))
+                return (isList ? QStringLiteral("Error reading revocation list ")
+                               : QStringLiteral("Error reading trusted certificate ")) +
+                       QFile::decodeName(path) + QStringLiteral(": ") + cause;
             const QString refusal = isList ? addRevocationLists(bytes, QFile::decodeName(path), trust)
                                            : addCertificates(bytes, QFile::decodeName(path), trust);
             if (!refusal.isEmpty())
                 return refusal;
         }
     }
-    // Every certificate of a chain, the authorities' too; one whose issuer has
-    // no list is let through by the check of the chain (signerchain.cpp).
-    if (sk_X509_CRL_num(trust->lists.get()) > 0 &&
-        X509_STORE_set_flags(trust->store.get(), X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL) != 1)
-        return QStringLiteral("Error preparing the trusted certificates");
-    return QString();
+    return listsRefusal(*trust);
 }
 
 } // namespace provenance

@@ -22,6 +22,9 @@ namespace provenance {
 // Far above any real signature, certificate bundle or checksum line, and small
 // enough that a wrong file named like one is not read whole.
 inline constexpr qint64 sideFileLimit = 1 << 20;
+// Real authorities publish lists of several MiB (some 40 bytes an entry); a
+// list of 16 MiB holds some 400,000 revocations.
+inline constexpr qint64 revocationListLimit = 16 << 20;
 
 struct OpenSslFree
 {
@@ -53,7 +56,8 @@ struct Trust
 {
     Owned<STACK_OF(X509)> certificates{sk_X509_new_null()};
     Owned<X509_STORE> store{X509_STORE_new()};
-    // The revocation lists, also in the store; a list is used only for the
+    // The revocation lists, all of them, kept out of the store: OpenSSL would
+    // take one list per issuer (revocation.h). A list is used only for the
     // certificates its issuer signed.
     Owned<STACK_OF(X509_CRL)> lists{sk_X509_CRL_new_null()};
     // The file each certificate and each list came from, in the same order.
@@ -64,13 +68,15 @@ struct Trust
 // The certificates (*.pem, *.crt) and revocation lists (*.crl) of the trusted
 // directories into trust; the first error of the directories, naming what
 // cannot be read and why, or empty. Only a directory that is not there at all
-// holds nothing. Once a list is installed, every certificate of a chain is
-// looked up in the lists of its issuer.
+// holds nothing. A file is read only when it is a regular file within its
+// limit (sideFileLimit for certificates, revocationListLimit for lists). Then
+// the first list that refuses every update file (revocation.h), if any.
 QString loadTrusted(const QStringList &directories, Trust *trust);
 
 // One file's bytes into trust: its PEM certificates, or its revocation lists
 // (PEM, or a single DER list). Empty, or the line that refuses every file,
-// naming path, when the bytes hold nothing of the kind or anything else.
+// naming path, when the bytes hold nothing of the kind or anything else, or
+// more than the limit of their kind.
 QString addCertificates(const QByteArray &bytes, const QString &path, Trust *trust);
 QString addRevocationLists(const QByteArray &bytes, const QString &path, Trust *trust);
 

@@ -1,5 +1,6 @@
 #include "trustlisting.h"
 
+#include "revocation.h"
 #include "trust.h"
 
 #include <algorithm>
@@ -47,6 +48,7 @@ TrustListing describe(const Trust &trust)
             EVP_PKEY *key = X509_get0_pubkey(certificate);
             item.signatureVerified = item.signatureVerified || (key && X509_CRL_verify(list, key) == 1);
         }
+        item.refusal = listFault(trust, i);
         listing.lists.append(item);
     }
     return listing;

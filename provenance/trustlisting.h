@@ -35,6 +35,8 @@ struct RevocationListing
     // A trusted certificate of the issuer's name, and one whose key signed it.
     bool issuerInstalled = false;
     bool signatureVerified = false;
+    // Why it refuses every update file, as the check says it; empty when it does not.
+    QString refusal;
 };
 
 struct TrustListing

@@ -163,6 +163,8 @@ void TestCommandLine::exitStatuses_data()
     row("trust store listed", {"trust", "TRUSTED"}, none, 0, "CN=Another Authority (not installed)", false);
     row("trust store with a broken list", {"trust", "TRUSTED", "BROKENLIST"}, none, 4,
         "Error reading revocation list", false);
+    row("trust store with a list that does not verify", {"trust", "TRUSTED", "FORGEDLIST"}, none, 4,
+        "  refuses       every update file: its signature does not verify", false);
     row("trust folder not there", {"trust", "/nonexistent"}, none, 2, "/nonexistent does not exist", false);
 }
 
@@ -239,6 +241,20 @@ void TestCommandLine::exitStatuses()
         QFile list(brokenList + QStringLiteral("/vendor.crl"));
         QVERIFY(list.open(QIODevice::WriteOnly) && list.write("not a list\n") > 0);
         arguments << brokenList;
+    }
+    const QString forgedList = dir.filePath(QStringLiteral("forged"));
+    if (setUp("FORGEDLIST")) {
+        // The vendor's own list, its signature's last byte changed.
+        QFile list(QStringLiteral(TRUSTED "/vendor.crl"));
+        QVERIFY(list.open(QIODevice::ReadOnly) && QDir().mkpath(forgedList));
+        QByteArray base64;
+        for (const QByteArray &line : list.readAll().split('\n'))
+            base64 += line.startsWith("-----") ? QByteArray() : line;
+        QByteArray der = QByteArray::fromBase64(base64);
+        der[der.size() - 1] = char(der.back() ^ 0x01);
+        QFile forged(forgedList + QStringLiteral("/vendor.crl"));
+        QVERIFY(forged.open(QIODevice::WriteOnly) && forged.write(der) == der.size());
+        arguments << forgedList;
     }
     const bool busy = setUp("BUSY");
     const bool verifying = setUp("VERIFYING");

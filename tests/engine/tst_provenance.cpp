@@ -21,15 +21,18 @@ const char openSslConfig[] =
     "[code_signing]\nbasicConstraints = CA:FALSE\nextendedKeyUsage = codeSigning\n"
     "[ca]\ndefault_ca = authority_db\n[authority_db]\ndatabase = index.txt\n"
     "new_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = any_name\n"
-    "[any_name]\ncommonName = supplied\n";
+    "[any_name]\ncommonName = supplied\n"
+    "[naming]\nauthorityKeyIdentifier = keyid:always\n[critical]\n1.3.6.1.4.1.55555.1 = critical, DER:05:00\n"
+    "[partial]\nissuingDistributionPoint = critical, @only_user\n[only_user]\nonlyuser = TRUE\n";
 
 // How a row's file comes about; the changes are made after signing and summing. The trusted folder
 // may be one of initTestCase's that cannot be read: holding a certificate linked to nothing, linked to
 // nothing or to itself, holding a folder or a FIFO named like a certificate. Or it holds the authority
 // with a revocation list: its own (revoking Revoked Signer and Test Intermediate), one cut short, or
 // one of another authority, not installed, that revokes Test Signer's serial; or Test Signer itself with
-// its authority's list. The checksum file may get
-// a wrong line for the file before or after what sha256sum wrote, or that again.
+// its authority's list. Or the authority with lists of its own (listFolders): several of them, one of
+// its name signed by another key, one it cannot apply, one of 100,000 entries, one too large, /dev/zero.
+// The checksum file may get a wrong line for the file before or after what sha256sum wrote, or that again.
 enum Setup {
     Trusting = 1,
     Pem = 2,
@@ -48,8 +51,13 @@ enum Setup {
     Revoking = 16384,
     BrokenList = 32768,
     ForeignList = 65536,
-    SignerWithList = 131072
+    SignerWithList = 131072,
+    InFolder = 1 << 18 // times one more than the index in listFolders
 };
+
+// The folders of the authority with lists of its own, one of which a row may pick.
+const QStringList listFolders = {"passed",   "ahead",   "beside", "named", "unnamed",
+                                 "critical", "partial", "large",  "huge",  "zero"};
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -70,6 +78,10 @@ private slots:
     void verdictAndRun();
 
 private:
+    static int inFolder(const char *name)
+    {
+        return InFolder * (listFolders.indexOf(QLatin1String(name)) + 1);
+    }
     bool tool(const QString &program, const QStringList &arguments, const QString &outputFile = {});
     QTemporaryDir dir;
     QDate expiry; // of Expiring Signer
@@ -140,12 +152,13 @@ void TestProvenance::initTestCase()
     // authority's revoking serial 2.
     QVERIFY(newKey({"-x509", "-subj", "/CN=Other Authority", "-days", "400", "-extensions", "authority",
                     "-keyout", "other.key", "-out", "other.pem"}));
-    const auto revocations = [&](const QByteArray &index, const char *issuer, const QStringList &dates) {
+    const auto revocations = [&](const QByteArray &index, const char *issuer, const QStringList &dates,
+                                 const QString &out = {}) {
         return writeBytes(dir.filePath("index.txt"), index) &&
-               tool("openssl",
-                    QStringList{"ca", "-gencrl", "-config", "openssl.cnf", "-cert", issuer + QString(".pem"),
-                                "-keyfile", issuer + QString(".key"), "-out", issuer + QString(".crl")} +
-                        dates);
+               tool("openssl", QStringList{"ca", "-gencrl", "-config", "openssl.cnf", "-cert",
+                                           issuer + QString(".pem"), "-keyfile", issuer + QString(".key"),
+                                           "-out", out.isEmpty() ? issuer + QString(".crl") : out} +
+                                   dates);
     };
     QVERIFY(revocations("R\t271231000000Z\t260501000000Z,keyCompromise\t03\tunknown\t/CN=Revoked Signer\n"
                         "R\t271231000000Z\t260502000000Z,CACompromise\t04\tunknown\t/CN=Test Intermediate\n",
@@ -163,6 +176,34 @@ void TestProvenance::initTestCase()
             tool("openssl", {"crl", "-in", "other.crl", "-outform", "DER", "-out", "foreign/other.crl"}) &&
             QDir(dir.path()).mkpath("unchecked") && writeBytes(dir.filePath("unchecked/ca.crl"), listBytes) &&
             QFile::copy(dir.filePath("signer.pem"), dir.filePath("unchecked/signer.pem")));
+    // Several lists of the authority, and lists it cannot be judged by.
+    const QByteArray revokedSigner =
+        "R\t271231000000Z\t260501000000Z,keyCompromise\t03\tunknown\t/CN=Revoked Signer\n";
+    QByteArray many = revokedSigner;
+    for (int serial = 0x100000; serial < 0x100000 + 99999; ++serial)
+        many += "R\t271231000000Z\t260401000000Z\t" + QByteArray::number(serial, 16) + "\tunknown\t/CN=n\n";
+    for (const QString &folder : listFolders)
+        QVERIFY(QDir(dir.path()).mkpath(folder) &&
+                QFile::copy(dir.filePath("ca.pem"), dir.filePath(folder + "/ca.pem")));
+    QVERIFY(newKey({"-x509", "-subj", "/CN=Test Authority", "-days", "400", "-extensions", "authority",
+                    "-keyout", "impostor.key", "-out", "impostor.pem"}));
+    for (const char *current : {"passed/current.crl", "ahead/current.crl", "beside/current.crl"})
+        QVERIFY(revocations({}, "ca", {"-crldays", "400"}, current));
+    QVERIFY(writeBytes(dir.filePath("passed/ca.crl"), listBytes) &&
+            revocations(revokedSigner, "ca",
+                        {"-crl_lastupdate",
+                         QDateTime::currentDateTimeUtc().addDays(1).toString("yyyyMMddHHmmss'Z'"), "-crldays",
+                         "30"},
+                        "ahead/ahead.crl") &&
+            revocations(revokedSigner, "ca", {"-crldays", "30"}, "beside/revoking.crl") &&
+            revocations({}, "impostor", {"-crldays", "30", "-crlexts", "naming"}, "named/named.crl") &&
+            revocations({}, "impostor", {"-crldays", "30"}, "unnamed/unnamed.crl") &&
+            revocations({}, "ca", {"-crldays", "30", "-crlexts", "critical"}, "critical/critical.crl") &&
+            revocations({}, "ca", {"-crldays", "30", "-crlexts", "partial"}, "partial/partial.crl") &&
+            revocations(many, "ca", {"-crldays", "30"}, "large/large.crl") &&
+            writeBytes(dir.filePath("huge/ca.crl"), {}) &&
+            QFile::resize(dir.filePath("huge/ca.crl"), (16 << 20) + 1) &&
+            QFile::link("/dev/zero", dir.filePath("zero/ca.crl")));
     for (const char *folder : {"dangling", "folder/sub.pem", "fifo"})
         QVERIFY(QDir(dir.path()).mkpath(folder));
     QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("dangling/vendor.pem")) &&
@@ -224,7 +265,7 @@ void TestProvenance::verdictAndRun_data()
     QTest::newRow("folder named like a certificate")
         << "signer" << int(FolderCertificate) << certificate + "/folder/sub.pem: Is a directory" << false;
     QTest::newRow("FIFO named like a certificate")
-        << "" << int(FifoCertificate) << certificate + "/fifo/vendor.pem" << false;
+        << "" << int(FifoCertificate) << certificate + "/fifo/vendor.pem: not a regular file" << false;
 
     QTest::newRow("revoked signer")
         << "revoked" << int(Revoking)
@@ -249,6 +290,30 @@ void TestProvenance::verdictAndRun_data()
                "is installed"
         << false;
     QTest::newRow("expiring signer") << "expiring" << int(Trusting) << "Signed by Expiring Signer" << true;
+
+    const auto refuses = [](const char *name, const char *signer, const char *folder, const QString &said) {
+        QTest::newRow(name) << QString(signer) << inFolder(folder) << said << false;
+    };
+    const QString revoked =
+        "the certificate of Revoked Signer (serial 03) was revoked on 2026-05-01: keyCompromise";
+    refuses("revoked in a passed list, a current beside", "revoked", "passed", revoked);
+    refuses("revoked from tomorrow, a current list beside", "revoked", "ahead", revoked);
+    refuses("revoked in a list after an empty one", "revoked", "beside", revoked);
+    refuses("revoked in a list of 100,000", "revoked", "large", revoked);
+    const QString checking = "Error checking revocation list " + dir.path() + "/";
+    const QString forged =
+        ": its signature does not verify with the trusted certificate of its issuer, CN=Test Authority";
+    refuses("list by another key, naming it", "signer", "named", checking + "named/named.crl" + forged);
+    refuses("list by another key", "signer", "unnamed", checking + "unnamed/unnamed.crl" + forged);
+    refuses("list with an unknown critical extension", "signer", "critical",
+            checking + "critical/critical.crl: it holds a critical extension that cannot be applied, "
+                       "1.3.6.1.4.1.55555.1");
+    refuses("list for end certificates only", "signer", "partial",
+            checking + "partial/partial.crl: it covers only some of its issuer's certificates");
+    const QString reading = "Error reading revocation list " + dir.path() + "/";
+    refuses("list past the size a list may have", "signer", "huge",
+            reading + "huge/ca.crl: 16777217 bytes, more than the 16777216 a revocation list may have");
+    refuses("/dev/zero linked in as a list", "signer", "zero", reading + "zero/ca.crl: not a regular file");
 }
 
 // The verdict names what the operator is told; a refused file never reaches
@@ -298,6 +363,8 @@ void TestProvenance::verdictAndRun()
         {ForeignList, "foreign"},      {SignerWithList, "unchecked"}};
     for (const auto &[flag, name] : folders)
         folder = (setup & flag) ? name : folder;
+    if (setup >= InFolder)
+        folder = listFolders.value(setup / InFolder - 1);
     const QStringList trusted = {dir.filePath("none"), dir.filePath(folder)};
     const QString refusal = said.startsWith("Error ") ? said : "Error in " + path + ": " + said;
     std::future<bool> rescued =
