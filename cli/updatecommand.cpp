@@ -73,7 +73,8 @@ struct RunView
 
     CliOutput &out;
     const QList<ImageHeader> &images;
-    const std::shared_ptr<RunProgress> where = std::make_shared<RunProgress>();
+    // Where the run was when it sent the reports being shown: told in order with them.
+    RunProgress::Where at{0, RunStage::Starting};
     QElapsedTimer elapsed;
     int current = 0;
     int total = 0;
@@ -100,7 +101,7 @@ struct RunView
         if (out.mode() == CliOutput::Mode::Json) {
             if (!moved)
                 return;
-            const RunProgress::Where now = where->where();
+            const RunProgress::Where now = at;
             out.event({{"event", "progress"},
                        {"image", now.image},
                        {"images", images.size()},
@@ -117,7 +118,7 @@ struct RunView
     void redraw()
     {
         const qint64 seconds = elapsed.elapsed() / 1000;
-        const auto [image, stage] = where->where();
+        const auto [image, stage] = at;
         const std::array<qint64, 5> shown{image, qint64(stage), current, total, seconds};
         if (shown == lastShown)
             return;
@@ -177,7 +178,14 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
     UpdateRunner::Options options;
     options.program = QStringLiteral("zarn-update");
     options.signer = checked.origin.signer;
-    options.progress = view.where;
+    options.stageEntered = [&session, &view](int image, RunStage stage) {
+        QMetaObject::invokeMethod(
+            &session,
+            [&view, image, stage] {
+                view.at = {image, stage};
+            },
+            Qt::QueuedConnection);
+    };
     if (request.onlyChanged)
         options.onlyChanged = std::make_shared<changedpages::Counts>();
     options.overrides = overrides;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "provenance.h"
+#include "runphases.h"
 
 #include <functional>
 #include <memory>
@@ -42,4 +43,7 @@ struct RunSetup
     // Each line that tells a step of the run (none of those sent for every
     // block), on the run's thread, as it is sent.
     std::function<void(const QString &line)> stepLine;
+    // Each stage as the run enters it, with its image counted from 1, on the
+    // run's thread: in order with the reports, where the watch is only the latest.
+    std::function<void(int image, RunStage stage)> stageEntered;
 };

@@ -73,6 +73,10 @@ void UpdaterThread::enterStage(RunStage stage)
 {
     if (run.progress)
         run.progress->enter(stage);
+    if (stage == RunStage::Erasing)
+        ++stageImage;
+    if (run.stageEntered)
+        run.stageEntered(stageImage, stage);
 }
 
 void UpdaterThread::failRun(const RunFailure &failure)

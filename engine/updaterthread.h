@@ -76,4 +76,6 @@ private:
     std::unique_ptr<Reporter> reporter;
     // How the run is ending, on the run's own thread.
     RunOutcome outcome;
+    // The image the run is at, counted from 1 once its erasing begins.
+    int stageImage = 0;
 };

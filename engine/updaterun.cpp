@@ -75,6 +75,7 @@ int UpdaterThread::readBackUpdate(const FlashHandle &flash, QFile &file, const Q
 void UpdaterThread::process()
 {
     outcome = RunOutcome();
+    stageImage = 0;
     runUpdate();
     provenance::releaseThreadState();
     if (run.outcome)

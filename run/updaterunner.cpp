@@ -25,6 +25,7 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     setup.onlyChanged = options.onlyChanged;
     setup.progress = options.progress;
     setup.stepLine = options.stepLine;
+    setup.stageEntered = options.stageEntered;
     run.recorder = std::make_shared<RunRecorder>(RunHistory(), options.program);
     run.recorder->setSigner(options.signer);
     run.recorder->setUnrecordedHandler(options.unrecorded);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runphases.h"
+
 #include <functional>
 #include <memory>
 #include <QString>
@@ -34,8 +36,10 @@ public:
         // Where the run says which image and stage it is at, for a program
         // that reads it when it redraws.
         std::shared_ptr<RunProgress> progress;
-        // Each line that tells a step of the run, on the run's thread, as it is sent.
+        // Each line that tells a step of the run, and each stage it enters, on
+        // the run's thread, as they come.
         std::function<void(const QString &line)> stepLine;
+        std::function<void(int image, RunStage stage)> stageEntered;
         // How many reports the worker may run ahead of the program; 0: no limit.
         int reportsAhead = 0;
         // Called on the run's thread, with the cause, when the history cannot be written.
