@@ -269,8 +269,8 @@ int run(const QStringList &arguments)
     const auto expect = [&](int count) { return words.size() == count; };
 
     // An update that a power cut or a kill ended is said first, whatever is asked.
-    for (const HistoryEntry &entry : RunHistory().unfinished())
-        out.error(RunHistory::describe(entry));
+    for (const QString &notice : RunHistory().notices())
+        out.error(notice);
 
     if (command == QLatin1String("versions") && expect(0))
         return versions(out);

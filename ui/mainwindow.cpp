@@ -129,8 +129,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // The guards connect to the buses; the window is drawn without waiting for them.
         new RunGuard(this, runSession);
         // An update that a power cut or a kill ended is said before anything else is done.
-        for (const HistoryEntry &entry : RunHistory().unfinished())
-            statusBar()->showMessage(RunHistory::describe(entry));
+        if (const QStringList notices = RunHistory().notices(); !notices.isEmpty())
+            statusBar()->showMessage(notices.join(QLatin1Char(' ')));
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
 }
