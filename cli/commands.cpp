@@ -7,6 +7,7 @@
 #include "imagetext.h"
 #include "provenance.h"
 #include "runhistory.h"
+#include "sitesettings.h"
 #include "updatesnapshot.h"
 #include "zarnsystem.h"
 
@@ -261,8 +262,10 @@ int run(const QStringList &arguments)
     const auto expect = [&](int count) { return words.size() == count; };
     const auto dispatch = [&]() -> int {
         // An update that a power cut or a kill ended is said first, whatever is asked.
-        for (const HistoryEntry &entry : RunHistory().unfinished())
-            out.error(RunHistory::describe(entry));
+        for (const QString &notice : RunHistory().notices())
+            out.error(notice);
+        for (const QString &note : sitesettings::notes())
+            out.warning(note);
 
         if (command == QLatin1String("versions") && expect(0))
             return versions(out);

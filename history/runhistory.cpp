@@ -27,6 +27,9 @@ namespace {
 const char folderName[] = "zarn-update-utility";
 const char rootDirectory[] = "/var/lib/zarn-update-utility/history";
 const char startedResult[] = "started";
+// At most one image a flash page (32 Ki pages of 128 KiB in 4 GiB), each well
+// under 256 bytes as written: no entry this program writes comes near it.
+constexpr qint64 maxEntryBytes = qint64(8) << 20;
 
 // A whole number of the entry as T, or fallback when it is none or out of T's
 // range: anyone who may write to the state folder writes these, and a double
@@ -79,6 +82,54 @@ HistoryEntry fromJson(const QJsonObject &object)
     entry.pagesWritten = object.value("pagesWritten").toInt(-1);
     entry.pagesProgrammed = object.value("pagesProgrammed").toInt(-1);
     return entry;
+}
+
+// The whole of an entry's file, or why it is passed over. Anyone who may write
+// to the state folder decides what lies there: a FIFO would hold the open and
+// the read, a device could hand out bytes without end, and opening some acts on
+// them, so it is looked at first and opened only when it is a regular file.
+bool readEntryFile(const QString &path, QByteArray *bytes, QString *why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const QString notRegular = QStringLiteral("not a regular file");
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        *why = notRegular;
+        return false;
+    }
+    // Non-blocking all the same, should something else take its place meanwhile.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    *why = ok ? QString() : notRegular;
+    bytes->clear();
+    char chunk[65536];
+    while (ok) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            *why = ok ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        // Counted as it comes: a file that grows meanwhile is not read past the bound either.
+        ok = bytes->size() + got <= maxEntryBytes;
+        if (!ok)
+            *why = QStringLiteral("larger than the %1 MiB an entry can hold").arg(maxEntryBytes >> 20);
+        else
+            bytes->append(chunk, int(got));
+    }
+    // Read only: closing it can lose nothing.
+    ::close(fd);
+    return ok;
 }
 
 // The whole of bytes on disk under path, or the reason it is not.
@@ -170,18 +221,28 @@ bool RunHistory::write(const HistoryEntry &entry, QString *error)
     return writeDurably(dir, dir + QLatin1Char('/') + entry.id + QStringLiteral(".json"), bytes, error);
 }
 
-QList<HistoryEntry> RunHistory::entries() const
+QList<HistoryEntry> RunHistory::entries(QStringList *passedOver) const
 {
     QList<HistoryEntry> all;
-    const QStringList names = QDir(dir).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    // Whatever lies there under an entry's name, links to nothing and folders
+    // included, so that none of it goes unsaid.
+    const QStringList names = QDir(dir).entryList(
+        {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &name : names) {
-        QFile file(dir + QLatin1Char('/') + name);
+        const QString path = dir + QLatin1Char('/') + name;
+        QByteArray bytes;
+        QString why;
         HistoryEntry entry;
-        if (file.open(QIODevice::ReadOnly) && readEntry(file.readAll(), &entry))
+        if (readEntryFile(path, &bytes, &why) && readEntry(bytes, &entry)) {
             all.append(entry);
+            continue;
+        }
+        if (passedOver)
+            passedOver->append(QStringLiteral("The history entry %1 cannot be read and is passed over: %2")
+                                   .arg(path, why.isEmpty() ? QStringLiteral("not a JSON object") : why));
     }
-    std::sort(all.begin(), all.end(),
-              [](const HistoryEntry &a, const HistoryEntry &b) { return a.started < b.started; });
+    std::stable_sort(all.begin(), all.end(),
+                     [](const HistoryEntry &a, const HistoryEntry &b) { return a.started < b.started; });
     return all;
 }
 
@@ -194,12 +255,23 @@ bool RunHistory::readEntry(const QByteArray &bytes, HistoryEntry *entry)
     return true;
 }
 
-QList<HistoryEntry> RunHistory::unfinished() const
+QList<HistoryEntry> RunHistory::unfinished(QStringList *passedOver) const
 {
-    const QList<HistoryEntry> all = entries();
-    if (all.isEmpty() || !all.last().interrupted())
-        return {};
-    return {all.last()};
+    QList<HistoryEntry> interrupted;
+    for (const HistoryEntry &entry : entries(passedOver)) {
+        if (entry.interrupted())
+            interrupted.append(entry);
+    }
+    return interrupted;
+}
+
+QStringList RunHistory::notices() const
+{
+    QStringList passedOver;
+    QStringList lines;
+    for (const HistoryEntry &entry : unfinished(&passedOver))
+        lines << describe(entry);
+    return lines + passedOver;
 }
 
 QString RunHistory::describe(const HistoryEntry &entry)

@@ -66,15 +66,20 @@ public:
     bool begin(HistoryEntry &entry, QString *error);
     bool finish(const HistoryEntry &entry, QString *error);
 
-    // Oldest first; a file that is not a JSON object is passed over.
-    QList<HistoryEntry> entries() const;
+    // Oldest first. An entry that is not a regular file, is larger than any
+    // entry this program writes, or is not a JSON object is passed over, and
+    // passedOver, when given, gets a line naming it and why.
+    QList<HistoryEntry> entries(QStringList *passedOver = nullptr) const;
     // One entry from its file's bytes; false when they are not a JSON object.
     // Whatever the object holds makes an entry: a field of the wrong type or
     // out of range is taken as missing.
     static bool readEntry(const QByteArray &bytes, HistoryEntry *entry);
-    // The newest entry when it is an update that never ended; none otherwise
-    // (a later update has been made since, or it is still under way).
-    QList<HistoryEntry> unfinished() const;
+    // Every update that never ended, oldest first, whatever the dates of the
+    // others: a clock once set wrong can date a finished update after it.
+    QList<HistoryEntry> unfinished(QStringList *passedOver = nullptr) const;
+    // What the programs say as they start: each update that never ended, then
+    // each entry passed over, since it may be one.
+    QStringList notices() const;
 
     static QString describe(const HistoryEntry &entry);
     // The entry as its file holds it, the one form every reader of the history gets.

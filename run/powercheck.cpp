@@ -2,9 +2,6 @@
 
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QFile>
-#include <QFileInfo>
-#include <QSettings>
 #include <QVariant>
 
 namespace powercheck {
@@ -68,22 +65,11 @@ QString refusal(const Reading &reading, const QString &settings)
 {
     if (reading.source != Reading::Source::Battery)
         return QString();
-    int minimum = defaultMinimumPercent;
-    if (QFileInfo::exists(settings) || QFileInfo(settings).isSymLink()) {
-        QFile file(settings);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral(
-                       "the computer runs on battery, and the site's minimum charge cannot be read from ") +
-                   settings + QStringLiteral(": ") + file.errorString();
-        const QSettings site(settings, QSettings::IniFormat);
-        const QVariant value = site.value(QStringLiteral("power/minimum-battery-percent"));
-        bool number = true;
-        if (value.isValid())
-            minimum = value.toString().toInt(&number);
-        if (site.status() != QSettings::NoError || !number || minimum < 0 || minimum > 100)
-            return QStringLiteral("the computer runs on battery, and the site's minimum charge in ") +
-                   settings + QStringLiteral(" is not a percentage");
-    }
+    const sitesettings::Settings site = sitesettings::read(settings);
+    if (!site.usable())
+        return QStringLiteral("the computer runs on battery, and the site's settings cannot be used: ") +
+               site.problems.first();
+    const int minimum = site.minimumBatteryPercent;
     if (reading.percent >= minimum)
         return QString();
     return QStringLiteral(

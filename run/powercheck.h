@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sitesettings.h"
+
 #include <QDBusConnection>
 #include <QString>
 
@@ -20,13 +22,14 @@ struct Reading
 // Synchronous, bounded by a short timeout for each call.
 Reading read(const QDBusConnection &bus);
 
-// The site's setting: "[power] minimum-battery-percent=30".
-inline constexpr char settingsFile[] = "/etc/zarn-update-utility/update.conf";
-inline constexpr int defaultMinimumPercent = 30;
+// The site's setting: "[power] minimum-battery-percent=30" (sitesettings.h).
+inline constexpr const char *settingsFile = sitesettings::defaultPath;
+inline constexpr int defaultMinimumPercent = sitesettings::defaultMinimumBatteryPercent;
 
 // Empty when an update may go ahead on this power; otherwise why not, naming
-// the level and the minimum. A settings file that is there but whose minimum
-// cannot be read refuses on battery too: the site asked for something.
+// the level and the minimum. A settings file that is there but cannot be used
+// (sitesettings::Settings::usable) refuses on battery too: the site asked for
+// something. Read only on battery, and never blocks.
 QString refusal(const Reading &reading, const QString &settings = QLatin1String(settingsFile));
 
 } // namespace powercheck

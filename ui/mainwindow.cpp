@@ -12,6 +12,7 @@
 #include "runhistory.h"
 #include "runoutcomeview.h"
 #include "runsession.h"
+#include "sitesettings.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
 #include "updaterunner.h"
@@ -125,8 +126,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // The guards connect to the buses; the window is drawn without waiting for them.
         new RunGuard(this, runSession);
         // An update that a power cut or a kill ended is said before anything else is done.
-        for (const HistoryEntry &entry : RunHistory().unfinished())
-            statusBar()->showMessage(RunHistory::describe(entry));
+        if (const QStringList notices = RunHistory().notices() + sitesettings::notes(); !notices.isEmpty())
+            statusBar()->showMessage(notices.join(QLatin1Char(' ')));
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
 }

@@ -1,13 +1,16 @@
 // The real program in child processes on one shared simulated flash, ended by
-// signals, two at once, one killed; and the run's thread in this process.
+// signals, two at once, one killed; and the run's thread in this process. And
+// the site's settings as the guard on the power reads them.
 
 #include "childprocess.h"
 #include "mainwindow.h"
+#include "powercheck.h"
 #include "runkit.h"
 
 #include <csignal>
 #include <pthread.h>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 using namespace runkit;
 
@@ -50,6 +53,8 @@ private slots:
     void runThreadLeavesSignalsToTheWindow();
     void secondProcessIsTurnedAway();
     void killedRunIsMendedByTheNext();
+    void siteSettings_data();
+    void siteSettings();
 
 private:
     // What this process sees of the shared flash.
@@ -183,6 +188,49 @@ void QuitSignalsTest::killedRunIsMendedByTheNext()
     QVERIFY2(again.end() && again.output.contains(QStringLiteral("The update has ended")),
              qPrintable(again.output));
     QVERIFY(flashFileHolds());
+}
+
+void QuitSignalsTest::siteSettings_data()
+{
+    QTest::addColumn<QByteArray>("content"); // FIFO, ZERO: a FIFO or a link to /dev/zero in its place
+    QTest::addColumn<bool>("refuses");       // on battery at 50 %, saying why; else the update goes ahead
+    QTest::addColumn<QString>("says");       // among what the programs say as they start
+    const auto row = [](const char *name, const QByteArray &content, bool refuses, const char *says) {
+        QTest::newRow(name) << content << refuses << QString::fromUtf8(says);
+    };
+    const QByteArray minimum = "minimum-battery-percent=";
+    row("section in another case", "[Power]\n" + minimum + "60\n", false,
+        "update.conf:1: unknown section [Power], passed over with its settings (names are lower case");
+    row("key in another case", "[power]\nMinimum-Battery-Percent=60\n", false,
+        "update.conf:2: unknown key Minimum-Battery-Percent in [power], passed over");
+    row("key outside its section", minimum + "60\n[power]\n", false,
+        "update.conf:1: minimum-battery-percent is outside any section, passed over (it belongs in [power])");
+    row("key given twice", "[power]\n" + minimum + "60\n" + minimum + "20\n", true,
+        "update.conf:3: minimum-battery-percent given again in [power] (first on line 2)");
+    row("FIFO in its place", "FIFO", true, "update.conf cannot be read: not a regular file");
+    row("link to /dev/zero in its place", "ZERO", true, "update.conf cannot be read: not a regular file");
+    row("larger than a settings file",
+        "[power]\n" + minimum + "20\n" + QByteArray("; a comment\n").repeated(7000), true,
+        "update.conf cannot be read: larger than 64 KiB");
+}
+
+// Nothing the site writes is passed over without a word, what cannot be used
+// refuses on battery, and reading it never blocks.
+void QuitSignalsTest::siteSettings()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, refuses);
+    QFETCH(QString, says);
+    const QString path = dir.filePath(QStringLiteral("update.conf"));
+    QFile::remove(path);
+    QFile file(path);
+    QVERIFY(content == "FIFO"   ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+            : content == "ZERO" ? QFile::link(QStringLiteral("/dev/zero"), path)
+                                : file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    const QString refusal = powercheck::refusal({powercheck::Reading::Source::Battery, 50, {}}, path);
+    QVERIFY2(refuses ? refusal.contains(says) : refusal.isEmpty(), qPrintable(refusal));
+    QVERIFY2(sitesettings::notes(path).join(QLatin1Char('\n')).contains(says), qPrintable(refusal));
 }
 
 QTEST_MAIN(QuitSignalsTest)
