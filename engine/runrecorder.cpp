@@ -3,9 +3,14 @@
 #include "imageheader.h"
 #include "imagetext.h"
 
+#include <cerrno>
+#include <csignal>
 #include <pwd.h>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <unistd.h>
 
 RunRecorder::RunRecorder(RunHistory history, QString program)
@@ -38,6 +43,18 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     for (const ImageHeader &image : images) {
         entry.images.append({imagetext::name(image), image.version, image.address, image.size});
     }
+    entry.kind = currentJournal.kind;
+    entry.target = currentJournal.target;
+    entry.targetIsPreImage = currentJournal.targetIsPreImage;
+    entry.before = currentJournal.before;
+    entry.erases = currentErases;
+    entry.follows = currentJournal.follows;
+    // What never ended before this run, this run leaves settled if it succeeds:
+    // the flash then holds what it was told to, verified.
+    for (const HistoryEntry &earlier : history.unfinished())
+        entry.settles << earlier.id;
+    if (!currentJournal.follows.isEmpty() && !entry.settles.contains(currentJournal.follows))
+        entry.settles << currentJournal.follows;
     QString error;
     if (!history.begin(entry, &error)) {
         notRecorded(outcome, error);
@@ -66,4 +83,45 @@ RunRecorder::Recording::~Recording()
     QString error;
     if (!recorder.history.finish(entry, &error))
         recorder.notRecorded(outcome, error);
+    recorder.prune();
+}
+
+void RunRecorder::prune() const
+{
+    // An entry that cannot be read may name copies: nothing goes while one is there.
+    QStringList unreadable;
+    const QList<HistoryEntry> entries = history.entries(&unreadable);
+    if (!unreadable.isEmpty())
+        return;
+    QStringList settled;
+    for (const HistoryEntry &entry : entries)
+        if (entry.result == QLatin1String("succeeded"))
+            settled += entry.settles;
+    QSet<QString> kept;
+    int updates = 0;
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
+        if (!entry->target.kept() && !entry->before.kept())
+            continue;
+        const bool newest = kept.isEmpty();
+        const bool unsettled = entry->result != QLatin1String("succeeded") && !settled.contains(entry->id);
+        const bool update = entry->kind == QLatin1String("update");
+        if (newest || unsettled || (update && updates < currentJournal.keep)) {
+            kept << entry->target.file << entry->before.file;
+        }
+        updates += update ? 1 : 0;
+    }
+    const QDir folder(history.directory());
+    const QStringList copies = folder.entryList({QStringLiteral("*.update"), QStringLiteral("*.before")},
+                                                QDir::Files | QDir::Hidden);
+    for (const QString &name : copies) {
+        // A copy some run was writing when it was cut short lies under a name of its process's.
+        if (name.startsWith(QLatin1String(".copy-"))) {
+            const qint64 pid = name.section(QLatin1Char('-'), 1).section(QLatin1Char('.'), 0, 0).toLongLong();
+            if (pid > 0 && pid != ::getpid() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+                ::unlink(QFile::encodeName(folder.filePath(name)).constData());
+            continue;
+        }
+        if (!kept.contains(name))
+            ::unlink(QFile::encodeName(folder.filePath(name)).constData());
+    }
 }

@@ -29,6 +29,36 @@ public:
         if (!currentOverrides.contains(check))
             currentOverrides << check;
     }
+    // What the run is to the journal: an update that keeps recovery copies
+    // before it unlocks the flash (keepCopies), or a resume or restore that
+    // writes copies kept already (target), following an earlier entry.
+    struct Journal
+    {
+        QString kind = QStringLiteral("update");
+        bool keepCopies = false;
+        HistoryEntry::Copy target;
+        bool targetIsPreImage = false;
+        HistoryEntry::Copy before;
+        QString follows;
+        // The newest updates whose copies are kept; older ones' go, but
+        // those of an update that never ended, or that failed, and not yet settled.
+        int keep = 2;
+    };
+    void setJournal(const Journal &journal) { currentJournal = journal; }
+    const Journal &journal() const { return currentJournal; }
+    // The folder the copies go in: the history's own.
+    QString folder() const { return history.directory(); }
+    // Once the copies are written: they and the plan go into the entry.
+    void keptCopies(const HistoryEntry::Copy &target, const HistoryEntry::Copy &before,
+                    const QList<HistoryEntry::Page> &erases)
+    {
+        currentJournal.target = target;
+        currentJournal.before = before;
+        currentErases = erases;
+    }
+    // The journal cannot be written at all: the run goes on without copies, said as the history's failure is.
+    void journalUnwritable(RunOutcome &outcome, const QString &error) { notRecorded(outcome, error); }
+
     // Set before the run starts: called on the run's thread, with the cause,
     // when the run's entry cannot be written.
     void setUnrecordedHandler(std::function<void(const QString &cause)> handler)
@@ -62,10 +92,14 @@ public:
 
 private:
     void notRecorded(RunOutcome &outcome, const QString &error) const;
+    // Removes the copies no entry worth keeping names any more.
+    void prune() const;
 
     RunHistory history;
     QString program;
     QString currentSigner;
     QStringList currentOverrides;
     std::function<void(const QString &cause)> unrecorded;
+    Journal currentJournal;
+    QList<HistoryEntry::Page> currentErases;
 };

@@ -26,6 +26,11 @@ struct RunSetup
     // writes and verifies exactly these. Without them the run takes the file
     // as it is when the run starts.
     std::shared_ptr<const UpdateSnapshot> snapshot;
+    // The snapshot is a recovery copy the journal kept: instead of its origin,
+    // its SHA-256 is checked against the history's.
+    QString keptSha256;
+    // The snapshot is a pre-image: its pages are written back as they were.
+    bool restoring = false;
     // Where the run looks for the certificates it trusts.
     QStringList trustedDirectories = provenance::defaultTrustedDirectories();
     // The window that shows the reports paces them; without one, reports go

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 class FlashHandle;
+class UpdateSnapshot;
 
 // The worker of one update run. Despite its name it is a plain QObject that the
 // main window moves to a thread of its own; process() then runs the whole
@@ -62,6 +63,12 @@ private:
 
     RunReporter &reporting();
     void runUpdate();
+    // The images of the snapshot, judged as whole and of a trusted origin (or,
+    // for a recovery copy, as the journal kept it), with file open on its bytes.
+    bool readImages(const UpdateSnapshot &snapshot, QList<imgHeader> *images, QFile &file);
+    // Writes the recovery copies, where the run keeps them; false after a reported refusal.
+    bool keepRecoveryCopies(const UpdateSnapshot &snapshot, const FlashHandle &flash,
+                            const QList<imgHeader> &images);
     int readBackUpdate(const FlashHandle &flash, QFile &file, const QList<imgHeader> &images);
     void sendLine(const QString &line, LineKind kind);
     void enterStage(RunStage stage);

@@ -97,20 +97,8 @@ void UpdaterThread::runUpdate()
         run.snapshot ? run.snapshot : UpdateSnapshot::capture(filename);
     QList<imgHeader> images;
     QFile file;
-    const QString refusal = snapshot->refusal(&images, file);
-    if (!refusal.isEmpty()) {
-        if (!file.isOpen())
-            qDebug() << "Failed opening file: " << filename;
-        failRun({RunOutcome::Kind::RefusedFile, refusal});
+    if (!readImages(*snapshot, &images, file))
         return;
-    }
-    // Judged again here, not taken from the window: a run started without the
-    // window, or a signature changed since the confirmation, must not reach the flash.
-    const provenance::Verdict origin = provenance::check(*snapshot, run.trustedDirectories);
-    if (!origin.accepted()) {
-        failRun({RunOutcome::Kind::RefusedOrigin, origin.refusal});
-        return;
-    }
 
     // Held until the run ends, however it ends.
     const FlashHandle flash(FlashHandle::Mode::ReadWrite);
@@ -127,7 +115,10 @@ void UpdaterThread::runUpdate()
     for (const imgHeader &image : images)
         shares.append(totalSize != 0 ? float(image.size) / float(totalSize) : 1.0f / float(images.size()));
 
-    // Written to disk before the flash is touched, completed however the run ends.
+    // The copies that let an update cut short be finished or undone, and the
+    // entry that names them, are on disk before the flash is unlocked.
+    if (!keepRecoveryCopies(*snapshot, flash, images))
+        return;
     const auto recording =
         run.recorder ? run.recorder->begin(outcome, filename,
                                            QString::fromLatin1(provenance::sha256(*snapshot)), images)
@@ -158,6 +149,8 @@ void UpdaterThread::runUpdate()
     completedWeight = 0;
     for (int i = 0; i < images.size(); ++i) {
         const imgHeader &image = images.at(i);
+        // A pre-image's page is exactly its bytes; an image's block is written as it always has been.
+        const u_int32_t span = run.restoring ? image.size - updatefilereader::headerSize : image.size;
         imageWeight = shares.at(i);
         if (run.onlyChanged) {
             if (!changedpages::write(reporting(), flash, filename, file, image, plan.actions.at(size_t(i))))
@@ -166,13 +159,13 @@ void UpdaterThread::runUpdate()
             enterStage(RunStage::Erasing);
             sendLine(QStringLiteral("Started erasing Flash memory..."), LineKind::Step);
             // Two erase passes per image are part of the established procedure.
-            if (eraseFlash(flash.fd(), image.address, image.size) < 0)
+            if (eraseFlash(flash.fd(), image.address, span) < 0)
                 return;
-            if (eraseFlash(flash.fd(), image.address, image.size) < 0)
+            if (eraseFlash(flash.fd(), image.address, span) < 0)
                 return;
             enterStage(RunStage::Writing);
             sendLine(QStringLiteral("Started writing to Flash memory..."), LineKind::Step);
-            if (writeToFlash(flash.fd(), file, image.offset, image.address, image.size) < 0)
+            if (writeToFlash(flash.fd(), file, image.offset, image.address, span) < 0)
                 return;
         }
         // An image none of whose pages was written was compared byte for byte a
@@ -180,7 +173,7 @@ void UpdaterThread::runUpdate()
         if (!run.onlyChanged || plan.touches(i)) {
             enterStage(RunStage::Verifying);
             sendLine(QStringLiteral("Verifying Flash memory..."), LineKind::Step);
-            if (verifyAndRepair(flash.fd(), file, image.offset, image.address, image.size) < 0)
+            if (verifyAndRepair(flash.fd(), file, image.offset, image.address, span) < 0)
                 return;
         }
         completedWeight += imageWeight;

@@ -2,6 +2,7 @@
 
 #include "imageheader.h"
 #include "imagetext.h"
+#include "journalfields.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,6 +82,7 @@ HistoryEntry fromJson(const QJsonObject &object)
     entry.pagesSkipped = object.value("pagesSkipped").toInt(-1);
     entry.pagesWritten = object.value("pagesWritten").toInt(-1);
     entry.pagesProgrammed = object.value("pagesProgrammed").toInt(-1);
+    journalfields::read(object, &entry);
     return entry;
 }
 
@@ -257,9 +259,16 @@ bool RunHistory::readEntry(const QByteArray &bytes, HistoryEntry *entry)
 
 QList<HistoryEntry> RunHistory::unfinished(QStringList *passedOver) const
 {
+    const QList<HistoryEntry> all = entries(passedOver);
+    // An update finished by a resume, undone by a restore, or replaced by an
+    // update that succeeded after it never ended, is settled.
+    QStringList settled;
+    for (const HistoryEntry &entry : all)
+        if (entry.result == QLatin1String("succeeded"))
+            settled += entry.settles;
     QList<HistoryEntry> interrupted;
-    for (const HistoryEntry &entry : entries(passedOver)) {
-        if (entry.interrupted())
+    for (const HistoryEntry &entry : all) {
+        if (entry.interrupted() && !settled.contains(entry.id))
             interrupted.append(entry);
     }
     return interrupted;
@@ -292,7 +301,7 @@ QJsonObject RunHistory::toJson(const HistoryEntry &entry)
                                   {"address", qint64(image.address)},
                                   {"size", qint64(image.size)}});
     }
-    return QJsonObject{{"id", entry.id},
+    QJsonObject object{{"id", entry.id},
                        {"started", entry.started.toUTC().toString(Qt::ISODateWithMs)},
                        {"durationMs", std::max<qint64>(entry.durationMs, 0)},
                        {"user", entry.user},
@@ -311,4 +320,6 @@ QJsonObject RunHistory::toJson(const HistoryEntry &entry)
                        {"pagesSkipped", entry.pagesSkipped},
                        {"pagesWritten", entry.pagesWritten},
                        {"pagesProgrammed", entry.pagesProgrammed}};
+    journalfields::write(entry, &object);
+    return object;
 }

@@ -44,6 +44,31 @@ struct HistoryEntry
     int pagesWritten = -1;
     int pagesProgrammed = -1;
 
+    // The recovery copies, kept beside the entries: what the run writes (the
+    // confirmed file, or a pre-image it puts back) and the pre-image, what the
+    // flash held in every page the run erases, read before it was unlocked.
+    struct Copy
+    {
+        QString file; // its name in the history's folder
+        QString sha256;
+        bool kept() const { return !file.isEmpty(); }
+    };
+    struct Page
+    {
+        quint64 address = 0;
+        quint32 length = 0;
+    };
+    QString kind = QStringLiteral("update"); // "update", "resume" or "restore"
+    Copy target;
+    bool targetIsPreImage = false; // a restore, or a resume that finishes one
+    Copy before;
+    // The run's plan: every page of the flash it erases.
+    QList<Page> erases;
+    // Resume and restore: the entry whose update they finish or undo.
+    QString follows;
+    // The updates that never ended which this run leaves settled when it succeeds.
+    QStringList settles;
+
     bool interrupted() const;
 };
 

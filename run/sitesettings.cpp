@@ -27,6 +27,7 @@ struct Key
 
 const Key keys[] = {
     {"power", "minimum-battery-percent", &Settings::minimumBatteryPercent, 0, 100},
+    {"recovery", "keep", &Settings::recoveryKeep, 1, 1000},
 };
 
 enum class Found { Missing, Read, Unreadable };

@@ -16,10 +16,13 @@ inline constexpr char defaultPath[] = "/etc/zarn-update-utility/update.conf";
 // A few sections of a few lines each; more is not a settings file.
 inline constexpr qint64 maxBytes = 64 * 1024;
 inline constexpr int defaultMinimumBatteryPercent = 30;
+inline constexpr int defaultRecoveryKeep = 2;
 
 struct Settings
 {
     int minimumBatteryPercent = defaultMinimumBatteryPercent;
+    // How many of the newest updates keep their recovery copies.
+    int recoveryKeep = defaultRecoveryKeep;
 
     // "FILE:LINE: ...": each section or key passed over.
     QStringList unknown;

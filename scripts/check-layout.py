@@ -69,7 +69,7 @@ for name in headers:
 # The worker's own files, and the rooms above the engine, may know the worker;
 # an engine helper that did would call back into it.
 WORKER = "updaterthread.h"
-WORKER_FILES = {"updaterthread.h", "updaterthread.cpp", "updaterun.cpp"}
+WORKER_FILES = {"updaterthread.h", "updaterthread.cpp", "updaterun.cpp", "updaterjournal.cpp"}
 for name, room in sorted(where.items()):
     if room == "engine" and name not in WORKER_FILES:
         with open(os.path.join(root, room, name), encoding="utf-8") as source:
