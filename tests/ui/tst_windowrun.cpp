@@ -391,10 +391,9 @@ void TestWindowRun::timeLabels()
         readCount = 0;
         window.updateTotalProgress(value);
     }
-    // Shown with the next frame, the clock read as it is.
     QTRY_COMPARE(text(window, "timeElapsed") + ' ' + text(window, "timeRemain") + ' ' +
-                 QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
-             labels);
+                     QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
+                 labels);
 }
 
 QTEST_MAIN(TestWindowRun)
