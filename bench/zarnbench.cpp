@@ -6,6 +6,7 @@
 //   ZARN_BENCH_QUICK=1         leaves out the slowest cases (8 MiB at NOR speed, about 30 s each)
 //   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --lists-only    only the long image lists
+//   zarn-bench --memory-only   only the peak memory of updates
 //   zarn-bench --floor-only MIB [FILE]
 //                              the device calls of an update of MIB MiB without the engine
 //   zarn-bench --instructions-only
@@ -132,6 +133,14 @@ int main(int argc, char *argv[])
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--instructions-only")) {
         Table table;
         bench::instructionsPerBlock(workDir, table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--memory-only")) {
+        Table table;
+        bench::memory(
+            {{writeUpdateFile(workDir, mib), mib}, {writeUpdateFile(workDir, largestImage), largestImage}},
+            table);
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }
