@@ -6,12 +6,16 @@
 //   ZARN_BENCH_QUICK=1         leaves out the slowest cases (8 MiB at NOR speed, about 30 s each)
 //   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --lists-only    only the long image lists
-//   zarn-bench --floor-only MIB the device calls of an update of MIB MiB without the engine
+//   zarn-bench --memory-only   only the peak memory of updates
+//   zarn-bench --floor-only MIB [FILE]
+//                              the device calls of an update of MIB MiB without the engine
 //   zarn-bench --instructions-only
 //                              only the instruction counts per block (callgrind)
-//   zarn-bench --engine-only MIB RUNS
+//   zarn-bench --engine-only MIB RUNS [FILE]
 //                              only updates of MIB MiB through the window on a
 //                              zero-delay device, for a profiler
+//   FILE: an update file of one MIB MiB image written beforehand, so that a
+//   count of the whole process leaves out the making of the file
 
 #include "benchclock.h"
 #include "benchformat.h"
@@ -62,9 +66,14 @@ QString writeUpdateFile(const QDir &dir, quint32 blockSize)
     return path;
 }
 
-int engineOnly(const QDir &dir, quint32 sizeMiB, int runs)
+// The given file, or one of sizeMiB written now.
+QString updateFile(const QDir &dir, quint32 sizeMiB, const char *given)
 {
-    const QString file = writeUpdateFile(dir, sizeMiB * mib);
+    return given ? QString::fromLocal8Bit(given) : writeUpdateFile(dir, sizeMiB * mib);
+}
+
+int engineOnly(const QString &file, quint32 sizeMiB, int runs)
+{
     if (file.isEmpty() || sizeMiB == 0 || sizeMiB * mib > largestImage)
         return 1;
     zarnsim::reset();
@@ -100,9 +109,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QDir workDir(dir.path());
-    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(engineOnlyOption))
-        return engineOnly(workDir, QString::fromLocal8Bit(argv[2]).toUInt(),
+    if ((argc == 4 || argc == 5) && QLatin1String(argv[1]) == QLatin1String(engineOnlyOption)) {
+        const quint32 size = QString::fromLocal8Bit(argv[2]).toUInt();
+        return engineOnly(updateFile(workDir, size, argc == 5 ? argv[4] : nullptr), size,
                           QString::fromLocal8Bit(argv[3]).toInt());
+    }
 
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--cli-only")) {
         Table table;
@@ -112,15 +123,24 @@ int main(int argc, char *argv[])
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }
-    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String(bench::floorOnlyOption)) {
+    if ((argc == 3 || argc == 4) && QLatin1String(argv[1]) == QLatin1String(bench::floorOnlyOption)) {
         zarnsim::reset();
         zarnsim::setRecording(false);
-        const QString file = writeUpdateFile(workDir, QString::fromLocal8Bit(argv[2]).toUInt() * mib);
+        const QString file =
+            updateFile(workDir, QString::fromLocal8Bit(argv[2]).toUInt(), argc == 4 ? argv[3] : nullptr);
         return bench::updateWithoutEngine(file) >= 0 ? 0 : 1;
     }
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--instructions-only")) {
         Table table;
         bench::instructionsPerBlock(workDir, table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--memory-only")) {
+        Table table;
+        bench::memory(
+            {{writeUpdateFile(workDir, mib), mib}, {writeUpdateFile(workDir, largestImage), largestImage}},
+            table);
         std::printf("%s", qPrintable(table.text()));
         return 0;
     }

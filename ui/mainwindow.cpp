@@ -8,6 +8,7 @@
 #include "imagetext.h"
 #include "preflight.h"
 #include "runannouncer.h"
+#include "runframes.h"
 #include "runguard.h"
 #include "runhistory.h"
 #include "runoutcomeview.h"
@@ -50,22 +51,10 @@ const int buildNumber = ZARN_BUILD_NUMBER;
 const char *const updateFileExtension = "zarnru";
 
 // A count of seconds as a time of day in UTC, "hh:mm:ss": whole days drop out.
-// Plain arithmetic: it runs twice for every total-progress value, where a
-// QDateTime with a format pattern would cost more than the label it feeds.
 QString formatSeconds(quint32 seconds)
 {
     const quint32 ofDay = seconds % 86400;
     return QString::asprintf("%02u:%02u:%02u", ofDay / 3600, ofDay / 60 % 60, ofDay % 60);
-}
-
-// QProgressBar::setValue() repaints at once whenever the shown percentage
-// changes, and the worker sends values for every KiB it moves; an ordinary
-// update lets the next paint show the latest value instead.
-void setBarValue(QProgressBar *bar, int value)
-{
-    bar->setUpdatesEnabled(false);
-    bar->setValue(value);
-    bar->setUpdatesEnabled(true);
 }
 
 // Asks whether to go on with an update that a check advises against, saying
@@ -130,6 +119,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
             statusBar()->showMessage(notices.join(QLatin1Char(' ')));
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
+    frames = new RunFrames(
+        ui->currentProgressBar, ui->totalProgressBar, ui->statusLabel,
+        [this](const QString &line) { announcer->lineShown(line); }, [this] { updateTimeLabels(); }, this);
 }
 
 MainWindow::~MainWindow()
@@ -139,6 +131,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::updateFinished()
 {
+    // The run's last reports, shown with its end rather than a frame later.
+    frames->show();
     ui->startUpdateButton->setEnabled(true);
     // Full bars tell the operator that the flash is programmed: only a run that
     // ended with its done line has earned them. After a failure the bars stay
@@ -155,20 +149,19 @@ void MainWindow::updateFinished()
 
 void MainWindow::updateCurrentProgress(int progress)
 {
-    setBarValue(ui->currentProgressBar, progress);
+    frames->setCurrent(progress);
 }
 
 void MainWindow::updateTotalProgress(int progress)
 {
-    setBarValue(ui->totalProgressBar, progress);
+    frames->setTotal(progress);
+    // Taken, if not yet shown: the worker may send the next one.
     runSession->noteProgress(progress);
-    updateTimeLabels();
 }
 
 void MainWindow::updateStatusText(QString text)
 {
-    announcer->lineShown(text);
-    ui->statusLabel->setText(text);
+    frames->setLine(text);
 }
 
 void MainWindow::FileDialogButton_released()
@@ -298,7 +291,7 @@ void MainWindow::updateTimeLabels()
 {
     const qint64 elapsedMs = elapsedclock::read(elapsedTimer);
     const qint64 elapsedSeconds = elapsedMs / 1000;
-    // The texts change once a second, the values come for every KiB: a label is
+    // The texts change once a second, the frames come sixty times: a label is
     // written only when what it shows changes.
     if (elapsedSeconds != shownTimes.elapsed) {
         shownTimes.elapsed = elapsedSeconds;

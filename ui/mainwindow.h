@@ -6,6 +6,7 @@
 
 class ImageInfoDialog;
 class RunAnnouncer;
+class RunFrames;
 class RunSession;
 class WindowStartup;
 
@@ -50,4 +51,5 @@ private:
         qint64 remaining = -2;
     } shownTimes;
     RunAnnouncer *announcer;
+    RunFrames *frames;
 };

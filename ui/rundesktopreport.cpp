@@ -36,6 +36,8 @@ const uchar criticalUrgency = 2;
 const int serverChosenExpiry = -1;
 // The call is asynchronous; the timeout only bounds how long an unanswered one is kept.
 const int noticeReplyTimeoutMs = 5000;
+// No more than 60 signals a second: a dock redraws no faster, and each costs a write to the bus.
+const int frameMs = 17;
 
 } // namespace
 
@@ -46,18 +48,36 @@ RunDesktopReport::RunDesktopReport(QWidget *window, RunSession *session, const Q
     connect(session, &RunSession::started, this, &RunDesktopReport::runStarted);
     connect(session, &RunSession::progressed, this, &RunDesktopReport::progressChanged);
     connect(session, &RunSession::ended, this, &RunDesktopReport::runEnded);
+    frame.setSingleShot(true);
+    frame.setTimerType(Qt::PreciseTimer); // a coarse one may fire early
+    connect(&frame, &QTimer::timeout, this, &RunDesktopReport::frameDue);
 }
 
 void RunDesktopReport::runStarted()
 {
     underWay = true;
-    shownPercent = 0;
+    shownPercent = percent = 0;
     sendProgress(true);
 }
 
-// The bar only says when its value changes; a run that reports the same whole
-// percent again is not passed on.
 void RunDesktopReport::progressChanged(int percent)
+{
+    if (!underWay)
+        return;
+    this->percent = percent;
+    if (frame.isActive())
+        return;
+    // At once after a quiet frame, so that even a short run is seen moving.
+    const qint64 since = lastSent.isValid() ? lastSent.elapsed() : frameMs;
+    if (since >= frameMs)
+        frameDue();
+    else
+        frame.start(int(frameMs - since));
+}
+
+// The bar only says when its value changes; a run that is back at the percent
+// it last sent is not passed on.
+void RunDesktopReport::frameDue()
 {
     if (!underWay || percent == shownPercent)
         return;
@@ -67,6 +87,10 @@ void RunDesktopReport::progressChanged(int percent)
 
 void RunDesktopReport::runEnded(const RunOutcome &outcome)
 {
+    // Where the run got to, as the window's bars show it at the end, before the bar goes.
+    if (frame.isActive())
+        frameDue();
+    frame.stop();
     underWay = false;
     sendProgress(false);
     if (!window->isActiveWindow())
@@ -75,6 +99,7 @@ void RunDesktopReport::runEnded(const RunOutcome &outcome)
 
 void RunDesktopReport::sendProgress(bool visible)
 {
+    lastSent.start();
     if (!busConnected())
         return;
     QDBusMessage update = QDBusMessage::createSignal(

@@ -16,6 +16,7 @@
 #include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -261,8 +262,11 @@ void RunInhibitorTest::lockHeldForTheRun()
     QApplication::setActiveWindow(front);
     QVERIFY(QTest::qWaitForWindowActive(front));
 
+    QElapsedTimer clock;
+    clock.start();
     runs.release();
     QVERIFY(waitForRun(window, runs));
+    const qint64 runMs = clock.elapsed();
     QVERIFY(testsupport::waitFor([this] { return !dock.updates.last().second; }));
     // Asked on the window's own connection, the server answers after any notice the window sent.
     const QDBusPendingCall answered = QDBusConnection::sessionBus().asyncCall(
@@ -277,6 +281,9 @@ void RunInhibitorTest::lockHeldForTheRun()
         QVERIFY(progress >= 0.0 && progress <= 1.0 && shown == (i < last));
         QVERIFY2(!shown || i == 0 || progress != dock.updates.at(i - 1).first, "a percent sent twice");
     }
+    // Once a frame at most, and where the run got to before the bar goes.
+    QVERIFY2(last - 1 <= runMs * 60 / 1000 + 2,
+             qPrintable(QStringLiteral("%1 in %2 ms").arg(last).arg(runMs)));
     const double ended = dock.updates.last().first;
     QCOMPARE(ended, child<QProgressBar>(window, "totalProgressBar")->value() / 100.0);
     QCOMPARE(ended == 1.0, !fails);

@@ -1,5 +1,6 @@
 // The image lists of the window, as an operator sees them and as assistive
-// technology reads them: the rows of "Get Image Info" and of the confirmation.
+// technology reads them: the rows of "Get Image Info" and of the confirmation;
+// and the readouts of a run, drawn once a frame however fast its reports come.
 
 #include "imageinfodialog.h"
 #include "imageitem.h"
@@ -7,8 +8,10 @@
 #include "runkit.h"
 
 #include <QAccessible>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QTemporaryDir>
 
 using namespace runkit;
@@ -46,6 +49,21 @@ QList<QAccessibleInterface *> descendants(QAccessibleInterface *root)
     return all;
 }
 
+// Counts the paints of one widget.
+class Paints final : public QObject
+{
+public:
+    explicit Paints(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestImageLists : public QObject
@@ -60,6 +78,8 @@ private slots:
     void accessibleTree_data();
     void accessibleTree();
     void focusChain();
+    void readoutsOncePerFrame_data();
+    void readoutsOncePerFrame();
 
 private:
     QTemporaryDir dir;
@@ -254,6 +274,44 @@ void TestImageLists::focusChain()
     QCOMPARE(chain.join(' '),
              QStringLiteral("filenameLineEdit fileDialogButton imageInfoButton startUpdateButton "
                             "curVerTSLineEdit curVerSWLineEdit curPIDverLineEdit filenameLineEdit"));
+}
+
+void TestImageLists::readoutsOncePerFrame_data()
+{
+    QTest::addColumn<QByteArray>("readout");
+    QTest::newRow("current bar") << QByteArray("currentProgressBar");
+    QTest::newRow("total bar") << QByteArray("totalProgressBar");
+    QTest::newRow("status line") << QByteArray("statusLabel");
+}
+
+// Reports come as fast as the event loop takes them: each is only kept, the
+// readout drawn at most once in a 60th of a second, and the last one shown
+// once the loop has run.
+void TestImageLists::readoutsOncePerFrame()
+{
+    QFETCH(QByteArray, readout);
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWidget *const shown = child<QWidget>(window, readout.constData());
+    const Paints paints(shown);
+    QElapsedTimer clock;
+    clock.start();
+    const int reports = 300;
+    for (int i = 1; i <= reports; ++i) {
+        if (readout == "statusLabel")
+            window.updateStatusText(QString::number(i));
+        else if (readout == "currentProgressBar")
+            window.updateCurrentProgress(i % 101);
+        else
+            window.updateTotalProgress(i % 101);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(paints.count <= clock.elapsed() * 60 / 1000 + 2,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints.count).arg(clock.elapsed())));
+    const auto *bar = qobject_cast<QProgressBar *>(shown);
+    QTRY_COMPARE(bar ? QString::number(bar->value()) : qobject_cast<QLabel *>(shown)->text(),
+                 QString::number(bar ? reports % 101 : reports));
 }
 
 QTEST_MAIN(TestImageLists)

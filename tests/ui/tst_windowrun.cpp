@@ -391,9 +391,9 @@ void TestWindowRun::timeLabels()
         readCount = 0;
         window.updateTotalProgress(value);
     }
-    QCOMPARE(text(window, "timeElapsed") + ' ' + text(window, "timeRemain") + ' ' +
-                 QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
-             labels);
+    QTRY_COMPARE(text(window, "timeElapsed") + ' ' + text(window, "timeRemain") + ' ' +
+                     QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
+                 labels);
 }
 
 QTEST_MAIN(TestWindowRun)
