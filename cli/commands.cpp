@@ -13,7 +13,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <sys/stat.h>
@@ -24,7 +26,13 @@ namespace commands {
 namespace {
 
 // The file alone, for the commands that only read it or the flash.
-const preflight::Request fileOnly{false, false, false, false};
+preflight::Request fileAlone()
+{
+    preflight::Request request;
+    request.busy = request.hardware = request.power = request.recoveryCopies = false;
+    return request;
+}
+const preflight::Request fileOnly = fileAlone();
 
 const char usageText[] =
     "Usage: zarn-update [--json] COMMAND [ARGUMENTS]\n"
@@ -34,6 +42,7 @@ const char usageText[] =
     "  info FILE             the images of an update file\n"
     "  check FILE            check an update file as an update would, without the flash\n"
     "  update FILE [--yes] [--only-changed] [--dry-run] [--allow-older-hardware] [--ignore-power]\n"
+    "              [--no-recovery-copy]\n"
     "                        update the flash from FILE (asks first on a terminal); --only-changed\n"
     "                        writes only the pages that do not hold FILE's bytes already; --dry-run\n"
     "                        makes every check and shows the pages it would erase and write, without\n"
@@ -42,7 +51,11 @@ const char usageText[] =
     "  backup FILE OUT [--force]\n"
     "                        save what the flash holds where FILE's images go, as an update file;\n"
     "                        an existing OUT is replaced only with --force, never FILE itself\n"
-    "  history               the updates made on this system\n"
+    "  history               the updates made on this system, and which can be resumed or restored\n"
+    "  resume [--yes] [--dry-run]\n"
+    "                        finish the newest update that did not end verified, from the copy the\n"
+    "                        journal kept of it\n"
+    "  restore [ID] [--yes]  write back what the flash held before the newest update\n"
     "  trust [FOLDER...]     the certificates and revocation lists of the trusted folders\n"
     "\n"
     "check and update refuse an image that needs newer hardware than this system has, unless given\n"
@@ -180,21 +193,37 @@ int backup(const QString &path, const QString &target, bool force, CliOutput &ou
 int history(CliOutput &out)
 {
     const RunHistory history;
-    for (const HistoryEntry &entry : history.entries()) {
+    const QList<HistoryEntry> entries = history.entries();
+    for (const HistoryEntry &entry : entries) {
+        // Only the newest update can be finished or undone, and only from copies that are there.
+        const bool newest = &entry == &entries.last();
+        const bool settled = newest && entry.result == QLatin1String("started") && !entry.interrupted();
+        const auto kept = [&](const HistoryEntry::Copy &copy) {
+            return copy.kept() && QFileInfo(QDir(history.directory()).filePath(copy.file)).isFile();
+        };
+        const bool resumable =
+            newest && !settled && entry.result != QLatin1String("succeeded") && kept(entry.target);
+        const bool restorable = newest && !settled && kept(entry.before);
         if (out.mode() == CliOutput::Mode::Json) {
             QJsonObject event = RunHistory::toJson(entry);
             event.insert(QStringLiteral("event"), QStringLiteral("history"));
             if (entry.interrupted())
                 event.insert(QStringLiteral("result"), QStringLiteral("interrupted"));
+            event.insert(QStringLiteral("resumable"), resumable);
+            event.insert(QStringLiteral("restorable"), restorable);
             out.event(event);
             continue;
         }
+        const QString result = entry.interrupted() ? QStringLiteral("interrupted") : entry.result;
         // One substitution for all: a name may hold "%1" itself.
-        out.line(QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")
-                     .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                          entry.user, entry.interrupted() ? QStringLiteral("interrupted") : entry.result,
-                          entry.file, QString::number(entry.images.size()),
-                          QString::number(double(entry.durationMs) / 1000.0, 'f', 1), entry.lastLine));
+        out.line(
+            QStringLiteral("%1  %2  %3  %4  %5 images  %6 s  %7")
+                .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.user,
+                     entry.kind == QLatin1String("update") ? result : entry.kind + QLatin1Char(' ') + result,
+                     entry.file, QString::number(entry.images.size()),
+                     QString::number(double(entry.durationMs) / 1000.0, 'f', 1), entry.lastLine) +
+            (resumable ? QStringLiteral("  [zarn-update resume finishes it]") : QString()) +
+            (restorable ? QStringLiteral("  [zarn-update restore undoes it]") : QString()));
     }
     return exitcode::success;
 }
@@ -246,6 +275,7 @@ int run(const QStringList &arguments)
     request.allowOlderHardware = words.removeAll(QStringLiteral("--allow-older-hardware")) > 0;
     request.ignorePower = words.removeAll(QStringLiteral("--ignore-power")) > 0;
     request.dryRun = words.removeAll(QStringLiteral("--dry-run")) > 0;
+    request.noRecoveryCopy = words.removeAll(QStringLiteral("--no-recovery-copy")) > 0;
     const bool force = words.removeAll(QStringLiteral("--force")) > 0;
     CliOutput out(json);
     if (words.isEmpty())
@@ -278,6 +308,7 @@ int run(const QStringList &arguments)
             preflight::Request checks;
             checks.busy = false;
             checks.power = false;
+            checks.recoveryCopies = false;
             checks.mailboxRequired = true;
             CheckedFile checked = checkFile(words.at(0), checks, out);
             QStringList overrides;
@@ -297,6 +328,10 @@ int run(const QStringList &arguments)
             return backup(words.at(0), words.at(1), force, out);
         if (command == QLatin1String("history") && expect(0))
             return history(out);
+        if (command == QLatin1String("resume") && expect(0))
+            return resume(request, out);
+        if (command == QLatin1String("restore") && words.size() <= 1)
+            return restore(words.value(0), request, out);
         if (command == QLatin1String("trust"))
             return trust(words, out);
         return usage(out, QStringLiteral("unknown command or wrong arguments: ") +

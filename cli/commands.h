@@ -2,6 +2,7 @@
 
 #include "imageheader.h"
 #include "preflight.h"
+#include "runrecorder.h"
 
 #include <memory>
 #include <QList>
@@ -36,9 +37,35 @@ struct UpdateRequest
     bool allowOlderHardware = false;
     bool ignorePower = false;
     bool dryRun = false;
+    // Go on without the recovery copies when the journal has no room for them.
+    bool noRecoveryCopy = false;
 };
 
 int update(const QString &path, const UpdateRequest &request, CliOutput &out);
+
+// Whether the operator goes on: --yes, or "y" to the question on a terminal; said when not.
+bool confirmed(const UpdateRequest &request, const QString &question, CliOutput &out);
+
+// What a run is to the journal, beside its bytes.
+struct RunJournal
+{
+    QString signer;
+    RunRecorder::Journal record;
+    QString keptSha256;
+    bool restoring = false;
+};
+
+// Runs the update of snapshot with its surroundings (the session, the deferred
+// signals, the inhibitor lock, the history), shows it and tells how it ended;
+// the exit status.
+int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapshot,
+               const QList<ImageHeader> &images, const RunJournal &journal, const UpdateRequest &request,
+               QStringList overrides, CliOutput &out);
+
+// Finishes the newest update that did not end verified, from its recovery copy.
+int resume(const UpdateRequest &request, CliOutput &out);
+// Writes back what the flash held before the newest update; id, when given, must name it.
+int restore(const QString &id, const UpdateRequest &request, CliOutput &out);
 
 // Passes over the concerns of the checks the operator asked to, saying so and
 // adding them to overrides; exitcode::success when all were, otherwise the

@@ -8,14 +8,26 @@ int passConcerns(const QString &path, const QList<preflight::Concern> &concerns,
                  QStringList *overrides, CliOutput &out)
 {
     for (const preflight::Concern &concern : concerns) {
-        const bool power = concern.kind == preflight::Concern::Kind::LowPower;
+        bool allowed = false;
+        // How the refusal begins: a concern about the file names it, one about the system does not.
+        QString refusal = QStringLiteral("not updating: ");
+        switch (concern.kind) {
+        case preflight::Concern::Kind::OlderHardware:
+        case preflight::Concern::Kind::UnknownHardware:
+            allowed = request.allowOlderHardware;
+            refusal = QStringLiteral("Error in ") + path + QStringLiteral(": ");
+            break;
+        case preflight::Concern::Kind::LowPower:
+            allowed = request.ignorePower;
+            break;
+        case preflight::Concern::Kind::NoRoomForCopies:
+            allowed = request.noRecoveryCopy;
+            break;
+        }
         const QString option = QStringLiteral("--") + QLatin1String(concern.overrideName());
-        if (!(power ? request.ignorePower : request.allowOlderHardware)) {
-            out.error(power ? QStringLiteral("not updating: ") + concern.reason + QStringLiteral(". Give ") +
-                                  option + QStringLiteral(" to update all the same.")
-                            : QStringLiteral("Error in ") + path + QStringLiteral(": ") + concern.reason +
-                                  QStringLiteral(". Give ") + option +
-                                  QStringLiteral(" to update all the same."));
+        if (!allowed) {
+            out.error(refusal + concern.reason + QStringLiteral(". Give ") + option +
+                      QStringLiteral(" to update all the same."));
             return exitcode::refusedFile;
         }
         out.warning(QStringLiteral("Going on as asked (") + option + QStringLiteral("): ") + concern.reason);

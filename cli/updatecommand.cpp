@@ -56,14 +56,34 @@ QString clock(qint64 seconds)
     return QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
-bool confirmedAtTerminal(int count)
+bool answeredYes(const QString &question)
 {
-    std::fprintf(stdout, "Update the ZARN flash with these %d images? [y/N] ", count);
+    std::fprintf(stdout, "%s [y/N] ", qPrintable(question));
     std::fflush(stdout);
     QTextStream input(stdin);
     const QString answer = input.readLine().trimmed().toLower();
     return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
+
+} // namespace
+
+bool confirmed(const UpdateRequest &request, const QString &question, CliOutput &out)
+{
+    if (request.yes)
+        return true;
+    const bool terminal = ::isatty(STDIN_FILENO) && out.mode() != CliOutput::Mode::Json;
+    if (!terminal) {
+        out.error(QStringLiteral("not confirmed: give --yes to update without a question"));
+        return false;
+    }
+    if (!answeredYes(question)) {
+        out.error(QStringLiteral("not confirmed: nothing was changed"));
+        return false;
+    }
+    return true;
+}
+
+namespace {
 
 // Follows one run: its lines and bars become the program's output; the image
 // and the stage are read from the run when they are shown.
@@ -156,28 +176,37 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
         out.line(checked.origin.origin);
     if (request.dryRun)
         return dryRun(path, checked, request.onlyChanged, out);
-    if (!request.yes) {
-        const bool terminal = ::isatty(STDIN_FILENO) && out.mode() != CliOutput::Mode::Json;
-        if (!terminal) {
-            out.error(QStringLiteral("not confirmed: give --yes to update without a question"));
-            return exitcode::notConfirmed;
-        }
-        if (!confirmedAtTerminal(checked.images.size())) {
-            out.error(QStringLiteral("not confirmed: nothing was changed"));
-            return exitcode::notConfirmed;
-        }
-    }
+    if (!confirmed(request,
+                   QStringLiteral("Update the ZARN flash with these %1 images?").arg(checked.images.size()),
+                   out))
+        return exitcode::notConfirmed;
+    RunJournal journal;
+    journal.signer = checked.origin.signer;
+    journal.record.keepCopies = true;
+    return runAndTell(path, checked.snapshot, checked.images, journal, request, overrides, out);
+}
 
+int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapshot,
+               const QList<ImageHeader> &images, const RunJournal &journal, const UpdateRequest &request,
+               QStringList overrides, CliOutput &out)
+{
     // The run's surroundings, as the window has them: the session, the
     // deferred signals, the inhibitor lock, the history.
     RunSession session;
     QuitSignalGuard signalGuard(&session, nullptr);
     RunInhibitor inhibitor(&session, QDBusConnection::systemBus(), nullptr);
-    RunView view(out, checked.images);
+    RunView view(out, images);
 
     UpdateRunner::Options options;
     options.program = QStringLiteral("zarn-update");
-    options.signer = checked.origin.signer;
+    options.signer = journal.signer;
+    options.journal = journal.record;
+    options.journal.keepCopies = journal.record.keepCopies && !request.noRecoveryCopy;
+    if (journal.record.keepCopies && request.noRecoveryCopy &&
+        !overrides.contains(QLatin1String("no-recovery-copy")))
+        overrides << QStringLiteral("no-recovery-copy");
+    options.keptSha256 = journal.keptSha256;
+    options.restoring = journal.restoring;
     options.stageEntered = [&session, &view](int image, RunStage stage) {
         QMetaObject::invokeMethod(
             &session,
@@ -212,7 +241,7 @@ int update(const QString &path, const UpdateRequest &request, CliOutput &out)
             Qt::QueuedConnection);
     };
     const UpdateRunner runner(&session);
-    const UpdateRunner::Run run = runner.prepare(path, checked.snapshot, options);
+    const UpdateRunner::Run run = runner.prepare(path, std::move(snapshot), options);
     UpdateRunner::connectLifetime(run);
     UpdaterThread *const worker = run.worker;
     QObject::connect(worker, &UpdaterThread::updateCurrentProgress, &session,

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -148,8 +149,12 @@ quint64 roomNeeded(qint64 fileSize, const std::vector<Page> &pages)
 
 QString roomRefusal(const QString &folder, quint64 needed)
 {
+    // A journal not made yet takes the room of the folder it will be made in.
+    QString existing = folder;
+    while (!existing.isEmpty() && existing != QLatin1String("/") && !QFileInfo(existing).isDir())
+        existing = QFileInfo(existing).path();
     struct statvfs status;
-    if (::statvfs(QFile::encodeName(folder).constData(), &status) != 0)
+    if (::statvfs(QFile::encodeName(existing).constData(), &status) != 0)
         return QStringLiteral("The room for the recovery copies in ") + folder +
                QStringLiteral(" cannot be told: ") + causeOf(errno);
     const quint64 available = quint64(status.f_bavail) * quint64(status.f_frsize);

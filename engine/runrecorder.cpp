@@ -36,7 +36,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.user = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(::geteuid());
     entry.pid = ::getpid();
     entry.program = program;
-    entry.file = QFileInfo(file).absoluteFilePath();
+    entry.file = currentJournal.file.isEmpty() ? QFileInfo(file).absoluteFilePath() : currentJournal.file;
     entry.sha256 = sha256;
     entry.signer = currentSigner;
     entry.overrides = currentOverrides;

@@ -40,6 +40,8 @@ public:
         bool targetIsPreImage = false;
         HistoryEntry::Copy before;
         QString follows;
+        // The update file the entry names, when the run writes a copy of it.
+        QString file;
         // The newest updates whose copies are kept; older ones' go, but
         // those of an update that never ended, or that failed, and not yet settled.
         int keep = 2;

@@ -4,6 +4,8 @@
 #include "flashlock.h"
 #include "hardwarecheck.h"
 #include "powercheck.h"
+#include "recoverycopy.h"
+#include "runhistory.h"
 #include "updatesnapshot.h"
 #include "zarndriver.h"
 #include "zarnsystem.h"
@@ -70,6 +72,14 @@ Result check(const QString &path, const Request &request)
     if (request.power) {
         if (const std::optional<Concern> power = powerConcern())
             result.concerns.append(*power);
+    }
+    if (request.recoveryCopies) {
+        const quint64 needed =
+            recoverycopy::roomNeeded(result.snapshot->fileSize(), recoverycopy::erasedPages(result.images));
+        const QString noRoom = recoverycopy::roomRefusal(RunHistory::defaultDirectory(), needed);
+        if (!noRoom.isEmpty())
+            result.concerns.append(
+                {Concern::Kind::NoRoomForCopies, noRoom.left(1).toLower() + noRoom.mid(1)});
     }
     return result;
 }

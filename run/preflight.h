@@ -26,6 +26,7 @@ struct Concern
         OlderHardware,   // an image needs newer hardware than this system's
         UnknownHardware, // the installed hardware value cannot be read
         LowPower,        // on a battery below the site's minimum
+        NoRoomForCopies, // the journal has no room for the recovery copies
     };
     Kind kind;
     // What the operator is told, as a clause: "the computer runs on battery at ...".
@@ -34,7 +35,16 @@ struct Concern
     // The check passed over, as the history and the command line's option name it.
     const char *overrideName() const
     {
-        return kind == Kind::LowPower ? "ignore-power" : "allow-older-hardware";
+        switch (kind) {
+        case Kind::LowPower:
+            return "ignore-power";
+        case Kind::NoRoomForCopies:
+            return "no-recovery-copy";
+        case Kind::OlderHardware:
+        case Kind::UnknownHardware:
+            break;
+        }
+        return "allow-older-hardware";
     }
 };
 
@@ -46,6 +56,8 @@ struct Request
     bool hardware = true;
     // The power, for an update about to be confirmed.
     bool power = true;
+    // Room in the journal for the recovery copies an update keeps.
+    bool recoveryCopies = true;
     // A mailbox node that cannot be opened at all refuses (the driver is not
     // loaded, or the user may not use it), rather than leaving the hardware unknown.
     bool mailboxRequired = false;

@@ -6,8 +6,10 @@
 #include "runoutcome.h"
 #include "runrecorder.h"
 #include "runsession.h"
+#include "sitesettings.h"
 #include "updaterthread.h"
 
+#include <limits>
 #include <QThread>
 
 UpdateRunner::UpdateRunner(RunSession *session) : session(session) {}
@@ -30,6 +32,13 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     run.recorder->setSigner(options.signer);
     run.recorder->setUnrecordedHandler(options.unrecorded);
     run.recorder->setOverrides(options.overrides);
+    RunRecorder::Journal journal = options.journal;
+    // A site whose settings cannot be used has its copies kept, all of them.
+    const sitesettings::Settings site = sitesettings::read();
+    journal.keep = site.usable() ? site.recoveryKeep : std::numeric_limits<int>::max();
+    run.recorder->setJournal(journal);
+    setup.keptSha256 = options.keptSha256;
+    setup.restoring = options.restoring;
     setup.recorder = run.recorder;
     if (options.reportsAhead > 0) {
         run.pacer = std::make_shared<ReportPacer>(options.reportsAhead);

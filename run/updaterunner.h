@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runphases.h"
+#include "runrecorder.h"
 
 #include <functional>
 #include <memory>
@@ -13,7 +14,6 @@ struct Counts;
 class QThread;
 class ReportPacer;
 class RunOutcomeSlot;
-class RunRecorder;
 class RunSession;
 class UpdaterThread;
 class UpdateSnapshot;
@@ -53,6 +53,12 @@ public:
         // Keep the process alive through exit() until the run has ended (a
         // window, whose display may go away).
         bool followThroughExit = false;
+        // What the run is to the journal: an update keeps recovery copies
+        // before it unlocks the flash unless told not to; a resume or a
+        // restore writes copies kept already, whose SHA-256 it checks.
+        RunRecorder::Journal journal;
+        QString keptSha256;
+        bool restoring = false;
     };
 
     struct Run

@@ -70,6 +70,21 @@ bool goOnAllTheSame(QWidget *parent, const QString &title, const QString &reason
     return box.exec() == QMessageBox::Yes;
 }
 
+// The title of the box that asks about a concern.
+QString concernTitle(preflight::Concern::Kind kind)
+{
+    switch (kind) {
+    case preflight::Concern::Kind::LowPower:
+        return MainWindow::tr("Battery low");
+    case preflight::Concern::Kind::NoRoomForCopies:
+        return MainWindow::tr("No room for a recovery copy");
+    case preflight::Concern::Kind::OlderHardware:
+    case preflight::Concern::Kind::UnknownHardware:
+        break;
+    }
+    return MainWindow::tr("Hardware requirement");
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -226,8 +241,7 @@ void MainWindow::startUpdateButton_released()
     hideInformation();
     QStringList overrides;
     for (const preflight::Concern &concern : checked.concerns) {
-        const bool power = concern.kind == preflight::Concern::Kind::LowPower;
-        if (!goOnAllTheSame(this, power ? tr("Battery low") : tr("Hardware requirement"), concern.reason))
+        if (!goOnAllTheSame(this, concernTitle(concern.kind), concern.reason))
             return;
         overrides << QLatin1String(concern.overrideName());
     }
@@ -251,6 +265,7 @@ void MainWindow::startUpdateButton_released()
     options.signer = origin.signer;
     options.reportsAhead = reportsAhead;
     options.overrides = overrides;
+    options.journal.keepCopies = !overrides.contains(QLatin1String("no-recovery-copy"));
     options.followThroughExit = true;
     // Looked at once more as the run starts: the confirmation may have taken a while.
     options.lowPower = [this, lowPower](const QString &reason) {
