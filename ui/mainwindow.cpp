@@ -1,12 +1,14 @@
 #include "mainwindow.h"
 
 #include "accessiblenames.h"
+#include "changedpages.h"
 #include "elapsedclock.h"
 #include "flashio.h"
 #include "forcemode.h"
 #include "imageinfodialog.h"
 #include "imagetext.h"
 #include "preflight.h"
+#include "recoveryoffer.h"
 #include "runannouncer.h"
 #include "runframes.h"
 #include "runguard.h"
@@ -129,9 +131,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     startup = new WindowStartup(this, [this] {
         // The guards connect to the buses; the window is drawn without waiting for them.
         new RunGuard(this, runSession);
-        // An update that a power cut or a kill ended is said before anything else is done.
+        // An update that a power cut or a kill ended is said before anything else is done,
+        // and offered to be finished or undone where the journal kept its copies.
         if (const QStringList notices = RunHistory().notices() + sitesettings::notes(); !notices.isEmpty())
             statusBar()->showMessage(notices.join(QLatin1Char(' ')));
+        offerRecovery();
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
     frames = new RunFrames(
@@ -259,24 +263,34 @@ void MainWindow::startUpdateButton_released()
         return;
     }
 
-    ui->startUpdateButton->setEnabled(false);
     UpdateRunner::Options options;
-    options.program = QStringLiteral("zarn-update-utility");
     options.signer = origin.signer;
-    options.reportsAhead = reportsAhead;
     options.overrides = overrides;
     options.journal.keepCopies = !overrides.contains(QLatin1String("no-recovery-copy"));
-    options.followThroughExit = true;
     // Looked at once more as the run starts: the confirmation may have taken a while.
     options.lowPower = [this, lowPower](const QString &reason) {
         return lowPower || goOnAllTheSame(this, tr("Battery low"), reason);
     };
+    startRun(filename, snapshot, images, options);
+}
+
+void MainWindow::startRun(const QString &filename, std::shared_ptr<const UpdateSnapshot> snapshot,
+                          const QList<ImageHeader> &images, UpdateRunner::Options options)
+{
+    ui->startUpdateButton->setEnabled(false);
+    options.program = QStringLiteral("zarn-update-utility");
+    options.reportsAhead = reportsAhead;
+    options.followThroughExit = true;
+    if (!options.lowPower)
+        options.lowPower = [this](const QString &reason) {
+            return goOnAllTheSame(this, tr("Battery low"), reason);
+        };
     QStringList names;
     for (const UpdaterThread::imgHeader &image : images)
         names << imagetext::name(image);
     options.progress = announcer->follow(names);
     const UpdateRunner runner(runSession);
-    const UpdateRunner::Run run = runner.prepare(filename, snapshot, options);
+    const UpdateRunner::Run run = runner.prepare(filename, std::move(snapshot), options);
     QThread *const thread = run.thread;
     UpdaterThread *const worker = run.worker;
 
@@ -294,6 +308,36 @@ void MainWindow::startUpdateButton_released()
         ui->startUpdateButton->setEnabled(true);
         statusBar()->clearMessage();
     }
+}
+
+void MainWindow::offerRecovery()
+{
+    const std::optional<recoveryoffer::Pending> pending = recoveryoffer::pending();
+    if (!pending)
+        return;
+    QMessageBox *const box =
+        recoveryoffer::box(this, *pending, [this, pending](recoveryoffer::Choice choice) {
+            if (choice == recoveryoffer::Choice::Later || runSession->underWay())
+                return;
+            recoveryoffer::Run run;
+            const QString refusal = recoveryoffer::prepare(*pending, choice, &run);
+            if (!refusal.isEmpty()) {
+                QMessageBox refused(QMessageBox::Warning, tr("Recovery copy refused"), refusal,
+                                    QMessageBox::Ok, this);
+                refused.setTextFormat(Qt::PlainText);
+                refused.exec();
+                return;
+            }
+            UpdateRunner::Options options;
+            options.signer = pending->entry.signer;
+            options.journal = run.journal;
+            options.keptSha256 = run.keptSha256;
+            options.restoring = run.restoring;
+            if (!run.restoring)
+                options.onlyChanged = std::make_shared<changedpages::Counts>();
+            startRun(run.path, run.snapshot, run.images, options);
+        });
+    box->open();
 }
 
 void MainWindow::on_imageInfoButton_clicked()

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "imageheader.h"
+#include "updaterunner.h"
+
+#include <memory>
 #include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
 class ImageInfoDialog;
+class UpdateSnapshot;
 class RunAnnouncer;
 class RunFrames;
 class RunSession;
@@ -37,6 +43,11 @@ private slots:
 
 private:
     void updateTimeLabels();
+    // Starts a run of snapshot's images of filename, wired as every run of the window is.
+    void startRun(const QString &filename, std::shared_ptr<const UpdateSnapshot> snapshot,
+                  const QList<ImageHeader> &images, UpdateRunner::Options options);
+    // At start, when the newest update did not end verified: the offer to finish or undo it.
+    void offerRecovery();
 
     Ui::MainWindow *ui;
     QElapsedTimer elapsedTimer;
