@@ -275,6 +275,14 @@ inline QList<updatefile::Image> threeImages(quint32 seed)
     return list;
 }
 
+// The same images as the erased flash they are written over: 0xFF throughout.
+inline QList<updatefile::Image> erasedLike(QList<updatefile::Image> images)
+{
+    for (updatefile::Image &image : images)
+        image.data.fill(char(0xFF));
+    return images;
+}
+
 inline bool flashHolds(const QList<updatefile::Image> &images)
 {
     return std::all_of(images.begin(), images.end(), [](const updatefile::Image &image) {

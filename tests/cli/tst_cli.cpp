@@ -143,6 +143,15 @@ void TestCommandLine::exitStatuses_data()
     row("names that hold %1, in the history", {"history", "PERCENT"}, none, 0, "fw%1%3.zarnru  3 images",
         true);
     row("names that hold %1, listed", {"update", "--dry-run", "PERCENT"}, none, 0, "1. %5  version", false);
+    row("resume after a cut", {"resume", "--yes", "CUT"}, none, 0, "Done updating.", true);
+    row("resume after a cut, its copy changed", {"resume", "--yes", "CUT", "TAMPERED"}, none, 4,
+        "has changed since it was kept", false);
+    row("restore after an update", {"restore", "--yes", "UPDATED"}, none, 0, "Done updating.", false);
+    row("restore after a cut", {"restore", "--yes", "CUT"}, none, 0, "Done updating.", false);
+    row("restore of an older update", {"restore", "--yes", "UPDATED", "OLDER"}, none, 3,
+        "Only the newest update can be undone", true);
+    row("an update without its recovery copy", {"--json", "history", "NOCOPY"}, none, 0,
+        "\"overrides\":[\"no-recovery-copy\"]", true);
     row("dry run without the flash", {"update", "--dry-run", "good"}, {"ZARNSIM_MISSING=flash"}, 5,
         "Error opening /dev/zarn_flash", false);
     row("dry run", {"update", "--dry-run", "good", "RECORDED"}, none, 0,
@@ -252,6 +261,33 @@ void TestCommandLine::exitStatuses()
     if (setUp("UPDATED")) {
         QProcess before;
         QCOMPARE(cli.run(before, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+        if (setUp("OLDER")) {
+            const QString first =
+                QDir(history).entryList({QStringLiteral("*.json")}).value(0).section('.', 0, 0);
+            QCOMPARE(cli.run(before, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+            arguments << first;
+        }
+    }
+    if (setUp("NOCOPY")) {
+        QProcess before;
+        QCOMPARE(cli.run(before, {"update", "--yes", "--no-recovery-copy", good}), 0);
+        QVERIFY(QDir(history).entryList({QStringLiteral("*.update"), QStringLiteral("*.before")}).isEmpty());
+    }
+    // An update of good killed in its third write, with the copies the journal keeps.
+    const bool cutBefore = setUp("CUT");
+    if (cutBefore) {
+        QProcess cut;
+        cli.start(cut, {QStringLiteral("update"), QStringLiteral("--yes"), good}, {"ZARNSIM_HANG=write:3"});
+        QByteArray seen;
+        QVERIFY(testsupport::waitFor([&] { return (seen += cut.readAll()).contains("Started writing"); }));
+        cut.kill();
+        cut.waitForFinished();
+        QVERIFY(!cli.flashHolds(images(1)));
+        if (setUp("TAMPERED")) {
+            QFile copy(
+                QDir(history).filePath(QDir(history).entryList({QStringLiteral("*.update")}).value(0)));
+            QVERIFY(copy.open(QIODevice::ReadWrite) && copy.seek(100) && copy.write("x") == 1);
+        }
     }
     const QString record = dir.filePath(QStringLiteral("record.txt"));
     QFile::remove(record);
@@ -330,12 +366,15 @@ void TestCommandLine::exitStatuses()
     QCOMPARE(cli.output.contains(QLatin1String("the update failed")), mayNotStart);
     // An update an earlier run left unfinished says so too.
     QCOMPARE(cli.output.contains(QLatin1String("may not start")),
-             mayNotStart || says.endsWith(QLatin1String("never ended")));
+             mayNotStart || cutBefore || says.endsWith(QLatin1String("never ended")));
     // Nothing a name or a file holds reaches the terminal as a control character.
     if (!asked)
         QVERIFY2(!cli.output.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f]"))),
                  qPrintable(cli.output));
     QCOMPARE(cli.flashHolds(images(1)), flashed);
+    // A restore puts back the erased flash the first update found.
+    if (exit == 0 && arguments.contains(QLatin1String("restore")))
+        QVERIFY(cli.flashHolds(runkit::erasedLike(images(1))));
     QFile goodFile(good);
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     QVERIFY(goodFile.readAll() == goodBytes);
