@@ -262,6 +262,8 @@ int run(const QStringList &arguments)
     const auto expect = [&](int count) { return words.size() == count; };
     const auto dispatch = [&]() -> int {
         // An update that a power cut or a kill ended is said first, whatever is asked.
+        for (const QString &note : RunHistory::journalNotes())
+            out.warning(note);
         for (const QString &notice : RunHistory().notices())
             out.error(notice);
         for (const QString &note : sitesettings::notes())

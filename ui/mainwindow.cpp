@@ -126,7 +126,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // The guards connect to the buses; the window is drawn without waiting for them.
         new RunGuard(this, runSession);
         // An update that a power cut or a kill ended is said before anything else is done.
-        if (const QStringList notices = RunHistory().notices() + sitesettings::notes(); !notices.isEmpty())
+        if (const QStringList notices =
+                RunHistory::journalNotes() + RunHistory().notices() + sitesettings::notes();
+            !notices.isEmpty())
             statusBar()->showMessage(notices.join(QLatin1Char(' ')));
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);

@@ -118,8 +118,8 @@ void TestCommandLine::exitStatuses_data()
     row("not confirmed", {"update", "good"}, none, 9, "--yes", false);
     row("output closed", {"update", "--yes", "good", "CLOSED"}, {slow}, 0, "", true);
     row("JSON output closed", {"--json", "update", "--yes", "good", "CLOSED"}, {slow}, 0, "", true);
-    row("history cannot be written", {"update", "--yes", "good"}, {"XDG_STATE_HOME=good"}, 0,
-        "The update will not be recorded in the history: cannot create", true);
+    row("history unwritable", {"update", "--yes", "good"}, {"ZARN_JOURNAL_DIR=good", "XDG_STATE_HOME=good"},
+        0, "The update will not be recorded in the history: cannot create", true);
     row("name not UTF-8, C locale", {"update", "--yes", "RAWNAME"}, {"LC_ALL=C"}, 0, "Done updating.", true);
     row("name not UTF-8, wrong checksum beside it", {"update", "--yes", "RAWNAME", "BADSUM"},
         {"LC_ALL=C.UTF-8"}, 4, "bad\\xff\\xfename.zarnru: its SHA-256 checksum differs", false);
