@@ -34,6 +34,7 @@ struct UpdateRequest
     bool yes = false;
     bool onlyChanged = false;
     bool allowOlderHardware = false;
+    bool allowDowngrade = false;
     bool ignorePower = false;
     bool dryRun = false;
 };

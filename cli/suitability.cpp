@@ -10,7 +10,10 @@ int passConcerns(const QString &path, const QList<preflight::Concern> &concerns,
     for (const preflight::Concern &concern : concerns) {
         const bool power = concern.kind == preflight::Concern::Kind::LowPower;
         const QString option = QStringLiteral("--") + QLatin1String(concern.overrideName());
-        if (!(power ? request.ignorePower : request.allowOlderHardware)) {
+        const bool asked = power                                                 ? request.ignorePower
+                           : concern.kind == preflight::Concern::Kind::Downgrade ? request.allowDowngrade
+                                                                                 : request.allowOlderHardware;
+        if (!asked) {
             out.error(power ? QStringLiteral("not updating: ") + concern.reason + QStringLiteral(". Give ") +
                                   option + QStringLiteral(" to update all the same.")
                             : QStringLiteral("Error in ") + path + QStringLiteral(": ") + concern.reason +

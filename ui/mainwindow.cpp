@@ -236,7 +236,12 @@ void MainWindow::startUpdateButton_released()
     QStringList overrides;
     for (const preflight::Concern &concern : checked.concerns) {
         const bool power = concern.kind == preflight::Concern::Kind::LowPower;
-        if (!goOnAllTheSame(this, power ? tr("Battery low") : tr("Hardware requirement"), concern.reason))
+        const bool older = concern.kind == preflight::Concern::Kind::Downgrade;
+        if (!goOnAllTheSame(this,
+                            power   ? tr("Battery low")
+                            : older ? tr("Older image")
+                                    : tr("Hardware requirement"),
+                            concern.reason))
             return;
         overrides << QLatin1String(concern.overrideName());
     }

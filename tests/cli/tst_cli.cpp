@@ -120,6 +120,15 @@ void TestCommandLine::exitStatuses_data()
     row("JSON output closed", {"--json", "update", "--yes", "good", "CLOSED"}, {slow}, 0, "", true);
     row("history unwritable", {"update", "--yes", "good"}, {"ZARN_JOURNAL_DIR=good", "XDG_STATE_HOME=good"},
         0, "The update will not be recorded in the history: cannot create", true);
+    row("older image", {"update", "--yes", "good", "OLDER"}, {"TZ=UTC"}, 3,
+        "1.2.34, older than version 1.2.35 written and verified at 0x40000 on 2026-03-04 05:06:07", false);
+    row("older image, checked", {"check", "good", "OLDER"}, none, 3, "Give --allow-downgrade", false);
+    row("older image, allowed", {"update", "--yes", "--allow-downgrade", "good", "OLDER"}, none, 0,
+        "Going on as asked (--allow-downgrade): image 1 (BOOT) is version 1.2.34", true);
+    row("newer elsewhere or unverified", {"update", "--yes", "good", "ELSEWHERE"}, none, 0, "Done updating.",
+        true);
+    row("an unreadable entry may be a newer image", {"check", "good", "FIFO"}, none, 3,
+        "so whether an image is older than the one last written in its place cannot be checked", false);
     row("name not UTF-8, C locale", {"update", "--yes", "RAWNAME"}, {"LC_ALL=C"}, 0, "Done updating.", true);
     row("name not UTF-8, wrong checksum beside it", {"update", "--yes", "RAWNAME", "BADSUM"},
         {"LC_ALL=C.UTF-8"}, 4, "bad\\xff\\xfename.zarnru: its SHA-256 checksum differs", false);
@@ -220,6 +229,16 @@ void TestCommandLine::exitStatuses()
         QFile entry(history + QLatin1Char('/') + QLatin1String(name));
         return entry.open(QIODevice::WriteOnly) && entry.write(json) == json.size();
     };
+    // Newer images verified in the place of good's first; elsewhere, not verified, or written again older.
+    if (setUp("OLDER"))
+        QVERIFY(runkit::writeJournal(cli.history(),
+                                     {{"2026-03-04T05:06:07Z", "succeeded", "BOOT", 0x40000, 0x01020305},
+                                      {"2026-03-04T04:00:00Z", "succeeded", "BOOT", 0x40000, 1}}));
+    if (setUp("ELSEWHERE"))
+        QVERIFY(runkit::writeJournal(cli.history(), {{"2026-01-01", "succeeded", "BOOT", 0x40000, 0x01020305},
+                                                     {"2026-01-02", "succeeded", "BOOT", 0x40000, 1},
+                                                     {"2026-01-03", "succeeded", "BOOT", 0x80000, 0x01020305},
+                                                     {"2026-01-04", "failed", "CONF", 0xC0000, 0x01020305}}));
     if (setUp("NUL"))
         QVERIFY(writeEntry("20260101T000000000-1.json",
                            R"({"id": "x", "started": "2026-01-01T00:00:00.000Z", "result": "failed",
@@ -266,16 +285,8 @@ void TestCommandLine::exitStatuses()
     }
     const QString forgedList = dir.filePath(QStringLiteral("forged"));
     if (setUp("FORGEDLIST")) {
-        // The vendor's own list, its signature's last byte changed.
-        QFile list(QStringLiteral(TRUSTED "/vendor.crl"));
-        QVERIFY(list.open(QIODevice::ReadOnly) && QDir().mkpath(forgedList));
-        QByteArray base64;
-        for (const QByteArray &line : list.readAll().split('\n'))
-            base64 += line.startsWith("-----") ? QByteArray() : line;
-        QByteArray der = QByteArray::fromBase64(base64);
-        der[der.size() - 1] = char(der.back() ^ 0x01);
-        QFile forged(forgedList + QStringLiteral("/vendor.crl"));
-        QVERIFY(forged.open(QIODevice::WriteOnly) && forged.write(der) == der.size());
+        QVERIFY(runkit::forgeList(QStringLiteral(TRUSTED "/vendor.crl"),
+                                  forgedList + QStringLiteral("/vendor.crl")));
         arguments << forgedList;
     }
     const bool busy = setUp("BUSY");
@@ -346,8 +357,10 @@ void TestCommandLine::exitStatuses()
         QCOMPARE(cli.run(process, {QStringLiteral("history")}), 0);
         QVERIFY2(cli.output.contains(QLatin1String(" succeeded ")), qPrintable(cli.output));
         QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
-        QCOMPARE(cli.output.contains(QLatin1String("\"overrides\":[\"allow-older-hardware\"]")),
-                 arguments.contains(QLatin1String("--allow-older-hardware")));
+        for (const QString &passedOver :
+             {QStringLiteral("allow-older-hardware"), QStringLiteral("allow-downgrade")})
+            QCOMPARE(cli.output.contains(QStringLiteral("\"overrides\":[\"%1\"]").arg(passedOver)),
+                     arguments.contains(QStringLiteral("--") + passedOver));
     }
     if (QFile::exists(record)) {
         // A dry run neither unlocks, nor erases, nor writes; the update that
