@@ -41,8 +41,8 @@ const char usageText[] =
     "  versions              the versions installed on the ZARN system\n"
     "  info FILE             the images of an update file\n"
     "  check FILE            check an update file as an update would, without the flash\n"
-    "  update FILE [--yes] [--only-changed] [--dry-run] [--allow-older-hardware] [--ignore-power]\n"
-    "              [--no-recovery-copy]\n"
+    "  update FILE [--yes] [--only-changed] [--dry-run] [--allow-older-hardware] [--allow-downgrade]\n"
+    "              [--ignore-power] [--no-recovery-copy]\n"
     "                        update the flash from FILE (asks first on a terminal); --only-changed\n"
     "                        writes only the pages that do not hold FILE's bytes already; --dry-run\n"
     "                        makes every check and shows the pages it would erase and write, without\n"
@@ -59,9 +59,12 @@ const char usageText[] =
     "  trust [FOLDER...]     the certificates and revocation lists of the trusted folders\n"
     "\n"
     "check and update refuse an image that needs newer hardware than this system has, unless given\n"
-    "--allow-older-hardware; update refuses to start on a battery below the site's minimum charge\n"
-    "(30 %, or [power] minimum-battery-percent in /etc/zarn-update-utility/update.conf), unless\n"
-    "given --ignore-power.\n"
+    "--allow-older-hardware, and an image older than the one last written and verified at its address\n"
+    "under its name, unless given --allow-downgrade; update refuses to start on a battery below the\n"
+    "site's minimum charge (30 %, or [power] minimum-battery-percent in\n"
+    "/etc/zarn-update-utility/update.conf), unless given --ignore-power. The history is the system's\n"
+    "journal in /var/lib/zarn-update-utility (or ZARN_JOURNAL_DIR), or the user's own where that\n"
+    "cannot be written.\n"
     "\n"
     "--json writes one JSON object a line. Exit statuses: 0 success, 1 update failed, 2 usage,\n"
     "3 refused file, 4 refused signature, 5 no device or permission, 6 busy, 7 verification\n"
@@ -273,6 +276,7 @@ int run(const QStringList &arguments)
     request.yes = yes;
     request.onlyChanged = words.removeAll(QStringLiteral("--only-changed")) > 0;
     request.allowOlderHardware = words.removeAll(QStringLiteral("--allow-older-hardware")) > 0;
+    request.allowDowngrade = words.removeAll(QStringLiteral("--allow-downgrade")) > 0;
     request.ignorePower = words.removeAll(QStringLiteral("--ignore-power")) > 0;
     request.dryRun = words.removeAll(QStringLiteral("--dry-run")) > 0;
     request.noRecoveryCopy = words.removeAll(QStringLiteral("--no-recovery-copy")) > 0;
@@ -292,6 +296,8 @@ int run(const QStringList &arguments)
     const auto expect = [&](int count) { return words.size() == count; };
     const auto dispatch = [&]() -> int {
         // An update that a power cut or a kill ended is said first, whatever is asked.
+        for (const QString &note : RunHistory::journalNotes())
+            out.warning(note);
         for (const QString &notice : RunHistory().notices())
             out.error(notice);
         for (const QString &note : sitesettings::notes())

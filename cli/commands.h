@@ -35,6 +35,7 @@ struct UpdateRequest
     bool yes = false;
     bool onlyChanged = false;
     bool allowOlderHardware = false;
+    bool allowDowngrade = false;
     bool ignorePower = false;
     bool dryRun = false;
     // Go on without the recovery copies when the journal has no room for them.

@@ -20,6 +20,10 @@ int passConcerns(const QString &path, const QList<preflight::Concern> &concerns,
         case preflight::Concern::Kind::LowPower:
             allowed = request.ignorePower;
             break;
+        case preflight::Concern::Kind::Downgrade:
+            allowed = request.allowDowngrade;
+            refusal = QStringLiteral("Error in ") + path + QStringLiteral(": ");
+            break;
         case preflight::Concern::Kind::NoRoomForCopies:
             allowed = request.noRecoveryCopy;
             break;

@@ -72,6 +72,42 @@ install(DIRECTORY DESTINATION /usr/share/zarn-update-utility/trusted COMPONENT u
 install(FILES ${ZARN_PACKAGING_DIR}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME zarn-update-utility COMPONENT utility)
 
+# The journal of the flash, where both programs keep every operator's updates
+# for every other one and for root at boot: the group zarn's, set-group-ID, so
+# that what any member makes in it stays the group's. A plain install makes it
+# here; the Debian package makes it in its maintainer scripts instead (and
+# removes it on purge only), so it is not among the package's files, and an
+# install into DESTDIR leaves it to whoever packages that.
+install(CODE [[
+  set(journal /var/lib/zarn-update-utility)
+  if("$ENV{DESTDIR}" STREQUAL "")
+    file(MAKE_DIRECTORY ${journal})
+    execute_process(COMMAND getent group zarn OUTPUT_QUIET RESULT_VARIABLE no_group)
+    if(no_group)
+      # Root's alone: other users' programs say so and keep a history of their own.
+      message(WARNING "There is no group zarn: ${journal} is written by root alone. "
+                      "Create the group (groupadd --system zarn) and install again.")
+      set(owners root:root)
+      set(mode 0755)
+    else()
+      set(owners root:zarn)
+      set(mode 2770)
+    endif()
+    # The history root kept there in earlier releases goes to the group too.
+    foreach(folder ${journal}/history ${journal})
+      if(IS_DIRECTORY ${folder} AND NOT IS_SYMLINK ${folder})
+        execute_process(COMMAND chown ${owners} ${folder} RESULT_VARIABLE failed)
+        if(NOT failed)
+          execute_process(COMMAND chmod ${mode} ${folder} RESULT_VARIABLE failed)
+        endif()
+        if(failed)
+          message(FATAL_ERROR "${folder} could not be given to ${owners} with mode ${mode}")
+        endif()
+      endif()
+    endforeach()
+  endif()
+]] COMPONENT utility)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zarn-update-utility)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -50,6 +50,7 @@ public:
     const Journal &journal() const { return currentJournal; }
     // The folder the copies go in: the history's own.
     QString folder() const { return history.directory(); }
+    bool makeFolder(QString *error) const { return history.makeFolder(error); }
     // Once the copies are written: they and the plan go into the entry.
     void keptCopies(const HistoryEntry::Copy &target, const HistoryEntry::Copy &before,
                     const QList<HistoryEntry::Page> &erases)

@@ -7,7 +7,6 @@
 #include "updatesnapshot.h"
 
 #include <QDebug>
-#include <QDir>
 
 bool UpdaterThread::readImages(const UpdateSnapshot &snapshot, QList<imgHeader> *images, QFile &file)
 {
@@ -54,9 +53,10 @@ bool UpdaterThread::keepRecoveryCopies(const UpdateSnapshot &snapshot, const Fla
     if (!run.recorder || !run.recorder->journal().keepCopies)
         return true;
     const QString folder = run.recorder->folder();
-    if (!QDir().mkpath(folder)) {
+    QString unwritable;
+    if (!run.recorder->makeFolder(&unwritable)) {
         // The history says so as it fails too; the update is not refused for a journal that cannot be made.
-        run.recorder->journalUnwritable(outcome, QStringLiteral("cannot create ") + folder);
+        run.recorder->journalUnwritable(outcome, unwritable);
         return true;
     }
     const std::vector<recoverycopy::Page> pages = recoverycopy::erasedPages(images);

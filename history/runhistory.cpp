@@ -2,6 +2,7 @@
 
 #include "imageheader.h"
 #include "imagetext.h"
+#include "journal.h"
 #include "journalfields.h"
 
 #include <algorithm>
@@ -25,8 +26,6 @@
 
 namespace {
 
-const char folderName[] = "zarn-update-utility";
-const char rootDirectory[] = "/var/lib/zarn-update-utility/history";
 const char startedResult[] = "started";
 // At most one image a flash page (32 Ki pages of 128 KiB in 4 GiB), each well
 // under 256 bytes as written: no entry this program writes comes near it.
@@ -134,43 +133,6 @@ bool readEntryFile(const QString &path, QByteArray *bytes, QString *why)
     return ok;
 }
 
-// The whole of bytes on disk under path, or the reason it is not.
-bool writeDurably(const QString &directory, const QString &path, const QByteArray &bytes, QString *error)
-{
-    const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".tmp"));
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    qint64 done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        ok = wrote > 0;
-        done += ok ? wrote : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    // The descriptor goes whatever happened; a failed close after fsync loses nothing.
-    ::close(fd);
-    if (ok && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0) {
-        // The rename itself must reach the disk too.
-        const int dirFd =
-            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ok = dirFd >= 0 && ::fsync(dirFd) == 0;
-        if (dirFd >= 0)
-            ::close(dirFd);
-        if (ok)
-            return true;
-    }
-    *error = QString::fromLocal8Bit(std::strerror(ok ? errno : savedErrno));
-    ::unlink(temporary.constData());
-    return false;
-}
-
 // A number that is no process's is gone: cut down to a pid_t it could name
 // every process (-1) or a group.
 bool processGone(qint64 pid)
@@ -186,26 +148,34 @@ bool HistoryEntry::interrupted() const
     return result == QLatin1String(startedResult) && processGone(pid);
 }
 
-QString RunHistory::defaultDirectory()
+RunHistory::RunHistory()
 {
-    // A state directory named outright wins, for root too; root's own is the system's.
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state)) {
-        if (::geteuid() == 0)
-            return QLatin1String(rootDirectory);
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    }
-    return state + QLatin1Char('/') + QLatin1String(folderName) + QStringLiteral("/history");
+    const journal::Place place = journal::find();
+    dir = place.history;
+    shared = place.shared;
+    readFrom = place.read;
 }
 
-RunHistory::RunHistory(QString directory) : dir(std::move(directory)) {}
+RunHistory::RunHistory(QString directory) : dir(std::move(directory)), readFrom{dir} {}
+
+QStringList RunHistory::journalNotes()
+{
+    const QString fallback = journal::find().fallback;
+    return fallback.isEmpty() ? QStringList() : QStringList{fallback};
+}
+
+bool RunHistory::makeFolder(QString *error) const
+{
+    return journal::makeDirectory(dir, shared, error);
+}
+
+bool RunHistory::createFile(const QString &name, const QByteArray &bytes, QString *error) const
+{
+    return journal::makeDirectory(dir, shared, error) && journal::writeFile(dir, name, bytes, shared, error);
+}
 
 bool RunHistory::begin(HistoryEntry &entry, QString *error)
 {
-    if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("cannot create ") + dir;
-        return false;
-    }
     entry.result = QLatin1String(startedResult);
     entry.id = entry.started.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz")) + QLatin1Char('-') +
                QString::number(entry.pid);
@@ -220,7 +190,7 @@ bool RunHistory::finish(const HistoryEntry &entry, QString *error)
 bool RunHistory::write(const HistoryEntry &entry, QString *error)
 {
     const QByteArray bytes = QJsonDocument(toJson(entry)).toJson(QJsonDocument::Indented);
-    return writeDurably(dir, dir + QLatin1Char('/') + entry.id + QStringLiteral(".json"), bytes, error);
+    return createFile(entry.id + QStringLiteral(".json"), bytes, error);
 }
 
 QList<HistoryEntry> RunHistory::entries(QStringList *passedOver) const
@@ -228,10 +198,14 @@ QList<HistoryEntry> RunHistory::entries(QStringList *passedOver) const
     QList<HistoryEntry> all;
     // Whatever lies there under an entry's name, links to nothing and folders
     // included, so that none of it goes unsaid.
-    const QStringList names = QDir(dir).entryList(
-        {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &name : names) {
-        const QString path = dir + QLatin1Char('/') + name;
+    QStringList paths;
+    for (const QString &folder : readFrom) {
+        for (const QString &name :
+             QDir(folder).entryList({QStringLiteral("*.json")},
+                                    QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
+            paths << folder + QLatin1Char('/') + name;
+    }
+    for (const QString &path : paths) {
         QByteArray bytes;
         QString why;
         HistoryEntry entry;
@@ -281,6 +255,22 @@ QStringList RunHistory::notices() const
     for (const HistoryEntry &entry : unfinished(&passedOver))
         lines << describe(entry);
     return lines + passedOver;
+}
+
+const HistoryEntry *RunHistory::lastVerified(const QList<HistoryEntry> &entries, const QString &name,
+                                             quint32 address, HistoryEntry::Image *image)
+{
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
+        if (entry->result != QLatin1String("succeeded"))
+            continue;
+        for (const HistoryEntry::Image &written : entry->images) {
+            if (written.name == name && written.address == address) {
+                *image = written;
+                return &*entry;
+            }
+        }
+    }
+    return nullptr;
 }
 
 QString RunHistory::describe(const HistoryEntry &entry)

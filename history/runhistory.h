@@ -31,7 +31,7 @@ struct HistoryEntry
     QString signer; // empty when the file was not signed
     QList<Image> images;
     QString result; // "started", "succeeded" or "failed"
-    // The checks the operator chose to pass over ("allow-older-hardware", "ignore-power").
+    // The checks the operator chose to pass over ("allow-older-hardware", "allow-downgrade", "ignore-power").
     QStringList overrides;
     // How the run ended, by kind (RunOutcome::kindName), whether it changed
     // the flash, and the cause of its failure; empty or false while it runs.
@@ -72,19 +72,28 @@ struct HistoryEntry
     bool interrupted() const;
 };
 
-// The run history: one JSON file per update in a directory of its own, each
-// written whole to a temporary name, flushed and renamed into place, so that
-// a power cut leaves either the entry before or the entry after.
+// The run history: one JSON file per update in the journal's history folder,
+// each written whole to a temporary name, flushed and renamed into place, so
+// that a power cut leaves either the entry before or the entry after.
 class RunHistory
 {
 public:
-    // $XDG_STATE_HOME (or ~/.local/state)/zarn-update-utility/history; for
-    // root without XDG_STATE_HOME, /var/lib/zarn-update-utility/history.
-    static QString defaultDirectory();
-
-    explicit RunHistory(QString directory = defaultDirectory());
+    // The journal's, for every user (journal.h); entries are read from the
+    // user's own folder of earlier releases as well.
+    RunHistory();
+    // Only directory, written as a user's own.
+    explicit RunHistory(QString directory);
 
     const QString &directory() const { return dir; }
+    // When the system's journal cannot be written: the line that says where the history goes instead.
+    static QStringList journalNotes();
+
+    // Makes or replaces name in the history's folder, whole: readable and
+    // writable by the journal's group whatever the umask, file and folder
+    // flushed. False, with the reason, when it cannot.
+    bool createFile(const QString &name, const QByteArray &bytes, QString *error) const;
+    // The history's folder, made as createFile makes it, for files written otherwise.
+    bool makeFolder(QString *error) const;
 
     // Both write the entry and flush it to disk before they return; false,
     // with the reason, when they cannot.
@@ -106,6 +115,11 @@ public:
     // each entry passed over, since it may be one.
     QStringList notices() const;
 
+    // The newest entry that ended verified with an image of name at address,
+    // and that image; nullptr when there is none. entries: oldest first.
+    static const HistoryEntry *lastVerified(const QList<HistoryEntry> &entries, const QString &name,
+                                            quint32 address, HistoryEntry::Image *image);
+
     static QString describe(const HistoryEntry &entry);
     // The entry as its file holds it, the one form every reader of the history gets.
     static QJsonObject toJson(const HistoryEntry &entry);
@@ -114,4 +128,6 @@ private:
     bool write(const HistoryEntry &entry, QString *error);
 
     QString dir;
+    bool shared = false;
+    QStringList readFrom;
 };

@@ -3,9 +3,11 @@
 #include "flashio.h"
 #include "flashlock.h"
 #include "hardwarecheck.h"
+#include "imagetext.h"
 #include "powercheck.h"
 #include "recoverycopy.h"
 #include "runhistory.h"
+#include "updatefilereader.h"
 #include "updatesnapshot.h"
 #include "zarndriver.h"
 #include "zarnsystem.h"
@@ -22,6 +24,36 @@ Result refused(Result &&result, RunOutcome::Kind kind, const QString &line)
     result.refusedAs = kind;
     result.refusal = line;
     return std::move(result);
+}
+
+// Each image against what the journal last saw written and verified at its
+// address under its name. An entry that cannot be read may be that one: the
+// judgement cannot be made, and is left to the operator as well.
+std::optional<Concern> downgradeConcern(const QList<ImageHeader> &images)
+{
+    QStringList passedOver;
+    const QList<HistoryEntry> entries = RunHistory().entries(&passedOver);
+    QStringList lines;
+    for (int i = 0; i < images.size(); ++i) {
+        const ImageHeader &image = images.at(i);
+        HistoryEntry::Image last;
+        const HistoryEntry *entry =
+            RunHistory::lastVerified(entries, imagetext::name(image), image.address, &last);
+        if (!entry || image.version >= last.version)
+            continue;
+        lines << updatefilereader::imageLabel(images, i) + QStringLiteral(" is version ") +
+                     imagetext::version(image.version) + QStringLiteral(", older than version ") +
+                     imagetext::version(last.version) + QStringLiteral(" written and verified at ") +
+                     imagetext::address(image.address) + QStringLiteral(" on ") +
+                     entry->started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    if (lines.isEmpty() && !passedOver.isEmpty())
+        lines << QStringLiteral("the history cannot be read whole (") + passedOver.first() +
+                     QStringLiteral("), so whether an image is older than the one last written in its place "
+                                    "cannot be checked");
+    if (lines.isEmpty())
+        return std::nullopt;
+    return Concern{Concern::Kind::Downgrade, lines.join(QStringLiteral(", "))};
 }
 
 } // namespace
@@ -69,6 +101,10 @@ Result check(const QString &path, const Request &request)
                 {hardware.known ? Concern::Kind::OlderHardware : Concern::Kind::UnknownHardware,
                  hardware.problem});
     }
+    if (request.downgrade) {
+        if (const std::optional<Concern> older = downgradeConcern(result.images))
+            result.concerns.append(*older);
+    }
     if (request.power) {
         if (const std::optional<Concern> power = powerConcern())
             result.concerns.append(*power);
@@ -76,7 +112,7 @@ Result check(const QString &path, const Request &request)
     if (request.recoveryCopies) {
         const quint64 needed =
             recoverycopy::roomNeeded(result.snapshot->fileSize(), recoverycopy::erasedPages(result.images));
-        const QString noRoom = recoverycopy::roomRefusal(RunHistory::defaultDirectory(), needed);
+        const QString noRoom = recoverycopy::roomRefusal(RunHistory().directory(), needed);
         if (!noRoom.isEmpty())
             result.concerns.append(
                 {Concern::Kind::NoRoomForCopies, noRoom.left(1).toLower() + noRoom.mid(1)});

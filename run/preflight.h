@@ -15,9 +15,9 @@ class UpdateSnapshot;
 
 // The checks made before an update is confirmed, in one order for the window
 // and the command line: nobody else holds the flash, the file is whole, its
-// origin is trusted, its images suit this system's hardware, the power will
-// last. What refuses ends the checks; what the operator may pass over is a
-// concern, for the program to ask about and the history to record.
+// origin is trusted, its images suit this system's hardware, none is older
+// than the one last written verified in its place, the power will last. What refuses ends the checks; what
+// the operator may pass over is a concern, for the program to ask about and the history to record.
 namespace preflight {
 
 struct Concern
@@ -25,6 +25,8 @@ struct Concern
     enum class Kind {
         OlderHardware,   // an image needs newer hardware than this system's
         UnknownHardware, // the installed hardware value cannot be read
+        Downgrade,       // an image is older than the one last written verified in its place, or that
+                         // cannot be told
         LowPower,        // on a battery below the site's minimum
         NoRoomForCopies, // the journal has no room for the recovery copies
     };
@@ -40,6 +42,8 @@ struct Concern
             return "ignore-power";
         case Kind::NoRoomForCopies:
             return "no-recovery-copy";
+        case Kind::Downgrade:
+            return "allow-downgrade";
         case Kind::OlderHardware:
         case Kind::UnknownHardware:
             break;
@@ -54,6 +58,9 @@ struct Request
     bool busy = true;
     // The images' hardware requirements against the installed value.
     bool hardware = true;
+    // Each image's version against the one the history last saw verified at
+    // its address under its name; not for a deliberate way back.
+    bool downgrade = true;
     // The power, for an update about to be confirmed.
     bool power = true;
     // Room in the journal for the recovery copies an update keeps.

@@ -60,6 +60,9 @@ rollout() {
       echo "        LD_PRELOAD: \"$simulator\""
       echo "        ZARNSIM_FLASH_FILE: \"$dir/$host/flash.bin\""
       echo "        XDG_STATE_HOME: \"$dir/$host/state\""
+      # Each host's own journal, never this machine's.
+      mkdir -p "$dir/$host/journal"
+      echo "        ZARN_JOURNAL_DIR: \"$dir/$host/journal\""
       # An update that takes time, so that the report's durations are not all zero.
       [ "$host" = "$faulty" ] && [ "$fault" = slow ] || echo "        ZARNSIM_TIMING: fast"
       if [ "$host" = "$faulty" ] && [ "$fault" = failing ]; then echo "        ZARNSIM_FAIL_CALL: write:3:EIO"; fi
@@ -97,12 +100,14 @@ last_line() { # DIR HOST: the last line the report gives for HOST
 verify() { # DIR HOST: zarn-update verify's exit status against HOST's flash
   local status=0
   LD_PRELOAD=$simulator ZARNSIM_FLASH_FILE=$1/$2/flash.bin XDG_STATE_HOME=$1/$2/state \
+    ZARN_JOURNAL_DIR=$1/$2/journal \
     "$tool" verify "$sample" >/dev/null 2>&1 || status=$?
   echo "$status"
 }
 
 untouched() { # DIR HOST: nothing reached HOST: no file copied, no flash, no history
-  [ ! -e "$1/$2/incoming" ] && [ ! -e "$1/$2/flash.bin" ] && [ ! -e "$1/$2/state" ]
+  [ ! -e "$1/$2/incoming" ] && [ ! -e "$1/$2/flash.bin" ] && [ ! -e "$1/$2/state" ] &&
+    [ -z "$(ls -A "$1/$2/journal")" ]
 }
 
 # A rollout that goes through: every host in its wave, every flash updated.

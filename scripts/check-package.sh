@@ -2,8 +2,9 @@
 # Builds the Debian package from a fresh build directory, checks it with
 # lintian, installs it with apt-get, starts the installed utility offscreen in
 # force mode, checks the desktop entry, metainfo, icons, manual pages and udev
-# rule, then purges the package and checks that its files are gone. Meant for CI (root, no display): it installs and purges
-# the package zarn-update-utility on this machine.
+# rule and the journal's folder, then removes the package (the journal stays) and purges it and checks that its files
+# and the journal are gone. Meant for CI (root, no display): it installs and purges the package zarn-update-utility
+# on this machine, and with it the journal /var/lib/zarn-update-utility.
 # Usage: scripts/check-package.sh   (BUILD_DIR picks the build directory,
 # build-package by default; it is emptied first)
 set -euo pipefail
@@ -61,6 +62,8 @@ installed_files=("$program" "$cli" "${manuals[@]}" "$desktop" "$metainfo" "$doc/
   "$rules" "${icons[@]}" /usr/share/lintian/overrides/$package)
 # Created empty: the site's trusted certificates, and those a release ships.
 trusted_dirs=(/etc/$package/trusted /usr/share/$package/trusted)
+# Made by the maintainer scripts, not a file of the package: kept on removal, gone on purge.
+journal=/var/lib/$package
 
 # dpkg-shlibdeps (dpkg-dev) works out the library dependencies.
 scripts/install-deps.sh dpkg-dev desktop-file-utils lintian appstream
@@ -107,6 +110,7 @@ done
 check_quietly "lintian finds nothing" \
   "^O: $package: package-contains-empty-directory \[usr/share/$package/trusted/\]\$" \
   lintian --display-info --pedantic --display-experimental --show-overrides --tag-display-limit 0 "$deb"
+if grep -q " \.$journal" <<<"$contents"; then fail "package holds $journal, which dpkg would remove with it"; fi
 if grep -Eq 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents"; then
   fail "package holds development files:"
   grep -E 'zarnsim|zarnru-build|/tests?/|bench' <<<"$contents" >&2
@@ -134,6 +138,9 @@ grep -Eqx "Categories=(.*;)?System;.*" "$desktop" || fail "desktop entry is not 
 grep -Eq '^KERNEL=="zarn_flash\|zarn_mailbox", GROUP="zarn", MODE="0660"$' "$rules" &&
   pass "udev rule gives the group zarn the device nodes" || fail "udev rule differs"
 getent group zarn >/dev/null && pass "group zarn exists" || fail "postinst did not create the group zarn"
+journal_mode=$(stat -c '%U:%G %a %F' "$journal" 2>&1 || true)
+[ "$journal_mode" = "root:zarn 2770 directory" ] && pass "journal $journal is root:zarn 2770" ||
+  fail "journal $journal is $journal_mode, not root:zarn 2770"
 for file in "$program" "$cli"; do
   readelf -h "$file" | grep -Eq '^ *Type: *DYN ' && pass "$file is position-independent (ET_DYN)" ||
     fail "$file is not position-independent"
@@ -168,8 +175,19 @@ cli_status=0
 "$cli" versions >/dev/null 2>&1 || cli_status=$?
 [ "$cli_status" -eq 5 ] && pass "zarn-update versions without the driver exits 5" ||
   fail "zarn-update versions without the driver exited $cli_status"
+# The installed programs keep their history in the journal, not in a folder of their own.
+"$cli" history >"$log" 2>&1 || true
+if grep -q "The system's journal" "$log"; then fail "zarn-update does not use the journal: $(cat "$log")"; else
+  pass "zarn-update uses the journal $journal"; fi
 
+# An entry as an operator's update leaves it: the journal and it outlive a removal.
+entry=$journal/history/20260101T000000000-1.json
+mkdir -p "$journal/history"
+echo '{"started": "2026-01-01T00:00:00.000Z", "result": "succeeded", "file": "/kept.zarnru"}' >"$entry"
+apt_get remove "$package"
+[ -f "$entry" ] && pass "journal kept on removal" || fail "removal took the journal $journal"
 apt_get purge "$package"
+[ ! -e "$journal" ] && pass "journal $journal gone on purge" || fail "$journal is still there after purge"
 for file in "${installed_files[@]}" "${trusted_dirs[@]}" "$doc"; do
   [ ! -e "$file" ] && pass "removed $file" || fail "$file is still there after purge"
 done

@@ -6,6 +6,7 @@
 #include "runkit.h"
 
 #include <csignal>
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -14,8 +15,9 @@ namespace runkit {
 
 #ifdef ZARN_UPDATE
 // zarn-update in a child process on the simulated device, as scripts run it:
-// its flash kept in flashFile, its history under stateDirectory, and no system
-// bus unless a setting names one; standard output and error as one text.
+// its flash kept in flashFile, its journal in journal() and its own state
+// (the history of earlier releases) under stateDirectory, and no system bus
+// unless a setting names one; standard output and error as one text.
 struct CommandLine
 {
     QString flashFile;
@@ -24,6 +26,9 @@ struct CommandLine
     QString shell;
     QString output;
 
+    QString journal() const { return stateDirectory + QStringLiteral("/journal"); }
+    QString history() const { return journal() + QStringLiteral("/history"); }
+
     // settings: NAME=value, over the environment of the test.
     void start(QProcess &process, const QStringList &arguments, const QStringList &settings = {}) const
     {
@@ -31,6 +36,9 @@ struct CommandLine
         environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARNSIM_LIBRARY));
         environment.insert(QStringLiteral("ZARNSIM_FLASH_FILE"), flashFile);
         environment.insert(QStringLiteral("XDG_STATE_HOME"), stateDirectory);
+        // There already, as the package leaves it: the programs would otherwise fall back.
+        QDir().mkpath(journal());
+        environment.insert(QStringLiteral("ZARN_JOURNAL_DIR"), journal());
         environment.remove(QStringLiteral("QT_LOGGING_RULES"));
         // As on a build machine: the update goes on without an inhibitor lock or a power check.
         environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),

@@ -53,7 +53,11 @@ void answer()
                                int(box->icon()), unsigned(box->standardButtons()), int(box->buttons().size()),
                                box->defaultButton() != nullptr, box->parentWidget() != nullptr,
                                qPrintable(informative)));
-        box->buttons().first()->click();
+        // The operator came to update: an offer to recover an earlier update waits for later.
+        if (box->windowTitle() == QLatin1String("Update cut short") && box->escapeButton())
+            box->escapeButton()->click();
+        else
+            box->buttons().first()->click();
     } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
         dialog->accept();
     }

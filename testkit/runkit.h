@@ -16,8 +16,10 @@
 #include <memory>
 #include <mutex>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -288,6 +290,49 @@ inline bool flashHolds(const QList<updatefile::Image> &images)
     return std::all_of(images.begin(), images.end(), [](const updatefile::Image &image) {
         return flash(image.address, quint32(image.data.size())) == image.data;
     });
+}
+
+// A copy of the revocation list in PEM at from, in DER at to, its signature's last byte changed.
+inline bool forgeList(const QString &from, const QString &to)
+{
+    QFile list(from);
+    QByteArray base64;
+    if (!list.open(QIODevice::ReadOnly) || !QDir().mkpath(QFileInfo(to).path()))
+        return false;
+    for (const QByteArray &line : list.readAll().split('\n'))
+        base64 += line.startsWith("-----") ? QByteArray() : line;
+    QByteArray der = QByteArray::fromBase64(base64);
+    der[der.size() - 1] = char(der.back() ^ 0x01);
+    QFile forged(to);
+    return forged.open(QIODevice::WriteOnly) && forged.write(der) == der.size();
+}
+
+// Entries of one image each, as the programs write them into a journal's
+// history folder: when, how it ended, and the image's name, address and version.
+struct Written
+{
+    const char *started;
+    const char *result;
+    const char *name;
+    quint32 address;
+    quint32 version;
+};
+inline bool writeJournal(const QString &history, const QList<Written> &entries)
+{
+    for (int i = 0; i < entries.size(); ++i) {
+        const Written &w = entries.at(i);
+        const QByteArray json =
+            QStringLiteral(R"({"started": "%1", "result": "%2", "images": [{"name": "%3",
+                                                   "address": %4, "version": %5}]})")
+                .arg(QLatin1String(w.started), QLatin1String(w.result), QLatin1String(w.name))
+                .arg(w.address)
+                .arg(w.version)
+                .toUtf8();
+        QFile file(history + QStringLiteral("/written-%1.json").arg(i + 1));
+        if (!QDir().mkpath(history) || !file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
+            return false;
+    }
+    return true;
 }
 
 // For a FIFO at path: opens it for writing a second from now, which lets go

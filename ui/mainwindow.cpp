@@ -80,6 +80,8 @@ QString concernTitle(preflight::Concern::Kind kind)
         return MainWindow::tr("Battery low");
     case preflight::Concern::Kind::NoRoomForCopies:
         return MainWindow::tr("No room for a recovery copy");
+    case preflight::Concern::Kind::Downgrade:
+        return MainWindow::tr("Older image");
     case preflight::Concern::Kind::OlderHardware:
     case preflight::Concern::Kind::UnknownHardware:
         break;
@@ -133,7 +135,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         new RunGuard(this, runSession);
         // An update that a power cut or a kill ended is said before anything else is done,
         // and offered to be finished or undone where the journal kept its copies.
-        if (const QStringList notices = RunHistory().notices() + sitesettings::notes(); !notices.isEmpty())
+        if (const QStringList notices =
+                RunHistory::journalNotes() + RunHistory().notices() + sitesettings::notes();
+            !notices.isEmpty())
             statusBar()->showMessage(notices.join(QLatin1Char(' ')));
         offerRecovery();
     });

@@ -60,12 +60,13 @@ QMessageBox *box(QWidget *parent, const Pending &pending, std::function<void(Cho
                         QMessageBox::NoButton, parent);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // "Later", which changes nothing, comes first; the style places the buttons by their roles.
+    QPushButton *later = box->addButton(tr("Later"), QMessageBox::RejectRole);
     QPushButton *finish =
         pending.canFinish ? box->addButton(tr("Finish the update"), QMessageBox::AcceptRole) : nullptr;
     QPushButton *restore = pending.canRestore
                                ? box->addButton(tr("Restore the previous contents"), QMessageBox::AcceptRole)
                                : nullptr;
-    QPushButton *later = box->addButton(tr("Later"), QMessageBox::RejectRole);
     box->setDefaultButton(later);
     box->setEscapeButton(later);
     QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton *button) {

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 class TestCommandLineRecords : public QObject
 {
@@ -24,6 +25,7 @@ private slots:
     void jsonEventsFollowTheSchema();
     void backupPutsTheFlashBack();
     void historyKeepsEveryUpdate();
+    void journalIsTheGroups();
 
 private:
     runkit::CommandLine cli;
@@ -128,11 +130,8 @@ void TestCommandLineRecords::historyKeepsEveryUpdate()
              1);
     cli.start(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
               {QStringLiteral("ZARNSIM_HANG=write:4")});
-    QVERIFY(testsupport::waitFor([&] {
-        return QDir(dir.filePath(QStringLiteral("state/zarn-update-utility/history")))
-                   .entryList({QStringLiteral("*.json")})
-                   .size() == 3;
-    }));
+    QVERIFY(testsupport::waitFor(
+        [&] { return QDir(cli.history()).entryList({QStringLiteral("*.json")}).size() == 3; }));
     QTest::qWait(300);
     process.kill(); // in the middle of the write
     process.waitForFinished();
@@ -153,6 +152,39 @@ void TestCommandLineRecords::historyKeepsEveryUpdate()
     // The next start says that the last update never ended, and the flash shows it.
     QVERIFY2(cli.output.contains(QLatin1String("never ended")), qPrintable(cli.output));
     QVERIFY(!cli.flashHolds(runkit::threeImages(1)));
+}
+
+// Every member of the group may write the journal's next entry and read each
+// one, whatever the writer's umask. Where the journal cannot be written the
+// user's own history takes the entry, said once, and both are listed.
+void TestCommandLineRecords::journalIsTheGroups()
+{
+    QProcess process;
+    cli.shell = QStringLiteral(R"(umask 077; exec "$0" "$@")");
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    cli.shell.clear();
+    const auto modeOf = [](const QString &path) {
+        struct stat status;
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+    };
+    // The entry and the two recovery copies beside it.
+    const QStringList files = QDir(cli.history()).entryList(QDir::Files);
+    QVERIFY2(modeOf(cli.history()) == 02770 && files.size() == 3 && files.filter(".json").size() == 1,
+             qPrintable(files.join(' ')));
+    for (const QString &file : files)
+        QCOMPARE(modeOf(cli.history() + '/' + file), 0660u);
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other},
+                     {QStringLiteral("ZARN_JOURNAL_DIR=/nonexistent")}),
+             0);
+    QCOMPARE(cli.output.count(
+                 QStringLiteral("The system's journal /nonexistent cannot be written (No such file or "
+                                "directory): the history is kept in %1/zarn-update-utility/history, "
+                                "for this user only.")
+                     .arg(cli.stateDirectory)),
+             1);
+    QCOMPARE(QDir(cli.history()).entryList({QStringLiteral("*.json")}, QDir::Files).size(), 1);
+    QCOMPARE(cli.run(process, {QStringLiteral("history")}), 0);
+    QCOMPARE(cli.output.count(QLatin1String(" succeeded ")), 2);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineRecords)

@@ -66,8 +66,10 @@ def start_desktop(scratch, started):
     started.append(bus)
     runtime = os.path.join(scratch, "runtime")
     os.mkdir(runtime, 0o700)
+    os.mkdir(os.path.join(scratch, "journal"))
     os.environ.update(DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip(),
                       XDG_RUNTIME_DIR=runtime, XDG_STATE_HOME=os.path.join(scratch, "state"),
+                      ZARN_JOURNAL_DIR=os.path.join(scratch, "journal"),
                       DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent")
     os.environ.pop("QT_QPA_PLATFORM", None)
     started.append(subprocess.Popen([LAUNCHER, "--launch-immediately"], stderr=subprocess.DEVNULL))

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace runkit;
 
@@ -80,6 +81,7 @@ private slots:
     void focusChain();
     void readoutsOncePerFrame_data();
     void readoutsOncePerFrame();
+    void informationViewGivesWayToConfirmation();
 
 private:
     QTemporaryDir dir;
@@ -312,6 +314,36 @@ void TestImageLists::readoutsOncePerFrame()
     const auto *bar = qobject_cast<QProgressBar *>(shown);
     QTRY_COMPARE(bar ? QString::number(bar->value()) : qobject_cast<QLabel *>(shown)->text(),
                  QString::number(bar ? reports % 101 : reports));
+}
+
+// "Get Image Info" still open when Update is released gives way to the modal
+// confirmation, which lists the file as it is now.
+void TestImageLists::informationViewGivesWayToConfirmation()
+{
+    const QString single = dir.filePath(QStringLiteral("new.zarnru"));
+    QVERIFY(updatefile::writeFile(single, {threeImages().first()}));
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClicks(child<QLineEdit>(window, "filenameLineEdit"), single);
+    QTest::mouseClick(child<QPushButton>(window, "imageInfoButton"), Qt::LeftButton);
+    auto *dialog = window.findChild<ImageInfoDialog *>();
+    QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+    QCOMPARE(dialog->findChild<QListWidget *>()->count(), 1);
+    QVERIFY(updatefile::writeFile(single, threeImages())); // changed while the view is open
+    QStringList confirmed;
+    testsupport::ModalWatcher modals([&](QWidget *modal) {
+        confirmed << QString::number(modal == dialog && modal->isModal())
+                  << QString::number(modal->findChild<QListWidget *>()->count())
+                  << modal->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->text();
+        testsupport::rejectModal(modal);
+    });
+    // A confirmation that never turns modal would leave exec() waiting: ended, the test fails instead.
+    QTimer::singleShot(15000, dialog, [dialog] { dialog->reject(); });
+    QTest::mouseClick(updateButton(window), Qt::LeftButton);
+    QCOMPARE(confirmed, QStringList({"1", "3", single}));
+    QVERIFY(dialog->isHidden() && updateButton(window)->isEnabled() && runs.run().events.isEmpty());
 }
 
 QTEST_MAIN(TestImageLists)

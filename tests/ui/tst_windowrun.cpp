@@ -2,7 +2,6 @@
 // device.
 
 #include "elapsedclock.h"
-#include "imageinfodialog.h"
 #include "localnames.h"
 #include "mainwindow.h"
 #include "runkit.h"
@@ -13,12 +12,10 @@
 #include <cstdio>
 #include <QAccessible>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +57,6 @@ private slots:
     void confirmedBytesAreFlashed();
     void extensionCheck_data();
     void extensionCheck();
-    void informationViewGivesWayToConfirmation();
     void timeLabels_data();
     void timeLabels();
 
@@ -181,22 +177,27 @@ void TestWindowRun::outcomeLeavesNoDoubt()
 
 void TestWindowRun::hardwareAsked_data()
 {
-    QTest::addColumn<int>("installed"); // -1: the mailbox cannot be asked
+    QTest::addColumn<int>("installed"); // -1: the mailbox cannot be asked; 6: a newer image 2 was verified
     QTest::addColumn<bool>("goOn");
-    QTest::addColumn<QString>("said"); // the box's text; empty: no box
-    const QString tooOld =
-        QStringLiteral("Image 2 (NEW) needs hardware 5 or newer; this system's hardware is 4.");
+    QTest::addColumn<QString>("said"); // the box's title and text; empty: no box
+    const QString tooOld = QStringLiteral(
+        "Hardware requirement|Image 2 (NEW) needs hardware 5 or newer; this system's hardware is 4.");
+    const QString older = QStringLiteral("Older image|Image 2 (NEW) is version 1.2.34, older than version "
+                                         "1.2.35 written and verified at 0x80000 on 2099-03-04 05:06:07.");
     QTest::newRow("suits") << 5 << false << QString();
     QTest::newRow("needs newer, No") << 4 << false << tooOld;
     QTest::newRow("needs newer, Yes") << 4 << true << tooOld;
     QTest::newRow("installed value unknown, No")
         << -1 << false
-        << QStringLiteral("The installed hardware value cannot be read (Input/output error), so the images' "
-                          "hardware requirements cannot be checked.");
+        << QStringLiteral("Hardware requirement|The installed hardware value cannot be read (Input/output "
+                          "error), so the images' hardware requirements cannot be checked.");
+    QTest::newRow("older image, No") << 6 << false << older;
+    QTest::newRow("older image, Yes") << 6 << true << older;
 }
 
-// An image that declares newer hardware than the system has is flashed only
-// on the operator's word, asked before the confirmation, No the default.
+// An image that declares newer hardware than the system has, or is older than
+// the one last written in its place, is flashed only on the operator's word,
+// asked before the confirmation, No the default.
 void TestWindowRun::hardwareAsked()
 {
     QFETCH(int, installed);
@@ -207,6 +208,10 @@ void TestWindowRun::hardwareAsked()
     images[1].minHW = 5;
     const QString file = dir.filePath(QStringLiteral("hardware.zarnru"));
     QVERIFY(updatefile::writeFile(file, images));
+    // Dated in local time, as it is shown.
+    const QString history = qEnvironmentVariable("ZARN_JOURNAL_DIR") + QStringLiteral("/history");
+    QVERIFY(installed != 6 ||
+            writeJournal(history, {{"2099-03-04T05:06:07", "succeeded", "NEW", 0x80000, 0x01020305}}));
     zarnsim::setMailboxAnswers(0x04030201, quint32(qMax(installed, 0)), 0x00020301);
     RunWatcher runs;
     MainWindow window;
@@ -214,19 +219,19 @@ void TestWindowRun::hardwareAsked()
     if (installed < 0)
         zarnsim::failMailboxRequest(4, EIO); // the window has asked three times
     child<QLineEdit>(window, "filenameLineEdit")->setText(file);
-    testsupport::ModalWatcher modals([goOn](QWidget *modal) {
+    testsupport::ModalWatcher modals([goOn, title = said.section('|', 0, 0)](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
-        if (box && box->windowTitle() == QLatin1String("Hardware requirement"))
+        if (box && box->windowTitle() == title)
             box->button(goOn ? QMessageBox::Yes : QMessageBox::No)->click();
         else
             testsupport::acceptModal(modal);
     });
     QTest::mouseClick(updateButton(window), Qt::LeftButton);
-    const QString asked = QStringLiteral("QMessageBox|Hardware requirement|") + said +
-                          QStringLiteral("\n\nUpdate all the same?");
+    const QString asked = QStringLiteral("QMessageBox|") + said + QStringLiteral("\n\nUpdate all the same?");
     QCOMPARE(modals.seen.value(0).startsWith(asked), !said.isEmpty());
     if (said.isEmpty() || goOn)
         QVERIFY(waitForRun(window, runs));
+    QFile::remove(history + QStringLiteral("/written-1.json"));
     QCOMPARE(flashHolds(images), said.isEmpty() || goOn);
 }
 
@@ -329,36 +334,6 @@ void TestWindowRun::extensionCheck()
                                                 (extension == "." ? QString() : extension) + box});
     QVERIFY(updateButton(window)->isEnabled() && runs.run().events.isEmpty());
     QCOMPARE(child<QLineEdit>(window, "filenameLineEdit")->text(), filename);
-}
-
-// "Get Image Info" still open when Update is released gives way to the modal
-// confirmation, which lists the file as it is now.
-void TestWindowRun::informationViewGivesWayToConfirmation()
-{
-    const QString single = dir.filePath(QStringLiteral("new.zarnru"));
-    QVERIFY(updatefile::writeFile(single, {threeImages().first()}));
-    RunWatcher runs;
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::keyClicks(child<QLineEdit>(window, "filenameLineEdit"), single);
-    QTest::mouseClick(child<QPushButton>(window, "imageInfoButton"), Qt::LeftButton);
-    auto *dialog = window.findChild<ImageInfoDialog *>();
-    QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
-    QCOMPARE(dialog->findChild<QListWidget *>()->count(), 1);
-    QVERIFY(updatefile::writeFile(single, threeImages())); // changed while the view is open
-    QStringList confirmed;
-    testsupport::ModalWatcher modals([&](QWidget *modal) {
-        confirmed << QString::number(modal == dialog && modal->isModal())
-                  << QString::number(modal->findChild<QListWidget *>()->count())
-                  << modal->findChild<QLineEdit *>(QStringLiteral("filenameLineEdit"))->text();
-        testsupport::rejectModal(modal);
-    });
-    // A confirmation that never turns modal would leave exec() waiting: ended, the test fails instead.
-    QTimer::singleShot(15000, dialog, [dialog] { dialog->reject(); });
-    QTest::mouseClick(updateButton(window), Qt::LeftButton);
-    QCOMPARE(confirmed, QStringList({"1", "3", single}));
-    QVERIFY(dialog->isHidden() && updateButton(window)->isEnabled() && runs.run().events.isEmpty());
 }
 
 void TestWindowRun::timeLabels_data()
