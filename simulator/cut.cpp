@@ -41,7 +41,8 @@ private:
 
 bool cutsPower(State &s)
 {
-    return s.faults.cutAt != 0 && ++s.cutCalls == s.faults.cutAt;
+    // Counted whether or not a cut is set, so that one set later still counts from reset().
+    return ++s.cutCalls == s.faults.cutAt && s.faults.cutAt != 0;
 }
 
 // A prefix of whole bytes, fewer than all, and of the byte in progress only
