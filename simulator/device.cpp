@@ -31,7 +31,8 @@ namespace {
 // How far an unlock argument is scanned for its terminating NUL.
 constexpr size_t longestPhrase = 256;
 
-Outcome flashIoctl(State &s, Call &call, uint32_t request, unsigned long argument)
+// cut: the power goes during this call; an erase is then torn.
+Outcome flashIoctl(State &s, Call &call, uint32_t request, unsigned long argument, bool cut)
 {
     if (request == flashIocUnlock) {
         if (argument == 0)
@@ -51,7 +52,11 @@ Outcome flashIoctl(State &s, Call &call, uint32_t request, unsigned long argumen
             return failure(EPERM);
         if (s.faults.failingEraseAddresses.count(address) != 0)
             return failure(EIO);
-        eraseRange(s, address, std::min<uint64_t>(flashPageSize, addressSpace - address));
+        const uint64_t length = std::min<uint64_t>(flashPageSize, addressSpace - address);
+        if (cut)
+            tearErase(s, address, length);
+        else
+            eraseRange(s, address, length);
         Outcome outcome;
         outcome.busyNs = eraseNs(s.timing);
         return outcome;
@@ -81,7 +86,8 @@ Call callOn(const OpenFile &file, Op op)
 
 // The part that read and write share: the descriptor, the position, the
 // checks that do not depend on the direction, and the faults of the call.
-// Runs transfer(position, bytes) when all passed.
+// Runs transfer(position, bytes, cut) when all passed; with cut the power
+// goes during the call, and the process with it.
 template <typename Transfer>
 Outcome transferCall(int fd, Op op, size_t size, std::optional<long> at, Transfer transfer)
 {
@@ -95,6 +101,7 @@ Outcome transferCall(int fd, Op op, size_t size, std::optional<long> at, Transfe
     call.address = uint32_t(position);
     call.size = size;
     const int forbidden = op == Op::Read ? O_WRONLY : O_RDONLY;
+    const bool cut = file->node == Node::Flash && cutsPower(s);
     Outcome outcome;
     if (file->node == Node::Mailbox) {
         outcome = failure(EINVAL);
@@ -107,10 +114,12 @@ Outcome transferCall(int fd, Op op, size_t size, std::optional<long> at, Transfe
     } else if (at && *at < 0) {
         outcome = failure(EINVAL);
     } else {
-        outcome = transfer(s, position, shortened(s, op, size));
+        outcome = transfer(s, position, shortened(s, op, size), cut);
         if (!at && outcome.result > 0)
             file->position += uint64_t(outcome.result);
     }
+    if (cut)
+        powerCut(s, call);
     return finish(s, call, outcome);
 }
 
@@ -201,8 +210,11 @@ Outcome ioctl(int fd, uint32_t request, unsigned long argument)
     Call call = callOn(*file, Op::Ioctl);
     call.request = request;
     call.argument = argument;
-    const Outcome outcome = file->node == Node::Flash ? flashIoctl(s, call, request, argument)
+    const bool cut = file->node == Node::Flash && cutsPower(s);
+    const Outcome outcome = file->node == Node::Flash ? flashIoctl(s, call, request, argument, cut)
                                                       : mailboxIoctl(s, *file, call, request, argument);
+    if (cut)
+        powerCut(s, call);
     return finish(s, call, outcome);
 }
 
@@ -220,6 +232,7 @@ Outcome lseek(int fd, long offset, int whence)
                          : whence == SEEK_END ? int64_t(addressSpace)
                                               : -1;
     const int64_t target = base + offset;
+    const bool cut = file->node == Node::Flash && cutsPower(s);
     Outcome outcome;
     if (file->node == Node::Mailbox) {
         outcome = failure(ESPIPE);
@@ -232,12 +245,14 @@ Outcome lseek(int fd, long offset, int whence)
         outcome.result = long(target);
         call.address = uint32_t(target);
     }
+    if (cut)
+        powerCut(s, call);
     return finish(s, call, outcome);
 }
 
 Outcome read(int fd, void *buffer, size_t size, std::optional<long> at)
 {
-    return transferCall(fd, Op::Read, size, at, [&](State &s, uint64_t position, uint64_t wanted) {
+    return transferCall(fd, Op::Read, size, at, [&](State &s, uint64_t position, uint64_t wanted, bool) {
         Outcome outcome;
         if (position < addressSpace) {
             const uint64_t n = std::min<uint64_t>(wanted, addressSpace - position);
@@ -251,14 +266,17 @@ Outcome read(int fd, void *buffer, size_t size, std::optional<long> at)
 
 Outcome write(int fd, const void *buffer, size_t size, std::optional<long> at)
 {
-    return transferCall(fd, Op::Write, size, at, [&](State &s, uint64_t position, uint64_t wanted) {
+    return transferCall(fd, Op::Write, size, at, [&](State &s, uint64_t position, uint64_t wanted, bool cut) {
         Outcome outcome;
         if (wanted == 0)
             return outcome;
         if (position >= addressSpace)
             return failure(ENOSPC);
         const uint64_t n = std::min<uint64_t>(wanted, addressSpace - position);
-        programWithFaults(s, uint32_t(position), static_cast<const uint8_t *>(buffer), n);
+        if (cut)
+            tearWrite(s, uint32_t(position), static_cast<const uint8_t *>(buffer), n);
+        else
+            programWithFaults(s, uint32_t(position), static_cast<const uint8_t *>(buffer), n);
         outcome.result = long(n);
         outcome.busyNs = transferNs(s.timing.programPerKiBUs, s.timing.singleWordUs, n);
         return outcome;
@@ -311,6 +329,7 @@ void reset()
     s.unlocked = false;
     s.faults = detail::Faults();
     std::fill(std::begin(s.flashCalls), std::end(s.flashCalls), 0);
+    s.cutCalls = 0;
     s.mailbox = detail::Mailbox();
     s.recording = true;
     s.calls.clear();

@@ -289,6 +289,17 @@ std::vector<std::string> configureFromEnvironment()
             return CallItem{*op, *n, 0};
         },
         [](const CallItem &item) { hangFlashCall(item.op, unsigned(item.value)); });
+    reader.take("ZARNSIM_CUT", "n or n:seed, the call counted from 1", [](const std::string &text) {
+        const auto parts = split(text, ':');
+        if (parts.size() > 2)
+            return false;
+        const auto n = number(parts[0], UINT32_MAX);
+        const auto seed = parts.size() == 2 ? number(parts[1], UINT64_MAX) : std::optional<uint64_t>(0);
+        if (!n || *n == 0 || !seed)
+            return false;
+        cutPower(unsigned(*n), *seed);
+        return true;
+    });
     reader.take("ZARNSIM_MAILBOX_ANSWERS", "three numbers: software version, hardware timestamp, PID version",
                 [](const std::string &text) {
                     const auto parts = split(text, ',');

@@ -123,6 +123,8 @@ std::string describe(const Call &call)
         break;
     }
     std::string line(text, size_t(std::clamp(n, 0, int(sizeof text) - 1)));
+    if (call.cut)
+        return line + " result=cut";
     line += " result=" + std::to_string(call.result);
     if (call.result < 0)
         line += std::string(" errno=") + std::to_string(call.error);

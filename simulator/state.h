@@ -75,6 +75,8 @@ struct Faults
     uint32_t shortWrite = 0;
     unsigned failingMailboxRequest = 0;
     int mailboxError = EIO;
+    unsigned cutAt = 0; // the call on the flash in which the power goes; 0: never
+    uint64_t cutSeed = 0;
 };
 
 // Plausible answers of an installed system: software 1.2.34, hardware built
@@ -98,6 +100,7 @@ struct State
     std::unordered_map<int, std::shared_ptr<OpenFile>> files;
     Faults faults;
     unsigned flashCalls[4] = {}; // lseek, read, write, erase requests; see countFlashCall()
+    unsigned cutCalls = 0;       // every ioctl, lseek, read and write on the flash; see cutsPower()
     Mailbox mailbox;
     bool recording = true;
     std::vector<Call> calls;
@@ -133,6 +136,15 @@ void programWithFaults(State &s, uint32_t address, const uint8_t *data, uint64_t
 // Counts a call of op on the flash; what it must do instead, if anything.
 std::optional<Outcome> countFlashCall(State &s, Op op);
 uint64_t shortened(const State &s, Op op, uint64_t size);
+
+// cut.cpp: the power cut. cutsPower() counts a call on the flash and tells
+// whether it is the one the power goes in; the call then tears what it would
+// have done through tearWrite() or tearErase(), or nothing, and ends in
+// powerCut(), which never returns.
+bool cutsPower(State &s);
+void tearWrite(State &s, uint32_t address, const uint8_t *data, uint64_t length);
+void tearErase(State &s, uint32_t address, uint64_t length);
+[[noreturn]] void powerCut(State &s, Call &call);
 
 // mailbox.cpp
 Outcome mailboxIoctl(State &s, OpenFile &file, Call &call, uint32_t request, unsigned long argument);

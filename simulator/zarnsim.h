@@ -49,6 +49,7 @@ struct Call
     std::string phrase; // Ioctl unlock: the NUL-terminated text the argument points to
     long result = 0;    // what the call returned (-1 with errno on failure)
     int error = 0;      // the errno of a failed call
+    bool cut = false;   // the power went during the call (cutPower): it has no result, and is the last
 };
 
 // A fresh device: flash all 0xFF and locked, both nodes present, the default
@@ -89,6 +90,17 @@ void setShortTransfers(Op op, uint32_t maxBytes);
 // outside the device, so that other threads and processes go on. It is not
 // in the record, having no result.
 void hangFlashCall(Op op, unsigned n);
+// A power cut in the n-th call on the flash node, counting every ioctl (unlock
+// and erase requests alike), lseek, read and write (pread and pwrite
+// included) from 1 since reset(), whatever their op and result; opens,
+// closes, locks and the mailbox do not count. The call is torn: a write
+// programs a prefix of its bytes, fewer than all, and part of the next byte's
+// bits; an erase sets some 4 KiB pieces of its page to 0xFF and leaves the
+// others; any other call does what it would have done. Then the record file
+// is written (the torn call last) and the process kills itself with SIGKILL:
+// nothing after the call runs. The choices of the tear depend on seed and n
+// alone. 0: no cut.
+void cutPower(unsigned n, uint64_t seed = 0);
 
 // Mailbox.
 void setMailboxAnswers(uint32_t swVersion, uint32_t hwTimestamp, uint32_t pidVersion);
