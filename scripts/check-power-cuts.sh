@@ -131,11 +131,15 @@ same_flash() {
 }
 # The cut points of a record: its counted calls, or the first, every k-th and
 # those at an image's first or last block.
+# With "before", only the calls before the first unlock (the recovery copy's
+# reads of the flash); otherwise only those from it on.
 cut_points() {
-  grep -E '^flash (ioctl|lseek|read|write) ' "$1" | awk -v every="$every" -v blocks="${blocks[*]}" '
+  grep -E '^flash (ioctl|lseek|read|write) ' "$1" | awk -v every="$every" -v blocks="${blocks[*]}" -v part="${2:-}" '
     BEGIN { n = split(blocks, list, " "); for (i = 1; i <= n; ++i) at[sprintf("0x%x", list[i])] = 1 }
+    /request=0x40084232/ && !unlocked { unlocked = NR }
     { match($0, /(address|argument)=0x[0-9a-f]+/); where = substr($0, RSTART, RLENGTH); sub(/.*=/, "", where)
-      if (NR % every == 0 || NR == 1 || (where in at)) print NR }'
+      if ((part == "before") != (unlocked == 0 || unlocked > NR)) next
+      if (NR % every == 0 || NR == unlocked || NR == 1 || (where in at)) print NR }'
 }
 
 # The flash before the update (old.zarnru over an erased flash), and after it.
@@ -152,18 +156,21 @@ status=$(run ZARNSIM_CUT="$in_app:$seed" -- update --yes "$work/new.zarnru")
 save cut
 
 total=0 recovered=0 stranded=0
-# sweep KIND BASE EXPECTED ARGUMENTS... -- RECOVERY...: from the state BASE,
-# the command cut in each of its calls, then the recovery; the flash must then
-# be EXPECTED's.
+# sweep KIND BASE EXPECTED PART ARGUMENTS... -- RECOVERY...: from the state
+# BASE, the command cut in each of its calls (PART: "before" its unlock, or
+# "from" it), then the recovery; the flash must then be EXPECTED's.
 sweep() {
-  local kind=$1 base=$2 expected=$3 command=() recovery=() n status cuts=0 good=0 bad=0 last
-  shift 3
+  local kind=$1 base=$2 expected=$3 part=$4 command=() recovery=() n status cuts=0 good=0 bad=0 last
+  shift 4
   while [ "$1" != -- ]; do command+=("$1") && shift; done
   recovery=("${@:2}")
   load "$base"
   must "the $kind uncut" ZARNSIM_RECORD_FILE="$work/uncut.record" -- "${command[@]}"
-  same_flash "$live/flash" "$work/$expected/flash" || fail "$kind: the uncut run leaves another flash: $difference"
-  for n in $(cut_points "$work/uncut.record"); do
+  # Uncut, an update leaves the update whatever a cut before its unlock leaves.
+  local whole=$expected
+  [ "$part" = before ] && whole=after
+  same_flash "$live/flash" "$work/$whole/flash" || fail "$kind: the uncut run leaves another flash: $difference"
+  for n in $(cut_points "$work/uncut.record" "$part"); do
     cuts=$((cuts + 1))
     load "$base"
     rm -f "$work/cut.record"
@@ -189,9 +196,11 @@ sweep() {
   total=$((total + cuts)) recovered=$((recovered + good)) stranded=$((stranded + bad))
 }
 
-sweep update before after update --yes "$work/new.zarnru" -- resume --yes
-sweep resume cut after resume --yes -- resume --yes
-sweep restore after before restore --yes -- restore --yes
-sweep "restore of a cut update" cut before restore --yes -- restore --yes
+# A cut before the flash is unlocked changes nothing: there is nothing to finish.
+sweep "update before its unlock" before before before update --yes "$work/new.zarnru" -- resume --yes
+sweep update before after from update --yes "$work/new.zarnru" -- resume --yes
+sweep resume cut after from resume --yes -- resume --yes
+sweep restore after before from restore --yes -- restore --yes
+sweep "restore of a cut update" cut before from restore --yes -- restore --yes
 echo "$total cut points, $recovered recovered, $stranded stranded"
 [ "$stranded" = 0 ]
