@@ -28,7 +28,8 @@ private:
     QtMessageHandler previous;
 };
 
-void acceptModal(QWidget *modal); // the first button of a box, OK of a dialog's button box
+// The first button of a box (Later of the offer to recover), OK of a dialog's button box.
+void acceptModal(QWidget *modal);
 void rejectModal(QWidget *modal);
 
 // For as long as it lives, answers every modal widget with action (which must

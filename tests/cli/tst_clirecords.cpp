@@ -11,9 +11,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
+#include <utility>
 
 class TestCommandLineRecords : public QObject
 {
@@ -26,6 +28,8 @@ private slots:
     void backupPutsTheFlashBack();
     void historyKeepsEveryUpdate();
     void journalIsTheGroups();
+    void cutAndRecovered_data();
+    void cutAndRecovered();
 
 private:
     runkit::CommandLine cli;
@@ -185,6 +189,70 @@ void TestCommandLineRecords::journalIsTheGroups()
     QCOMPARE(QDir(cli.history()).entryList({QStringLiteral("*.json")}, QDir::Files).size(), 1);
     QCOMPARE(cli.run(process, {QStringLiteral("history")}), 0);
     QCOMPARE(cli.output.count(QLatin1String(" succeeded ")), 2);
+}
+
+void TestCommandLineRecords::cutAndRecovered_data()
+{
+    QTest::addColumn<QString>("stage");    // the call cut: the first of an uncut run's record that matches
+    QTest::addColumn<QString>("recovery"); // resume or restore
+    QTest::addColumn<bool>("updated");     // else the flash is erased, as the update found it
+    const QString erase = QStringLiteral("^flash ioctl request=0x4004423c");
+    const QString write = QStringLiteral("^flash write address=0x40400 ");
+    const QString repair = QStringLiteral("^flash write address=0x40100 size=4 ");
+    const QString readBack = QStringLiteral("^flash read address=0xc0800 ");
+    QTest::newRow("before the unlock, resumed") << QStringLiteral("^flash lseek") << "resume" << false;
+    for (const auto &[name, call] : {std::pair<const char *, QString>{"an erase", erase},
+                                     {"a write", write},
+                                     {"a repair", repair},
+                                     {"the final read-back", readBack}}) {
+        QTest::addRow("in %s, resumed", name) << call << "resume" << true;
+        QTest::addRow("in %s, restored", name) << call << "restore" << false;
+    }
+}
+
+// A power cut in every stage of an update, the call torn, and the recovery
+// after it: the flash holds the update, or what it held before.
+void TestCommandLineRecords::cutAndRecovered()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, recovery);
+    QFETCH(bool, updated);
+    const QString record = dir.filePath(QStringLiteral("uncut.record"));
+    // A word at 0x40100 that holds only on its second write: a repair follows its verification.
+    const QString weak = QStringLiteral("ZARNSIM_WEAK_WORDS=0x40100:2");
+    QProcess process;
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
+                     {weak, QStringLiteral("ZARNSIM_RECORD_FILE=") + record}),
+             0);
+    QFile uncut(record);
+    QVERIFY(uncut.open(QIODevice::ReadOnly));
+    const QStringList calls =
+        QString::fromLatin1(uncut.readAll())
+            .split('\n')
+            .filter(QRegularExpression(QStringLiteral("^flash (ioctl|lseek|read|write) ")));
+    // A read is the final read-back's when it is the last of its kind; the copy's reads come first.
+    const bool last = stage.startsWith(QLatin1String("^flash read"));
+    int cut = last ? calls.size() - 1 : 0;
+    while (cut >= 0 && cut < calls.size() && !calls.at(cut).contains(QRegularExpression(stage)))
+        cut += last ? -1 : 1;
+    QVERIFY2(cut >= 0 && cut < calls.size(), qPrintable(stage));
+    ++cut; // counted from 1
+    init();
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
+                     {weak, QStringLiteral("ZARNSIM_CUT=%1:7").arg(cut)}),
+             -1);
+    // Cut in the final read-back, the flash holds the update already, but the run never said so.
+    QCOMPARE(cli.flashHolds(runkit::threeImages(1)), last);
+    QCOMPARE(cli.run(process, {recovery, QStringLiteral("--yes")}), 0);
+    QVERIFY2(cli.flashHolds(updated ? runkit::threeImages(1) : runkit::erasedLike(runkit::threeImages(1))),
+             qPrintable(cli.output));
+    if (recovery == QLatin1String("restore")) {
+        // The cut update is no longer the newest: undoing it now would undo the restore unknowingly.
+        const QString cutEntry =
+            QDir(cli.history()).entryList({QStringLiteral("*.json")}).value(0).section('.', 0, 0);
+        QCOMPARE(cli.run(process, {recovery, QStringLiteral("--yes"), cutEntry}), 3);
+        QVERIFY(cli.output.contains(QLatin1String("Only the newest update can be undone")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineRecords)

@@ -52,6 +52,7 @@ private slots:
     void signalEndsTheProgram();
     void runThreadLeavesSignalsToTheWindow();
     void secondProcessIsTurnedAway();
+    void killedRunIsMendedByTheNext_data();
     void killedRunIsMendedByTheNext();
     void siteSettings_data();
     void siteSettings();
@@ -168,10 +169,22 @@ void QuitSignalsTest::secondProcessIsTurnedAway()
     QVERIFY(flashFileHolds());
 }
 
+void QuitSignalsTest::killedRunIsMendedByTheNext_data()
+{
+    QTest::addColumn<QString>("answer"); // to the offer to recover; none: the update is run again
+    QTest::addColumn<bool>("updated");   // else the flash is as the killed run found it
+    QTest::newRow("the update run again") << QString() << true;
+    QTest::newRow("the offer to finish it") << QStringLiteral("Finish the update") << true;
+    QTest::newRow("the offer to restore") << QStringLiteral("Restore the previous contents") << false;
+}
+
 // SIGKILL in the middle of the write leaves what a power cut would; the same
-// update run again mends it.
+// update run again mends it, and so does the window's offer at the next start
+// to finish it from the journal's copy, or to put back what the flash held.
 void QuitSignalsTest::killedRunIsMendedByTheNext()
 {
+    QFETCH(QString, answer);
+    QFETCH(bool, updated);
     Program killed;
     // Its fifth write never returns: the first image is half written.
     QVERIFY2(start(killed, "running", flashFile, updateFile, "write:5"), qPrintable(killed.output));
@@ -183,11 +196,19 @@ void QuitSignalsTest::killedRunIsMendedByTheNext()
     QVERIFY(killed.process.waitForFinished());
     QVERIFY(!flashFileHolds());
     Program again;
-    QVERIFY2(start(again, "running", flashFile, updateFile), qPrintable(again.output));
+    qputenv("ZARNTEST_RECOVERY", answer.toUtf8());
+    const bool started = answer.isEmpty() ? start(again, "running", flashFile, updateFile)
+                                          : start(again, "idle", flashFile, QString());
+    qunsetenv("ZARNTEST_RECOVERY");
+    QVERIFY2(started, qPrintable(again.output));
+    const auto mended = [&] {
+        return updated ? flashFileHolds()
+                       : flashFileHolds([] { return flashHolds(runkit::erasedLike(threeImages())); });
+    };
+    QVERIFY(testsupport::waitFor(mended, runTimeoutMs));
     again.signal(SIGTERM);
-    QVERIFY2(again.end() && again.output.contains(QStringLiteral("The update has ended")),
-             qPrintable(again.output));
-    QVERIFY(flashFileHolds());
+    QVERIFY2(again.end(), qPrintable(again.output));
+    QVERIFY(mended());
 }
 
 void QuitSignalsTest::siteSettings_data()
