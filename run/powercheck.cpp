@@ -1,5 +1,6 @@
 #include "powercheck.h"
 
+#include <cmath>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QVariant>
@@ -69,14 +70,20 @@ QString refusal(const Reading &reading, const QString &settings)
     if (!site.usable())
         return QStringLiteral("the computer runs on battery, and the site's settings cannot be used: ") +
                site.problems.first();
+    // A charge no battery can have is no reading: judged as one that is too low.
+    if (!(reading.percent >= 0 && reading.percent <= 100))
+        return QStringLiteral("the computer runs on battery, and its charge cannot be read (UPower says %1): "
+                              "connect it to mains power")
+            .arg(reading.percent);
     const int minimum = site.minimumBatteryPercent;
     if (reading.percent >= minimum)
         return QString();
+    // Shown as it is, never rounded up to the minimum it is below.
+    const double tenths = std::floor(reading.percent * 10) / 10;
     return QStringLiteral(
                "the computer runs on battery at %1 %, below the %2 % an update needs: connect it to "
                "mains power")
-        .arg(qRound(reading.percent))
-        .arg(minimum);
+        .arg(QString::number(tenths, 'f', tenths == std::floor(tenths) ? 0 : 1), QString::number(minimum));
 }
 
 } // namespace powercheck

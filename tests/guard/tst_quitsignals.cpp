@@ -7,6 +7,7 @@
 #include "powercheck.h"
 #include "runkit.h"
 
+#include <cmath>
 #include <csignal>
 #include <pthread.h>
 #include <QTemporaryDir>
@@ -216,8 +217,10 @@ void QuitSignalsTest::siteSettings_data()
     QTest::addColumn<QByteArray>("content"); // FIFO, ZERO: a FIFO or a link to /dev/zero in its place
     QTest::addColumn<bool>("refuses");       // on battery at 50 %, saying why; else the update goes ahead
     QTest::addColumn<QString>("says");       // among what the programs say as they start
-    const auto row = [](const char *name, const QByteArray &content, bool refuses, const char *says) {
-        QTest::newRow(name) << content << refuses << QString::fromUtf8(says);
+    QTest::addColumn<double>("charge");      // the battery's; 50 for the rows of the settings
+    const auto row = [](const char *name, const QByteArray &content, bool refuses, const char *says,
+                        double charge = 50) {
+        QTest::newRow(name) << content << refuses << QString::fromUtf8(says) << charge;
     };
     const QByteArray minimum = "minimum-battery-percent=";
     row("section in another case", "[Power]\n" + minimum + "60\n", false,
@@ -233,6 +236,9 @@ void QuitSignalsTest::siteSettings_data()
     row("larger than a settings file",
         "[power]\n" + minimum + "20\n" + QByteArray("; a comment\n").repeated(7000), true,
         "update.conf cannot be read: larger than 64 KiB");
+    row("a charge just below the minimum", "", true, "on battery at 29.9 %, below the 30 %", 29.96);
+    row("a charge no battery has", "", true, "its charge cannot be read (UPower says nan)", std::nan(""));
+    row("a charge above full", "", true, "its charge cannot be read (UPower says 150)", 150);
 }
 
 // Nothing the site writes is passed over without a word, what cannot be used
@@ -242,6 +248,7 @@ void QuitSignalsTest::siteSettings()
     QFETCH(QByteArray, content);
     QFETCH(bool, refuses);
     QFETCH(QString, says);
+    QFETCH(double, charge);
     const QString path = dir.filePath(QStringLiteral("update.conf"));
     QFile::remove(path);
     QFile file(path);
@@ -249,9 +256,10 @@ void QuitSignalsTest::siteSettings()
             : content == "ZERO" ? QFile::link(QStringLiteral("/dev/zero"), path)
                                 : file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     file.close();
-    const QString refusal = powercheck::refusal({powercheck::Reading::Source::Battery, 50, {}}, path);
+    const QString refusal = powercheck::refusal({powercheck::Reading::Source::Battery, charge, {}}, path);
     QVERIFY2(refuses ? refusal.contains(says) : refusal.isEmpty(), qPrintable(refusal));
-    QVERIFY2(sitesettings::notes(path).join(QLatin1Char('\n')).contains(says), qPrintable(refusal));
+    if (charge == 50)
+        QVERIFY2(sitesettings::notes(path).join(QLatin1Char('\n')).contains(says), qPrintable(refusal));
 }
 
 QTEST_MAIN(QuitSignalsTest)
