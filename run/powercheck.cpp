@@ -1,7 +1,11 @@
 #include "powercheck.h"
 
+#include <algorithm>
 #include <cmath>
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QVariant>
 
@@ -16,12 +20,56 @@ const char *const displayDevicePath = "/org/freedesktop/UPower/devices/DisplayDe
 const char *const deviceInterface = "org.freedesktop.UPower.Device";
 // UPower answers at once; a bus that does not must not hold up the operator.
 const int callTimeoutMs = 2000;
+// UPower's type of a device that is a battery.
+const uint batteryType = 2;
+// More devices than this is no computer's.
+const int maxDevices = 64;
+
+QVariant property(const QDBusConnection &bus, const QString &path, const char *interface, const char *name,
+                  QString *why);
+
+// Without a display device, every battery that powers the computer, the
+// lowest counting: one nearly empty battery can end the update whatever the
+// others hold. A charge that cannot be read is not a number, which refuses.
+bool lowestBattery(const QDBusConnection &bus, Reading *reading)
+{
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(QLatin1String(service), QLatin1String(managerPath),
+                                       QLatin1String(managerInterface), QStringLiteral("EnumerateDevices")),
+        QDBus::Block, callTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        reading->why = QStringLiteral("UPower did not answer: ") + reply.errorMessage();
+        return false;
+    }
+    const auto devices = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().first());
+    bool found = false;
+    double lowest = 100;
+    for (const QDBusObjectPath &device : devices.mid(0, maxDevices)) {
+        QString why;
+        const QString path = device.path();
+        if (property(bus, path, deviceInterface, "Type", &why).toUInt() != batteryType ||
+            !property(bus, path, deviceInterface, "PowerSupply", &why).toBool() ||
+            !property(bus, path, deviceInterface, "IsPresent", &why).toBool())
+            continue;
+        const QVariant percent = property(bus, path, deviceInterface, "Percentage", &why);
+        const double charge = percent.isValid() ? percent.toDouble() : std::nan("");
+        found = true;
+        lowest = std::isnan(charge) || std::isnan(lowest) ? std::nan("") : std::min(lowest, charge);
+    }
+    if (!found) {
+        reading->why = QStringLiteral("no battery");
+        return false;
+    }
+    reading->source = Reading::Source::Battery;
+    reading->percent = lowest;
+    return true;
+}
 
 // One property, or an invalid variant with *why set.
-QVariant property(const QDBusConnection &bus, const char *path, const char *interface, const char *name,
+QVariant property(const QDBusConnection &bus, const QString &path, const char *interface, const char *name,
                   QString *why)
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(service), QLatin1String(path),
+    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(service), path,
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << QLatin1String(interface) << QLatin1String(name);
@@ -42,19 +90,19 @@ Reading read(const QDBusConnection &bus)
         reading.why = QStringLiteral("no system bus");
         return reading;
     }
-    const QVariant onBattery = property(bus, managerPath, managerInterface, "OnBattery", &reading.why);
+    const QVariant onBattery =
+        property(bus, QLatin1String(managerPath), managerInterface, "OnBattery", &reading.why);
     if (!onBattery.isValid())
         return reading;
     if (!onBattery.toBool()) {
         reading.source = Reading::Source::Mains;
         return reading;
     }
-    const QVariant present = property(bus, displayDevicePath, deviceInterface, "IsPresent", &reading.why);
-    const QVariant percent = property(bus, displayDevicePath, deviceInterface, "Percentage", &reading.why);
-    if (!present.isValid() || !percent.isValid())
-        return reading;
-    if (!present.toBool()) {
-        reading.why = QStringLiteral("no battery");
+    const QString display = QLatin1String(displayDevicePath);
+    const QVariant present = property(bus, display, deviceInterface, "IsPresent", &reading.why);
+    const QVariant percent = property(bus, display, deviceInterface, "Percentage", &reading.why);
+    if (!present.isValid() || !percent.isValid() || !present.toBool()) {
+        lowestBattery(bus, &reading);
         return reading;
     }
     reading.source = Reading::Source::Battery;

@@ -5,6 +5,7 @@
 // with a fake UPower, for the window and for zarn-update.
 
 #include "childprocess.h"
+#include "fakeupower.h"
 #include "mainwindow.h"
 #include "runhistory.h"
 #include "runinhibitor.h"
@@ -102,36 +103,6 @@ public slots:
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
 };
 
-// Stands in for UPower: whether the computer runs on battery, and the display
-// device's charge. Both live on a thread of their own, so that they answer
-// while the window's thread waits for them; the test sets them from its own.
-class FakeUPower final : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower")
-    Q_PROPERTY(bool OnBattery READ onBattery)
-
-public:
-    bool onBattery() const { return battery; }
-    std::atomic<bool> battery{false};
-};
-
-class FakeBattery final : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UPower.Device")
-    Q_PROPERTY(bool IsPresent READ isPresent)
-    Q_PROPERTY(double Percentage READ percentage)
-
-public:
-    bool isPresent() const { return true; }
-    // The first reading, then, when later is set, every one after it.
-    double percentage() const { return reads++ == 0 || later < 0 ? percent : later; }
-    std::atomic<double> percent{100};
-    std::atomic<double> later{-1};
-    mutable std::atomic<int> reads{0};
-};
-
 class RunInhibitorTest : public QObject
 {
     Q_OBJECT
@@ -160,6 +131,7 @@ private:
     FakeNotifications notifications;
     FakeUPower upower;
     FakeBattery battery;
+    FakeBattery batteries[2]; // listed when there is no display device
     QThread powerThread;
     QByteArray address;
 };
@@ -197,12 +169,18 @@ void RunInhibitorTest::initTestCase()
             server.registerService("org.freedesktop.Notifications"));
     upower.moveToThread(&powerThread);
     battery.moveToThread(&powerThread);
+    for (FakeBattery &one : batteries)
+        one.moveToThread(&powerThread);
     powerThread.start();
     QDBusConnection power =
         QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("upower"));
-    QVERIFY(power.registerObject("/org/freedesktop/UPower", &upower, QDBusConnection::ExportAllProperties) &&
+    QVERIFY(power.registerObject("/org/freedesktop/UPower", &upower,
+                                 QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots) &&
             power.registerObject("/org/freedesktop/UPower/devices/DisplayDevice", &battery,
                                  QDBusConnection::ExportAllProperties));
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(power.registerObject(QStringLiteral("/org/freedesktop/UPower/devices/battery_BAT%1").arg(i),
+                                     &batteries[i], QDBusConnection::ExportAllProperties));
 }
 
 void RunInhibitorTest::cleanupTestCase()
@@ -305,9 +283,10 @@ void RunInhibitorTest::lockHeldForTheRun()
 void RunInhibitorTest::powerGate_data()
 {
     QTest::addColumn<bool>("window"); // else zarn-update
-    QTest::addColumn<int>("source");  // -1: no UPower, 0: mains, else the battery's charge
-    QTest::addColumn<bool>("goOn");   // the window's answer, or --ignore-power
-    QTest::addColumn<bool>("asked");  // the window asks, or zarn-update refuses
+    QTest::addColumn<int>(
+        "source"); // -1: no UPower, 0: mains, -2: two batteries at 80 and 12 %, else the charge
+    QTest::addColumn<bool>("goOn");  // the window's answer, or --ignore-power
+    QTest::addColumn<bool>("asked"); // the window asks, or zarn-update refuses
     QTest::addColumn<bool>("flashed");
     QTest::addColumn<int>("later"); // the charge from the second reading on; -1: as the first
 
@@ -317,7 +296,9 @@ void RunInhibitorTest::powerGate_data()
     QTest::newRow("window, on mains") << true << 0 << false << false << true << -1;
     QTest::newRow("window, no UPower") << true << -1 << false << false << true << -1;
     QTest::newRow("window, battery drops before the run, Yes") << true << 50 << true << true << true << 12;
+    QTest::newRow("window, two batteries, one low") << true << -2 << false << true << false << -1;
     QTest::newRow("command line, battery low") << false << 12 << false << true << false << -1;
+    QTest::newRow("command line, two batteries, one low") << false << -2 << false << true << false << -1;
     QTest::newRow("command line, battery low, --ignore-power") << false << 12 << true << true << true << -1;
     QTest::newRow("command line, on mains") << false << 0 << false << false << true << -1;
     QTest::newRow("command line, no UPower") << false << -1 << false << false << true << -1;
@@ -336,13 +317,18 @@ void RunInhibitorTest::powerGate()
     QFETCH(bool, flashed);
     QFETCH(int, later);
     zarnsim::reset();
-    upower.battery = source > 0;
+    upower.battery = source > 0 || source == -2;
     battery.percent = source;
+    // Two batteries and no display device: the lowest counts.
+    battery.present = source != -2;
+    upower.devices = source == -2 ? 2 : 0;
+    batteries[0].percent = 80;
+    batteries[1].percent = 12;
     battery.later = later;
     battery.reads = 0;
     QDBusConnection power =
         QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("upower"));
-    if (source < 0)
+    if (source == -1)
         QVERIFY(power.unregisterService(QStringLiteral("org.freedesktop.UPower")));
     else
         QVERIFY(power.registerService(QStringLiteral("org.freedesktop.UPower")));
