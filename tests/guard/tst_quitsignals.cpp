@@ -10,6 +10,7 @@
 #include <cmath>
 #include <csignal>
 #include <pthread.h>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
@@ -174,9 +175,18 @@ void QuitSignalsTest::killedRunIsMendedByTheNext_data()
 {
     QTest::addColumn<QString>("answer"); // to the offer to recover; none: the update is run again
     QTest::addColumn<bool>("updated");   // else the flash is as the killed run found it
-    QTest::newRow("the update run again") << QString() << true;
-    QTest::newRow("the offer to finish it") << QStringLiteral("Finish the update") << true;
-    QTest::newRow("the offer to restore") << QStringLiteral("Restore the previous contents") << false;
+    // The call a power cut tears, the first of an uncut run's that matches; none: killed in its fifth write.
+    QTest::addColumn<QString>("stage");
+    const QString finish = QStringLiteral("Finish the update");
+    const QString restore = QStringLiteral("Restore the previous contents");
+    QTest::newRow("the update run again") << QString() << true << QString();
+    QTest::newRow("the offer to finish it") << finish << true << QString();
+    QTest::newRow("the offer to restore") << restore << false << QString();
+    QTest::newRow("cut in an erase, finished") << finish << true << "^flash ioctl request=0x4004423c";
+    QTest::newRow("cut in a write, finished") << finish << true << "^flash write address=0x40400 ";
+    QTest::newRow("cut in a repair, finished") << finish << true << "^flash write address=0x40100 size=4 ";
+    QTest::newRow("cut in a repair, restored") << restore << false << "^flash write address=0x40100 size=4 ";
+    QTest::newRow("cut in the final read-back, finished") << finish << true << "^flash read address=0xc0800 ";
 }
 
 // SIGKILL in the middle of the write leaves what a power cut would; the same
@@ -186,16 +196,44 @@ void QuitSignalsTest::killedRunIsMendedByTheNext()
 {
     QFETCH(QString, answer);
     QFETCH(bool, updated);
+    QFETCH(QString, stage);
     Program killed;
-    // Its fifth write never returns: the first image is half written.
-    QVERIFY2(start(killed, "running", flashFile, updateFile, "write:5"), qPrintable(killed.output));
-    const uint8_t firstByte = uint8_t(threeImages().first().data.at(0));
-    QVERIFY(testsupport::waitFor(
-        [&] { return flashFileHolds([&] { return zarnsim::flashBytes(0x40000, 1)[0] == firstByte; }); },
-        runTimeoutMs));
-    killed.process.kill();
-    QVERIFY(killed.process.waitForFinished());
-    QVERIFY(!flashFileHolds());
+    if (stage.isEmpty()) {
+        // Its fifth write never returns: the first image is half written.
+        QVERIFY2(start(killed, "running", flashFile, updateFile, "write:5"), qPrintable(killed.output));
+        const uint8_t firstByte = uint8_t(threeImages().first().data.at(0));
+        QVERIFY(testsupport::waitFor(
+            [&] { return flashFileHolds([&] { return zarnsim::flashBytes(0x40000, 1)[0] == firstByte; }); },
+            runTimeoutMs));
+        killed.process.kill();
+    } else {
+        // Where the stage's call falls in an uncut run, whose word at 0x40100 holds only on its second write.
+        const QString record = dir.filePath(QStringLiteral("uncut.record"));
+        const QStringList common{"ZARNSIM_FLASH_FILE=" + flashFile, "ZARNTEST_UPDATE_FILE=" + updateFile,
+                                 "ZARNSIM_WEAK_WORDS=0x40100:2",
+                                 "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent"};
+        Program uncut;
+        QVERIFY(uncut.start(common + QStringList{"ZARNSIM_RECORD_FILE=" + record}, "running"));
+        QVERIFY(testsupport::waitFor([&] { return flashFileHolds(); }, runTimeoutMs));
+        QVERIFY(uncut.signal(SIGTERM) && uncut.end());
+        QFile calls(record);
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        const QStringList counted =
+            QString::fromLatin1(calls.readAll())
+                .split('\n')
+                .filter(QRegularExpression(QStringLiteral("^flash (ioctl|lseek|read|write) ")));
+        // The last read of a kind is the final read-back's; the recovery copy's reads come first.
+        const bool last = stage.startsWith(QLatin1String("^flash read"));
+        int cut = last ? counted.size() - 1 : 0;
+        while (cut >= 0 && cut < counted.size() && !counted.at(cut).contains(QRegularExpression(stage)))
+            cut += last ? -1 : 1;
+        QVERIFY2(cut >= 0 && cut < counted.size(), qPrintable(stage));
+        QFile::remove(flashFile);
+        QVERIFY(killed.start(common + QStringList{QStringLiteral("ZARNSIM_CUT=%1:7").arg(cut + 1)}));
+    }
+    QVERIFY(killed.process.waitForFinished(runTimeoutMs));
+    QVERIFY(killed.process.exitStatus() == QProcess::CrashExit);
+    QCOMPARE(flashFileHolds(), stage.contains(QLatin1String("read")));
     Program again;
     qputenv("ZARNTEST_RECOVERY", answer.toUtf8());
     const bool started = answer.isEmpty() ? start(again, "running", flashFile, updateFile)
