@@ -30,6 +30,8 @@ private slots:
     void journalIsTheGroups();
     void cutAndRecovered_data();
     void cutAndRecovered();
+    void keptCopiesJudged_data();
+    void keptCopiesJudged();
 
 private:
     runkit::CommandLine cli;
@@ -253,6 +255,56 @@ void TestCommandLineRecords::cutAndRecovered()
         QCOMPARE(cli.run(process, {recovery, QStringLiteral("--yes"), cutEntry}), 3);
         QVERIFY(cli.output.contains(QLatin1String("Only the newest update can be undone")));
     }
+}
+
+void TestCommandLineRecords::keptCopiesJudged_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("damage"); // done to the journal after an update cut after its unlock
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("nothing to finish") << "resume"
+                                       << "SUCCEEDED" << 0 << "Nothing to finish";
+    QTest::newRow("a copy that is gone") << "resume"
+                                         << "GONE" << 3 << "cannot be read";
+    QTest::newRow("a pre-image cut short") << "restore"
+                                           << "SHORT" << 4 << "has changed since it was kept";
+    QTest::newRow("a copy named out of the journal") << "resume"
+                                                     << "OUTSIDE" << 3 << "kept no copy of it";
+}
+
+// What the history names is judged before anything is written: a copy must be
+// there, be what it was, and lie in the journal itself.
+void TestCommandLineRecords::keptCopiesJudged()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, damage);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QProcess process;
+    const bool succeeded = damage == QLatin1String("SUCCEEDED");
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
+                     {succeeded ? QString() : QStringLiteral("ZARNSIM_CUT=400:3")}),
+             succeeded ? 0 : -1);
+    const QDir history(cli.history());
+    const QString update = history.entryList({QStringLiteral("*.update")}).value(0);
+    const QString entryPath = history.filePath(history.entryList({QStringLiteral("*.json")}).value(0));
+    if (damage == QLatin1String("GONE"))
+        QVERIFY(QFile::remove(history.filePath(update)));
+    if (damage == QLatin1String("SHORT"))
+        QVERIFY(
+            QFile::resize(history.filePath(history.entryList({QStringLiteral("*.before")}).value(0)), 100));
+    if (damage == QLatin1String("OUTSIDE")) {
+        QFile entry(entryPath);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QByteArray moved = entry.readAll().replace(update.toLatin1(), "../../" + update.toLatin1());
+        entry.close();
+        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate) && entry.write(moved) == moved.size());
+    }
+    QCOMPARE(cli.run(process, {command, QStringLiteral("--yes")}), status);
+    QVERIFY2(cli.output.contains(says), qPrintable(cli.output));
+    // Refused, the flash is as the cut left it; nothing to finish leaves the update.
+    QCOMPARE(cli.flashHolds(runkit::threeImages(1)), succeeded);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineRecords)
