@@ -7,6 +7,7 @@
 #include "runhistory.h"
 #include "runinhibitor.h"
 #include "runoutcome.h"
+#include "runrelay.h"
 #include "runsession.h"
 #include "runtexts.h"
 #include "updaterthread.h"
@@ -207,14 +208,6 @@ int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapsh
         overrides << QStringLiteral("no-recovery-copy");
     options.keptSha256 = journal.keptSha256;
     options.restoring = journal.restoring;
-    options.stageEntered = [&session, &view](int image, RunStage stage) {
-        QMetaObject::invokeMethod(
-            &session,
-            [&view, image, stage] {
-                view.at = {image, stage};
-            },
-            Qt::QueuedConnection);
-    };
     if (request.onlyChanged)
         options.onlyChanged = std::make_shared<changedpages::Counts>();
     options.overrides = overrides;
@@ -224,22 +217,31 @@ int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapsh
         return passConcerns(path, low, request, &overrides, out) == exitcode::success;
     };
     // Said as they come, on the program's own thread, in order with the progress.
-    options.stepLine = [&session, &view](const QString &line) {
-        QMetaObject::invokeMethod(
-            &session, [&view, line] { view.status(line); }, Qt::QueuedConnection);
+    RunRelay relay;
+    QObject::connect(
+        &relay, &RunRelay::stepLine, &session, [&view](const QString &line) { view.status(line); },
+        Qt::QueuedConnection);
+    QObject::connect(
+        &relay, &RunRelay::stageEntered, &session,
+        [&view](int image, int stage) {
+            view.at = {image, RunStage(stage)};
+        },
+        Qt::QueuedConnection);
+    options.stepLine = [&relay](const QString &line) { emit relay.stepLine(line); };
+    options.stageEntered = [&relay](int image, RunStage stage) {
+        emit relay.stageEntered(image, int(stage));
     };
     // Said as soon as it is known, on the program's own thread: the run goes on.
-    options.unrecorded = [&session, &out](const QString &cause) {
-        QMetaObject::invokeMethod(
-            &session,
-            [&out, cause] {
-                if (out.mode() == CliOutput::Mode::Json)
-                    out.event({{"event", "history"}, {"recorded", false}, {"cause", cause}});
-                else
-                    out.error(QStringLiteral("The update will not be recorded in the history: ") + cause);
-            },
-            Qt::QueuedConnection);
-    };
+    QObject::connect(
+        &relay, &RunRelay::unrecorded, &session,
+        [&out](const QString &cause) {
+            if (out.mode() == CliOutput::Mode::Json)
+                out.event({{"event", "history"}, {"recorded", false}, {"cause", cause}});
+            else
+                out.error(QStringLiteral("The update will not be recorded in the history: ") + cause);
+        },
+        Qt::QueuedConnection);
+    options.unrecorded = [&relay](const QString &cause) { emit relay.unrecorded(cause); };
     const UpdateRunner runner(&session);
     const UpdateRunner::Run run = runner.prepare(path, std::move(snapshot), options);
     UpdateRunner::connectLifetime(run);
