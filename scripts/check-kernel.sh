@@ -58,7 +58,9 @@ make_update() { # FILE SEED ADDRESS...
   shift 2
   : >"$file.map"
   for i in 0 1 2; do
-    arguments+=(-i "name=${names[i]},version=1.0.0.$seed,address=$1,pattern=${lengths[i]},seed=$((seed * 10 + i))")
+    # One version for every file: the checks go back and forth between them,
+    # which the check of older images would refuse as going back.
+    arguments+=(-i "name=${names[i]},version=1.0.0.1,address=$1,pattern=${lengths[i]},seed=$((seed * 10 + i))")
     echo "$((i + 1)) $1 $((offset + 32)) ${lengths[i]}" >>"$file.map"
     offset=$((offset + 32 + lengths[i]))
     shift
