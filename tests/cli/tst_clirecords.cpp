@@ -158,6 +158,15 @@ void TestCommandLineRecords::historyKeepsEveryUpdate()
     // The next start says that the last update never ended, and the flash shows it.
     QVERIFY2(cli.output.contains(QLatin1String("never ended")), qPrintable(cli.output));
     QVERIFY(!cli.flashHolds(runkit::threeImages(1)));
+
+    // Two more updates: the copies of the newest two are kept, and those of the
+    // failed one, never finished or undone; the first's and the interrupted one's
+    // pre-images go (the interrupted one is settled by the update after it).
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), other}), 0);
+    QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good}), 0);
+    const QDir journal(cli.history());
+    QCOMPARE(journal.entryList({QStringLiteral("*.update")}).size(), 2); // good's and other's bytes
+    QCOMPARE(journal.entryList({QStringLiteral("*.before")}).size(), 3);
 }
 
 // Every member of the group may write the journal's next entry and read each
