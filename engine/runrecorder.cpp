@@ -51,8 +51,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     entry.follows = currentJournal.follows;
     // What never ended before this run, this run leaves settled if it succeeds:
     // the flash then holds what it was told to, verified.
-    for (const HistoryEntry &earlier : history.unfinished())
-        entry.settles << earlier.id;
+    entry.settles = currentJournal.settles;
     if (!currentJournal.follows.isEmpty() && !entry.settles.contains(currentJournal.follows))
         entry.settles << currentJournal.follows;
     QString error;
@@ -83,7 +82,6 @@ RunRecorder::Recording::~Recording()
     QString error;
     if (!recorder.history.finish(entry, &error))
         recorder.notRecorded(outcome, error);
-    recorder.prune();
 }
 
 void RunRecorder::prune() const

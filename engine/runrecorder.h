@@ -42,6 +42,9 @@ public:
         QString follows;
         // The update file the entry names, when the run writes a copy of it.
         QString file;
+        // The updates that never ended before this run, which it settles if it
+        // succeeds; listed by the program before the run, not on the run's thread.
+        QStringList settles;
         // The newest updates whose copies are kept; older ones' go, but
         // those of an update that never ended, or that failed, and not yet settled.
         int keep = 2;
@@ -59,6 +62,9 @@ public:
         currentJournal.before = before;
         currentErases = erases;
     }
+    // Removes the copies no entry worth keeping names any more; on the
+    // program's thread once the run has ended, never on the run's.
+    void prune() const;
     // The journal cannot be written at all: the run goes on without copies, said as the history's failure is.
     void journalUnwritable(RunOutcome &outcome, const QString &error) { notRecorded(outcome, error); }
 
@@ -95,8 +101,6 @@ public:
 
 private:
     void notRecorded(RunOutcome &outcome, const QString &error) const;
-    // Removes the copies no entry worth keeping names any more.
-    void prune() const;
 
     RunHistory history;
     QString program;

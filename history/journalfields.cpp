@@ -1,22 +1,32 @@
 #include "journalfields.h"
 
+#include <algorithm>
 #include <QJsonArray>
-#include <QRegularExpression>
+#include <QStringView>
 
 namespace journalfields {
 
 namespace {
 
+// Whether text is a SHA-256 as the journal writes one: 64 lower-case hexadecimal digits.
+bool isDigest(QStringView text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                      (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+           });
+}
+
 // A copy's name is its SHA-256 and its kind, nothing that could lead out of the folder.
+// (No static pattern: an entry may be read on a run's thread while the process exits.)
 HistoryEntry::Copy copyOf(const QJsonValue &value)
 {
-    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{64}\\.(update|before)$"));
     const QJsonObject object = value.toObject();
     HistoryEntry::Copy copy{object.value(QLatin1String("file")).toString(),
                             object.value(QLatin1String("sha256")).toString()};
-    if (!name.match(copy.file).hasMatch() || !copy.file.startsWith(copy.sha256))
-        return {};
-    return copy;
+    const bool named = isDigest(copy.sha256) && (copy.file == copy.sha256 + QLatin1String(".update") ||
+                                                 copy.file == copy.sha256 + QLatin1String(".before"));
+    return named ? copy : HistoryEntry::Copy{};
 }
 
 QJsonValue copyValue(const HistoryEntry::Copy &copy)

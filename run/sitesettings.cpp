@@ -104,7 +104,7 @@ Settings read(const QString &path)
         settings.problems << path + QStringLiteral(" cannot be read: ") + why;
         return settings;
     }
-    static const QRegularExpression wholeNumber(QStringLiteral("^[0-9]{1,9}$"));
+    const QRegularExpression wholeNumber(QStringLiteral("^[0-9]{1,9}$"));
     QString section; // null outside any
     bool sectionKnown = false;
     QHash<QString, int> given; // section and key: the line that gave it

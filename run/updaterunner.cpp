@@ -36,6 +36,11 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     // A site whose settings cannot be used has its copies kept, all of them.
     const sitesettings::Settings site = sitesettings::read();
     journal.keep = site.usable() ? site.recoveryKeep : std::numeric_limits<int>::max();
+    // Listed here, on the program's thread: the run's thread lists nothing of
+    // the journal, so that nothing it needs of the toolkit can be torn down
+    // under it when the process exits during a run.
+    for (const HistoryEntry &earlier : RunHistory().unfinished())
+        journal.settles << earlier.id;
     run.recorder->setJournal(journal);
     setup.keptSha256 = options.keptSha256;
     setup.restoring = options.restoring;
@@ -50,8 +55,11 @@ UpdateRunner::Run UpdateRunner::prepare(const QString &filename,
     run.worker->setup(std::move(setup));
     run.worker->moveToThread(run.thread);
     RunSession *const told = session;
-    QObject::connect(run.worker, &UpdaterThread::finished, told,
-                     [told, outcome] { told->finish(outcome->read()); });
+    const std::shared_ptr<RunRecorder> recorder = run.recorder;
+    QObject::connect(run.worker, &UpdaterThread::finished, told, [told, outcome, recorder] {
+        told->finish(outcome->read());
+        recorder->prune();
+    });
     return run;
 }
 
