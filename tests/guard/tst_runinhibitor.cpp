@@ -103,6 +103,20 @@ public slots:
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
 };
 
+// Kept for the whole process, never on a stack that is used again: the bus
+// connections' threads know them until it ends.
+struct Fakes
+{
+    FakeUPower upower;
+    FakeBattery battery;
+    FakeBattery batteries[2];
+};
+Fakes &fakes()
+{
+    static Fakes *const kept = new Fakes;
+    return *kept;
+}
+
 class RunInhibitorTest : public QObject
 {
     Q_OBJECT
@@ -129,9 +143,9 @@ private:
     FakeLogin login;
     FakeDock dock;
     FakeNotifications notifications;
-    FakeUPower upower;
-    FakeBattery battery;
-    FakeBattery batteries[2]; // listed when there is no display device
+    FakeUPower &upower = fakes().upower;
+    FakeBattery &battery = fakes().battery;
+    FakeBattery (&batteries)[2] = fakes().batteries; // listed when there is no display device
     QThread powerThread;
     QByteArray address;
 };
