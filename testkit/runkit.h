@@ -24,7 +24,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
+#include <QStringList>
 #include <QTest>
 #include <QThread>
 #include <QVector>
@@ -275,6 +277,29 @@ inline QList<updatefile::Image> threeImages(quint32 seed)
             names[i], 0x01020304, addresses[i], 1, updatefile::pattern(seed + quint32(i), 3000 + 1000 * i),
             {}};
     return list;
+}
+
+// The call a power cut must tear to meet stage (a pattern of a record line),
+// counted from 1 as ZARNSIM_CUT counts the calls on the flash, in the record
+// file of an uncut run; 0 when none matches. A read is the final read-back's
+// when it is the last that matches: the recovery copy's reads come first.
+inline int cutPoint(const QString &record, const QString &stage)
+{
+    QFile file(record);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QStringList calls =
+        QString::fromLatin1(file.readAll())
+            .split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral("^flash (ioctl|lseek|read|write) ")));
+    const bool last = stage.startsWith(QLatin1String("^flash read"));
+    const QRegularExpression wanted(stage);
+    for (int n = 0; n < calls.size(); ++n) {
+        const int at = last ? calls.size() - 1 - n : n;
+        if (calls.at(at).contains(wanted))
+            return at + 1;
+    }
+    return 0;
 }
 
 // The same images as the erased flash they are written over: 0xFF throughout.

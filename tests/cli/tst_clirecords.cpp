@@ -235,19 +235,9 @@ void TestCommandLineRecords::cutAndRecovered()
     QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
                      {weak, QStringLiteral("ZARNSIM_RECORD_FILE=") + record}),
              0);
-    QFile uncut(record);
-    QVERIFY(uncut.open(QIODevice::ReadOnly));
-    const QStringList calls =
-        QString::fromLatin1(uncut.readAll())
-            .split('\n')
-            .filter(QRegularExpression(QStringLiteral("^flash (ioctl|lseek|read|write) ")));
-    // A read is the final read-back's when it is the last of its kind; the copy's reads come first.
-    const bool last = stage.startsWith(QLatin1String("^flash read"));
-    int cut = last ? calls.size() - 1 : 0;
-    while (cut >= 0 && cut < calls.size() && !calls.at(cut).contains(QRegularExpression(stage)))
-        cut += last ? -1 : 1;
-    QVERIFY2(cut >= 0 && cut < calls.size(), qPrintable(stage));
-    ++cut; // counted from 1
+    const int cut = runkit::cutPoint(record, stage);
+    QVERIFY2(cut > 0, qPrintable(stage));
+    const bool last = stage.startsWith(QLatin1String("^flash read")); // the update is whole by then
     init();
     QCOMPARE(cli.run(process, {QStringLiteral("update"), QStringLiteral("--yes"), good},
                      {weak, QStringLiteral("ZARNSIM_CUT=%1:7").arg(cut)}),

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <csignal>
 #include <pthread.h>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
@@ -216,20 +215,10 @@ void QuitSignalsTest::killedRunIsMendedByTheNext()
         QVERIFY(uncut.start(common + QStringList{"ZARNSIM_RECORD_FILE=" + record}, "running"));
         QVERIFY(testsupport::waitFor([&] { return flashFileHolds(); }, runTimeoutMs));
         QVERIFY(uncut.signal(SIGTERM) && uncut.end());
-        QFile calls(record);
-        QVERIFY(calls.open(QIODevice::ReadOnly));
-        const QStringList counted =
-            QString::fromLatin1(calls.readAll())
-                .split('\n')
-                .filter(QRegularExpression(QStringLiteral("^flash (ioctl|lseek|read|write) ")));
-        // The last read of a kind is the final read-back's; the recovery copy's reads come first.
-        const bool last = stage.startsWith(QLatin1String("^flash read"));
-        int cut = last ? counted.size() - 1 : 0;
-        while (cut >= 0 && cut < counted.size() && !counted.at(cut).contains(QRegularExpression(stage)))
-            cut += last ? -1 : 1;
-        QVERIFY2(cut >= 0 && cut < counted.size(), qPrintable(stage));
+        const int cut = cutPoint(record, stage);
+        QVERIFY2(cut > 0, qPrintable(stage));
         QFile::remove(flashFile);
-        QVERIFY(killed.start(common + QStringList{QStringLiteral("ZARNSIM_CUT=%1:7").arg(cut + 1)}));
+        QVERIFY(killed.start(common + QStringList{QStringLiteral("ZARNSIM_CUT=%1:7").arg(cut)}));
     }
     QVERIFY(killed.process.waitForFinished(runTimeoutMs));
     QVERIFY(killed.process.exitStatus() == QProcess::CrashExit);
