@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "digest.h"
 #include "exitcodes.h"
+#include "flashlock.h"
 #include "recoverycopy.h"
 #include "runhistory.h"
 #include "updatesnapshot.h"
@@ -18,10 +19,12 @@ QString when(const HistoryEntry &entry)
     return entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// A run still under way holds its entry at "started": finishing or undoing it now would race it.
+// A run still under way holds its entry at "started" and the flash's lock for
+// its whole length: the lock tells, not the process number, which another
+// process may have taken since the one that started it died.
 bool underWay(const HistoryEntry &entry)
 {
-    return entry.result == QLatin1String("started") && !entry.interrupted();
+    return entry.result == QLatin1String("started") && flashlock::probe().state == flashlock::Attempt::Busy;
 }
 
 // A kept copy, read once and checked against the history; exitcode::success
