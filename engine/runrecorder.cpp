@@ -35,6 +35,7 @@ std::unique_ptr<RunRecorder::Recording> RunRecorder::begin(RunOutcome &outcome, 
     const struct passwd *account = ::getpwuid(::geteuid());
     entry.user = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(::geteuid());
     entry.pid = ::getpid();
+    entry.process = processidentity::of(entry.pid);
     entry.program = program;
     entry.file = currentJournal.file.isEmpty() ? QFileInfo(file).absoluteFilePath() : currentJournal.file;
     entry.sha256 = sha256;

@@ -94,8 +94,12 @@ Place find()
 
 bool makeDirectory(const QString &directory, bool shared, QString *error)
 {
+    // A folder made now is an entry of its parent, which must reach the disk
+    // too before anything in it counts as kept.
+    const QString parent = QFileInfo(directory).absolutePath();
     if (!shared) {
-        if (QDir().mkpath(directory))
+        const bool there = QFileInfo(directory).isDir();
+        if (QDir().mkpath(directory) && (there || syncFolder(parent)))
             return true;
         *error = QStringLiteral("cannot create ") + directory;
         return false;
@@ -103,7 +107,7 @@ bool makeDirectory(const QString &directory, bool shared, QString *error)
     // Only its last part: the journal's folder is the system's, there already.
     const QByteArray name = QFile::encodeName(directory);
     if (::mkdir(name.constData(), sharedFolderMode) == 0) {
-        if (::chmod(name.constData(), sharedFolderMode) == 0)
+        if (::chmod(name.constData(), sharedFolderMode) == 0 && syncFolder(parent))
             return true;
     } else if (errno == EEXIST && QFileInfo(directory).isDir()) {
         return true;

@@ -56,6 +56,10 @@ void read(const QJsonObject &object, HistoryEntry *entry)
             entry->erases.append({quint64(address), quint32(length)});
     }
     entry->follows = object.value(QLatin1String("follows")).toString();
+    entry->process.boot = object.value(QLatin1String("boot")).toString();
+    const double ticks = object.value(QLatin1String("processStart")).toDouble(0);
+    if (ticks > 0 && ticks < 9007199254740992.0)
+        entry->process.startTicks = qint64(ticks);
     for (const QJsonValue &value : object.value(QLatin1String("settles")).toArray())
         entry->settles << value.toString();
 }
@@ -75,6 +79,10 @@ void write(const HistoryEntry &entry, QJsonObject *object)
     }
     if (!entry.follows.isEmpty())
         object->insert(QLatin1String("follows"), entry.follows);
+    if (!entry.process.boot.isEmpty())
+        object->insert(QLatin1String("boot"), entry.process.boot);
+    if (entry.process.startTicks > 0)
+        object->insert(QLatin1String("processStart"), entry.process.startTicks);
     if (!entry.settles.isEmpty())
         object->insert(QLatin1String("settles"), QJsonArray::fromStringList(entry.settles));
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -133,19 +132,11 @@ bool readEntryFile(const QString &path, QByteArray *bytes, QString *why)
     return ok;
 }
 
-// A number that is no process's is gone: cut down to a pid_t it could name
-// every process (-1) or a group.
-bool processGone(qint64 pid)
-{
-    return pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
-           (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
-}
-
 } // namespace
 
 bool HistoryEntry::interrupted() const
 {
-    return result == QLatin1String(startedResult) && processGone(pid);
+    return result == QLatin1String(startedResult) && processidentity::gone(pid, process);
 }
 
 RunHistory::RunHistory()

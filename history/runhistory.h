@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processidentity.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -25,6 +27,8 @@ struct HistoryEntry
     qint64 durationMs = 0;
     QString user;
     qint64 pid = 0;
+    // The boot it ran on and when its process started: the number alone may be another's.
+    processidentity::Identity process;
     QString program; // "zarn-update-utility" or "zarn-update"
     QString file;
     QString sha256; // of the confirmed bytes

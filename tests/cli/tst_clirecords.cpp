@@ -32,6 +32,8 @@ private slots:
     void cutAndRecovered();
     void keptCopiesJudged_data();
     void keptCopiesJudged();
+    void runnerKnownByMoreThanItsNumber_data();
+    void runnerKnownByMoreThanItsNumber();
 
 private:
     runkit::CommandLine cli;
@@ -304,6 +306,54 @@ void TestCommandLineRecords::keptCopiesJudged()
     QVERIFY2(cli.output.contains(says), qPrintable(cli.output));
     // Refused, the flash is as the cut left it; nothing to finish leaves the update.
     QCOMPARE(cli.flashHolds(runkit::threeImages(1)), succeeded);
+}
+
+// An entry still "started" names its process by number, boot and start time:
+// after a restart, or once the number is another process's, the update it
+// records never ended, however alive the number looks.
+void TestCommandLineRecords::runnerKnownByMoreThanItsNumber_data()
+{
+    QTest::addColumn<bool>("sameBoot");
+    QTest::addColumn<qint64>("startShift"); // from the live process's own start
+    QTest::addColumn<QString>("result");
+    QTest::newRow("its own process, running") << true << qint64(0) << "started";
+    QTest::newRow("number taken after a restart") << false << qint64(0) << "interrupted";
+    QTest::newRow("number taken by a later process") << true << qint64(-5) << "interrupted";
+}
+
+void TestCommandLineRecords::runnerKnownByMoreThanItsNumber()
+{
+    QFETCH(bool, sameBoot);
+    QFETCH(qint64, startShift);
+    QFETCH(QString, result);
+    QFile bootId(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    QVERIFY(bootId.open(QIODevice::ReadOnly));
+    const QString boot = QString::fromLatin1(bootId.readAll().trimmed());
+    const qint64 pid = QCoreApplication::applicationPid();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    QVERIFY(stat.open(QIODevice::ReadOnly));
+    const QByteArray fields = stat.readAll();
+    const qint64 start = fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(19).toLongLong();
+    QVERIFY(start > 0);
+    const QJsonObject entry{
+        {"id", "20260101T000000000-1"},
+        {"started", "2026-01-01T00:00:00.000Z"},
+        {"result", "started"},
+        {"pid", pid},
+        {"boot", sameBoot ? boot : QStringLiteral("00000000-0000-4000-8000-000000000000")},
+        {"processStart", start + startShift},
+        {"file", good}};
+    QVERIFY(QDir().mkpath(cli.history()));
+    QFile file(QDir(cli.history()).filePath(QStringLiteral("20260101T000000000-1.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(entry).toJson()) > 0);
+    file.close();
+    QProcess process;
+    QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("history")}), 0);
+    QJsonObject said;
+    for (const QString &line : cli.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (line.contains(QLatin1String("\"event\":\"history\"")))
+            said = QJsonDocument::fromJson(line.toUtf8()).object();
+    QCOMPARE(said.value(QStringLiteral("result")).toString(), result);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineRecords)
