@@ -53,20 +53,41 @@ struct flash_open {
 	bool unlocked;
 };
 
-static const u8 *chunk_to_read(u64 address)
-{
-	const u8 *chunk = xa_load(&chunks, address >> CHUNK_SHIFT);
-
-	return chunk ? chunk : erased_chunk;
-}
-
-static u8 *chunk_to_program(u64 address)
+/*
+ * The chunk that holds address, brought in from the backing store when the
+ * flash has one; NULL when the flash has none and the chunk was never
+ * programmed (it is erased), or when the store cannot be read (*error).
+ */
+static u8 *chunk_at(u64 address, int *error)
 {
 	const unsigned long index = address >> CHUNK_SHIFT;
 	u8 *chunk = xa_load(&chunks, index);
 
-	if (chunk)
+	if (chunk || !zarn_backed())
 		return chunk;
+	chunk = kmalloc(CHUNK_SIZE, GFP_KERNEL);
+	if (!chunk) {
+		*error = -ENOMEM;
+		return NULL;
+	}
+	*error = zarn_backing_load(address & ~(u64)(CHUNK_SIZE - 1), chunk, CHUNK_SIZE);
+	if (!*error && xa_is_err(xa_store(&chunks, index, chunk, GFP_KERNEL)))
+		*error = -ENOMEM;
+	if (*error) {
+		kfree(chunk);
+		return NULL;
+	}
+	return chunk;
+}
+
+static u8 *chunk_to_program(u64 address, int *error)
+{
+	const unsigned long index = address >> CHUNK_SHIFT;
+	u8 *chunk = chunk_at(address, error);
+
+	if (chunk || *error)
+		return chunk;
+	*error = -ENOMEM;
 	chunk = kmalloc(CHUNK_SIZE, GFP_KERNEL);
 	if (!chunk)
 		return NULL;
@@ -75,11 +96,14 @@ static u8 *chunk_to_program(u64 address)
 		kfree(chunk);
 		return NULL;
 	}
+	*error = 0;
 	return chunk;
 }
 
-static void erase_range(u64 start, u64 end)
+static int erase_range(u64 start, u64 end)
 {
+	const u64 first = start;
+
 	while (start < end) {
 		const u64 chunk_start = start & ~(u64)(CHUNK_SIZE - 1);
 		const u64 stop = min(end, chunk_start + CHUNK_SIZE);
@@ -95,6 +119,7 @@ static void erase_range(u64 start, u64 end)
 		}
 		start = stop;
 	}
+	return zarn_backed() ? zarn_backing_erase(first, end - first) : 0;
 }
 
 void zarn_erase_all(void)
@@ -113,10 +138,14 @@ void zarn_erase_all(void)
  */
 static int copy_out(u64 address, char __user *to, size_t length)
 {
-	const u8 *chunk = chunk_to_read(address);
+	int error = 0;
+	const u8 *found = chunk_at(address, &error);
+	const u8 *chunk = found ? found : erased_chunk;
 	const u64 stuck = READ_ONCE(zarn_stuck_address);
 	const u8 mask = READ_ONCE(zarn_stuck_mask);
 
+	if (error)
+		return error;
 	if (copy_to_user(to, chunk + (address & (CHUNK_SIZE - 1)), length))
 		return -EFAULT;
 	if (mask && stuck >= address && stuck < address + length) {
@@ -232,17 +261,21 @@ static ssize_t flash_write(struct file *file, const char __user *buffer, size_t 
 			break;
 		}
 		mutex_lock(&flash_mutex);
-		chunk = chunk_to_program(address);
+		chunk = chunk_to_program(address, &error);
 		if (chunk) {
 			u8 *bytes = chunk + (address & (CHUNK_SIZE - 1));
 
 			for (i = 0; i < length; i++)
 				bytes[i] &= bounce[i];
+			if (zarn_backed())
+				error = zarn_backing_program(address, bytes, length);
 			stats.programmed += length;
 		}
 		mutex_unlock(&flash_mutex);
-		if (!chunk) {
-			error = -ENOMEM;
+		if (error) {
+			/* What the store failed to keep, the part has not kept either. */
+			if (error != -ENOMEM)
+				error = -EIO;
 			break;
 		}
 		done += length;
@@ -305,7 +338,9 @@ static long flash_erase(const struct flash_open *open, unsigned long argument)
 		stats.locked_refusals++;
 		result = -EPERM;
 	} else {
-		erase_range(address, min_t(u64, (u64)address + ZARN_PAGE_SIZE, ZARN_SPACE));
+		result = erase_range(address, min_t(u64, (u64)address + ZARN_PAGE_SIZE, ZARN_SPACE));
+		if (result)
+			result = -EIO;
 		stats.erases++;
 	}
 	mutex_unlock(&flash_mutex);
@@ -376,11 +411,17 @@ void zarn_flash_stats(struct seq_file *file)
 	mutex_unlock(&flash_mutex);
 }
 
-/* Erases the whole flash and zeroes the counts, but not the writes under way. */
-void zarn_flash_reset(void)
+/*
+ * Erases the whole flash and zeroes the counts, but not the writes under way.
+ * A flash kept on a store is erased by whoever keeps the store.
+ */
+int zarn_flash_reset(void)
 {
+	if (zarn_backed())
+		return -EBUSY;
 	mutex_lock(&flash_mutex);
 	zarn_erase_all();
 	memset(&stats, 0, offsetof(typeof(stats), writing));
 	mutex_unlock(&flash_mutex);
+	return 0;
 }

@@ -16,6 +16,9 @@
  * debugfs zarn/flash reads the flash's bytes as they are, zarn/stats counts
  * what the device was asked to do, and a write to zarn/reset erases the whole
  * flash and zeroes the counts.
+ *
+ * With the backing parameter the flash is kept on a disk and outlives the
+ * machine (backing.c); without it, it lives in memory and dies with it.
  */
 
 #include <linux/debugfs.h>
@@ -55,8 +58,9 @@ DEFINE_SHOW_ATTRIBUTE(stats);
 static ssize_t debug_reset_write(struct file *file, const char __user *buffer, size_t count,
 				 loff_t *position)
 {
-	zarn_flash_reset();
-	return count;
+	const int error = zarn_flash_reset();
+
+	return error ? error : count;
 }
 
 static const struct file_operations debug_reset_fops = {
@@ -69,13 +73,19 @@ static struct dentry *debug_dir;
 
 static int __init zarnkdev_init(void)
 {
-	int error = misc_register(&zarn_flash_device);
+	int error = zarn_backing_open();
 
 	if (error)
 		return error;
+	error = misc_register(&zarn_flash_device);
+	if (error) {
+		zarn_backing_close();
+		return error;
+	}
 	error = misc_register(&zarn_mailbox_device);
 	if (error) {
 		misc_deregister(&zarn_flash_device);
+		zarn_backing_close();
 		return error;
 	}
 	debug_dir = debugfs_create_dir("zarn", NULL);
@@ -91,6 +101,7 @@ static void __exit zarnkdev_exit(void)
 	misc_deregister(&zarn_mailbox_device);
 	misc_deregister(&zarn_flash_device);
 	zarn_erase_all();
+	zarn_backing_close();
 }
 
 module_init(zarnkdev_init);

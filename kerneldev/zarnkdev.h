@@ -25,6 +25,16 @@ bool zarn_erase_fails(void);
 ssize_t zarn_read_flash(char __user *buffer, size_t count, loff_t *position);
 void zarn_erase_all(void);
 void zarn_flash_stats(struct seq_file *file);
-void zarn_flash_reset(void);
+int zarn_flash_reset(void);
+
+/* The store the flash is kept on, if the backing parameter names one. */
+int zarn_backing_open(void);
+void zarn_backing_close(void);
+bool zarn_backed(void);
+/* Length bytes at address, as the flash holds them. */
+int zarn_backing_load(u64 address, u8 *bytes, size_t length);
+/* Keeps what the flash now holds at address, or an erased range, written through. */
+int zarn_backing_program(u64 address, const u8 *bytes, size_t length);
+int zarn_backing_erase(u64 address, u64 length);
 
 #endif

@@ -95,35 +95,7 @@ must() {
 }
 # Whether two flash files hold the same 4 GiB, looking only where either has
 # data; one Python for the whole sweep, asked a pair of paths a line.
-coproc compare {
-  python3 -u -c '
-import os, sys
-def extents(path):
-    with open(path, "rb") as f:
-        fd, end, at, found = f.fileno(), os.fstat(f.fileno()).st_size, 0, []
-        while at < end:
-            try:
-                start = os.lseek(fd, at, os.SEEK_DATA)
-            except OSError:
-                break
-            at = os.lseek(fd, start, os.SEEK_HOLE)
-            found.append((start, at))
-    return found
-def difference(first, second):
-    with open(first, "rb") as a, open(second, "rb") as b:
-        for start, end in sorted(extents(first) + extents(second)):
-            for offset in range(start, end, 1 << 20):
-                size = min(1 << 20, end - offset)
-                a.seek(offset), b.seek(offset)
-                x, y = a.read(size), b.read(size)
-                if x != y:
-                    at = offset + next(i for i in range(size) if x[i] != y[i]) - 4096
-                    return f"the flash differs first at 0x{at:x}"
-    return "same"
-for line in sys.stdin:
-    print(difference(*line.rstrip("\n").split("\t")))
-'
-}
+coproc compare { python3 -u scripts/flash-diff.py --skip 4096; }
 same_flash() {
   printf '%s\t%s\n' "$1" "$2" >&"${compare[1]}"
   read -r difference <&"${compare[0]}" || fail "the comparison of flash files stopped"
