@@ -1,13 +1,13 @@
 #include "commandline.h"
 #include "localnames.h"
 #include "mainwindow.h"
+#include "windowstartup.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <QApplication>
 #include <QIcon>
-#include <QTimer>
 
 namespace {
 
@@ -43,7 +43,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn-update-utility"));
     MainWindow window;
     window.show();
-    // The icon theme is looked through once the window is up; the window takes the icon then.
-    QTimer::singleShot(0, &window, [] { QApplication::setWindowIcon(applicationIcon()); });
+    // The icon theme is looked through, and the icon's images read, once the
+    // window has been painted; the window takes the icon then.
+    new WindowStartup(&window, [] { QApplication::setWindowIcon(applicationIcon()); });
     return application.exec();
 }

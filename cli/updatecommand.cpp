@@ -227,10 +227,8 @@ int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapsh
             view.at = {image, RunStage(stage)};
         },
         Qt::QueuedConnection);
-    options.stepLine = [&relay](const QString &line) { emit relay.stepLine(line); };
-    options.stageEntered = [&relay](int image, RunStage stage) {
-        emit relay.stageEntered(image, int(stage));
-    };
+    options.stepLine = [&relay](const QString &line) { relay.tellStepLine(line); };
+    options.stageEntered = [&relay](int image, RunStage stage) { relay.tellStageEntered(image, int(stage)); };
     // Said as soon as it is known, on the program's own thread: the run goes on.
     QObject::connect(
         &relay, &RunRelay::unrecorded, &session,
@@ -241,15 +239,20 @@ int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapsh
                 out.error(QStringLiteral("The update will not be recorded in the history: ") + cause);
         },
         Qt::QueuedConnection);
-    options.unrecorded = [&relay](const QString &cause) { emit relay.unrecorded(cause); };
+    options.unrecorded = [&relay](const QString &cause) { relay.tellUnrecorded(cause); };
     const UpdateRunner runner(&session);
     const UpdateRunner::Run run = runner.prepare(path, std::move(snapshot), options);
     UpdateRunner::connectLifetime(run);
     UpdaterThread *const worker = run.worker;
-    QObject::connect(worker, &UpdaterThread::updateCurrentProgress, &session,
-                     [&view](int value) { view.progress(value, view.total); });
-    QObject::connect(worker, &UpdaterThread::updateTotalProgress, &session,
-                     [&view](int value) { view.progress(view.current, value); });
+    // Taken on the run's thread as they are sent, and handed over as the lines are.
+    QObject::connect(
+        worker, &UpdaterThread::updateCurrentProgress, &relay,
+        [&relay](int value) { relay.tellCurrent(value); }, Qt::DirectConnection);
+    QObject::connect(
+        worker, &UpdaterThread::updateTotalProgress, &relay, [&relay](int value) { relay.tellTotal(value); },
+        Qt::DirectConnection);
+    QObject::connect(&relay, &RunRelay::progressed, &session,
+                     [&view](int current, int total) { view.progress(current, total); });
     // Once the guards have heard of the end; how the program ends is decided
     // below, from the outcome and from whether a signal was held.
     QObject::connect(&session, &RunSession::ended, &session, [] { QCoreApplication::exit(0); });

@@ -299,7 +299,7 @@ bool write(RunReporter &reporter, const FlashHandle &flash, const QString &filen
                 continue;
             const u_int32_t pageAddress = image.address + k * pageSize;
             reporter.progress(ErasePhase, float(k) / float(pages.size()));
-            reporter.status(hexLine(statuslines::erasing, pageAddress), LineKind::Block);
+            reporter.blockLine(statuslines::erasing, pageAddress);
             if (const int error = flashio::erasePage(flash.fd(), pageAddress))
                 return reporter.failed(RunFailure{RunOutcome::Kind::Failed,
                                                   hexLine(statuslines::eraseError, pageAddress), error});
@@ -320,7 +320,7 @@ bool write(RunReporter &reporter, const FlashHandle &flash, const QString &filen
             if (const int error = flashio::writeAll(flash.fd(), wanted.data() + start + at, count))
                 return reporter.failed(
                     FlashFailure::at(FlashFailure::Call::Write, image.address + start + at, error));
-            reporter.status(hexLine(statuslines::writing, image.address + start + at), LineKind::Block);
+            reporter.blockLine(statuslines::writing, image.address + start + at);
         }
     }
     return true;

@@ -109,7 +109,7 @@ bool ImageVerifier::readBack()
         reporter.progress(ReadBackPhase, float(k) / float(blocks));
         if (!readInto(size_t(k) * blockSize, blockSize, block))
             return false;
-        reporter.status(hexLine(statuslines::reading, address + k * blockSize), LineKind::Block);
+        reporter.blockLine(statuslines::reading, address + k * blockSize);
     }
     return readInto(size_t(blocks) * blockSize, size - blocks * blockSize, block);
 }
@@ -177,7 +177,7 @@ ImageVerifier::Outcome ImageVerifier::repairWord(u_int32_t w)
     const u_int32_t imageOffset = w * wordSize;
     const u_int32_t fileWord = wordAt(fileBuffer.data(), imageOffset);
     const u_int32_t wordAddress = address + imageOffset;
-    reporter.status(hexLine(statuslines::writing, imageOffset), LineKind::Block);
+    reporter.blockLine(statuslines::writing, imageOffset);
     if (const FlashFailure failure = flash.seek(wordAddress))
         return failed(failure);
     if (const int error = flashio::writeAll(flash.fd(), &fileWord, sizeof fileWord))
@@ -209,7 +209,7 @@ bool ImageVerifier::repairPage(u_int32_t w)
     reporter.status(erasing, LineKind::Block);
     if (const int error = flashio::erasePage(flash.fd(), pageAddress))
         return fail(FlashFailure::at(FlashFailure::Call::Erase, pageAddress, error));
-    reporter.status(hexLine(statuslines::writing, pageAddress), LineKind::Block);
+    reporter.blockLine(statuslines::writing, pageAddress);
     if (const FlashFailure failure = flash.seek(pageAddress))
         return fail(failure);
     VERIFY_DEBUG << hexLine("Writing Flash page at 0x", pageOffset);

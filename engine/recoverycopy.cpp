@@ -1,5 +1,6 @@
 #include "recoverycopy.h"
 
+#include "digest.h"
 #include "flashhandle.h"
 #include "updatefilereader.h"
 #include "updatesnapshot.h"
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -41,8 +41,7 @@ public:
         : folder(folder), suffix(QLatin1String(suffix)),
           temporary(QFile::encodeName(folder + QStringLiteral("/.copy-") + QString::number(::getpid()) +
                                       QLatin1Char('.') + this->suffix)),
-          fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660)),
-          hash(QCryptographicHash::Sha256)
+          fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660))
     {
         if (fd < 0)
             error = errno;
@@ -59,9 +58,11 @@ public:
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
 
-    bool put(const void *data, size_t length)
+    // hashing: false for bytes whose digest is known already.
+    bool put(const void *data, size_t length, bool hashing = true)
     {
-        hash.addData(static_cast<const char *>(data), int(length));
+        if (hashing)
+            hash.add(data, length);
         const auto *bytes = static_cast<const char *>(data);
         while (error == 0 && length > 0) {
             const ssize_t wrote = ::write(fd, bytes, length);
@@ -77,10 +78,13 @@ public:
         return error == 0;
     }
 
-    // Durable under its SHA-256, or *why says why not.
-    bool finish(Kept *kept, QString *why)
+    // Durable under its SHA-256 (known: that of bytes put without hashing),
+    // or *why says why not.
+    bool finish(Kept *kept, QString *why, const QByteArray &known = QByteArray())
     {
-        const QString sha256 = QString::fromLatin1(hash.result().toHex());
+        const QString sha256 = QString::fromLatin1(known.isEmpty() ? hash.hex() : known);
+        if (sha256.isEmpty() && error == 0)
+            error = EIO;
         const QString name = sha256 + QLatin1Char('.') + suffix;
         if (error == 0 && ::fsync(fd) != 0)
             error = errno;
@@ -115,7 +119,7 @@ private:
     const QString suffix;
     const QByteArray temporary;
     int fd;
-    QCryptographicHash hash;
+    provenance::Sha256 hash;
     bool done = false;
 };
 
@@ -175,15 +179,23 @@ bool write(const QString &folder, const UpdateSnapshot &snapshot, const FlashHan
     {
         QFile bytes;
         Writer copy(folder, "update");
-        if (!snapshot.open(bytes)) {
+        // The run and its history hash the same sealed bytes: once for all of them.
+        const QByteArray sha256 = provenance::sha256(snapshot);
+        if (sha256.isEmpty() || !snapshot.open(bytes)) {
             *error = QStringLiteral("The update's bytes cannot be read for the recovery copy");
             return false;
         }
         char chunk[65536];
-        for (qint64 got; (got = bytes.read(chunk, sizeof chunk)) > 0;)
-            if (!copy.put(chunk, size_t(got)))
+        qint64 copied = 0;
+        for (qint64 got; (got = bytes.read(chunk, sizeof chunk)) > 0; copied += got)
+            if (!copy.put(chunk, size_t(got), false))
                 return failed(copy);
-        if (!copy.finish(target, error))
+        // Named by the digest of every byte, it must hold every byte.
+        if (copied != snapshot.fileSize()) {
+            *error = QStringLiteral("The update's bytes cannot be read for the recovery copy");
+            return false;
+        }
+        if (!copy.finish(target, error, sha256))
             return false;
     }
     Writer copy(folder, "before");

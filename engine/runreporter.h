@@ -3,6 +3,7 @@
 #include "flashhandle.h"
 #include "runoutcome.h"
 #include "runphases.h"
+#include "statuslines.h"
 
 #include <QString>
 
@@ -34,6 +35,13 @@ class RunReporter
 {
 public:
     virtual void status(const QString &line, LineKind kind = LineKind::Step) = 0;
+    // A line of those sent for every block or page moved: text and the
+    // address in hexadecimal, built only where something shows it.
+    void blockLine(const char *text, quint64 address)
+    {
+        if (showsBlockLines())
+            status(statuslines::hexLine(text, address), LineKind::Block);
+    }
     // Both bars, from the fraction done of one of an image's phases.
     virtual void progress(Phase phase, float fraction) = 0;
     // The current bar alone.
@@ -52,4 +60,6 @@ public:
 
 protected:
     ~RunReporter() = default;
+    // Whether a line sent for every block is looked at by anyone at all.
+    virtual bool showsBlockLines() const { return true; }
 };

@@ -10,6 +10,7 @@
 #include "zarndriver.h"
 
 #include <QDebug>
+#include <QMetaMethod>
 
 using statuslines::hexLine;
 using zarndriver::blockSize;
@@ -25,6 +26,15 @@ public:
     void currentProgress(int percent) override { emit worker.updateCurrentProgress(percent); }
     void stage(RunStage stage) override { worker.enterStage(stage); }
     void fail(const RunFailure &failure) override { worker.failRun(failure); }
+
+protected:
+    // The command line shows the steps alone: a line for every block would
+    // be built and sent to no one.
+    bool showsBlockLines() const override
+    {
+        static const QMetaMethod statusText = QMetaMethod::fromSignal(&UpdaterThread::updateStatusText);
+        return worker.isSignalConnected(statusText);
+    }
 
 private:
     UpdaterThread &worker;
@@ -115,7 +125,7 @@ int UpdaterThread::eraseFlash(int fd, u_int32_t address, u_int32_t size)
         // Counted from the image's own address, not aligned to a page boundary.
         const u_int32_t pageAddress = address + k * pageSize;
         reportProgress(ErasePhase, float(k) / float(pages));
-        sendLine(hexLine(statuslines::erasing, pageAddress), LineKind::Block);
+        reporting().blockLine(statuslines::erasing, pageAddress);
         if (const int error = flashio::erasePage(fd, pageAddress)) {
             failRun({RunOutcome::Kind::Failed, hexLine(statuslines::eraseError, pageAddress), error});
             return -1;
@@ -157,7 +167,7 @@ int UpdaterThread::writeToFlash(int fd, QFile &file, u_int32_t offset, u_int32_t
             return -1;
         }
         if (k < blocks)
-            sendLine(hexLine(statuslines::writing, blockAddress), LineKind::Block);
+            reporting().blockLine(statuslines::writing, blockAddress);
     }
     return 0;
 }

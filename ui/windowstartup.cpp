@@ -23,8 +23,9 @@ void WindowStartup::finish()
 bool WindowStartup::eventFilter(QObject *watched, QEvent *event)
 {
     // A top-level window's backing store paints its widgets while it handles
-    // this event; what is queued now runs once that paint is over.
+    // this event; what is queued now runs once that paint is over, and the
+    // work waits one pass more, behind whatever the paint itself queued.
     if (watched == parent() && event->type() == QEvent::UpdateRequest)
-        QTimer::singleShot(0, this, &WindowStartup::finish);
+        QTimer::singleShot(0, this, [this] { QTimer::singleShot(0, this, &WindowStartup::finish); });
     return QObject::eventFilter(watched, event);
 }

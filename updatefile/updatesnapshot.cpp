@@ -103,6 +103,14 @@ bool UpdateSnapshot::open(QFile &file) const
     return true;
 }
 
+QByteArray UpdateSnapshot::digest(QByteArray (*compute)(const UpdateSnapshot &)) const
+{
+    const std::lock_guard<std::mutex> lock(digestLock);
+    if (knownDigest.isEmpty() && holdsBytes())
+        knownDigest = compute(*this);
+    return knownDigest;
+}
+
 QString UpdateSnapshot::refusal(QList<ImageHeader> *images, QFile &file) const
 {
     int chain = updatefilereader::chainComplete;

@@ -3,6 +3,8 @@
 #include "imageheader.h"
 
 #include <memory>
+#include <mutex>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -41,6 +43,12 @@ public:
     // line that refuses it ("Error opening <path>", "Error in <path>: ...").
     QString refusal(QList<ImageHeader> *images, QFile &file) const;
 
+    // The digest compute finds of the bytes, worked out the first time it is
+    // asked for and kept: the bytes are sealed, so it holds for the
+    // snapshot's life. One kind of digest only (its one caller's); a failed
+    // computation (empty) is not kept.
+    QByteArray digest(QByteArray (*compute)(const UpdateSnapshot &)) const;
+
     static constexpr qint64 sizeLimit = qint64(1) << 32;
 
 private:
@@ -50,4 +58,6 @@ private:
     bool isReadable = false;
     qint64 size = 0;
     int memoryFile = -1;
+    mutable std::mutex digestLock;
+    mutable QByteArray knownDigest;
 };

@@ -73,6 +73,10 @@ void TestCommandLineRecords::jsonEventsFollowTheSchema()
                      QStringLiteral("\"event\":\"progress\",\"image\":%1,\"images\":3,\"phase\":\"erasing\"")
                          .arg(image)),
                  qPrintable(update));
+    // However many reports were folded into one on the way, the bars end where the run did.
+    const QString ended = QStringLiteral("{\"current\":100,\"event\":\"progress\",\"image\":3,\"images\":3,"
+                                         "\"phase\":\"final check\",\"total\":100}\n{\"event\":\"result\"");
+    QVERIFY2(update.contains(ended), qPrintable(update.right(600)));
     // The trust store of the fixtures (an authority, its signer, a signer its list revokes; a list of
     // each format), and the history as the command lists it, each entry in the form its file holds.
     QCOMPARE(cli.run(process, {QStringLiteral("--json"), QStringLiteral("trust"), QStringLiteral(TRUSTED)}),
