@@ -89,6 +89,7 @@ capture() {
 # names, and the titles of the window and of the image list in it.
 take_pictures() {
 local locale=$1 suffix=$2 main_title=$3 dialog_title=$4
+mkdir -p "$work/journal"
 # A journal of the pictures' own: nothing of this machine's updates, or of its
 # missing system journal, shows in the status bar.
 # Relative to the samples folder, the file name stays short in the field.
