@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "operatorlanguage.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,18 +26,19 @@ namespace {
 
 const char programName[] = "zarn-update-utility";
 
-const char helpText[] = "Usage: zarn-update-utility [-f | --force] [toolkit options]\n"
-                        "\n"
-                        "Shows the versions installed on the ZARN system and updates its flash memory\n"
-                        "from an update file (.zarnru). Needs read and write access to /dev/zarn_flash\n"
-                        "and /dev/zarn_mailbox (membership of the group zarn).\n"
-                        "\n"
-                        "  -f, --force  keep the window open when the ZARN driver cannot be reached\n"
-                        "  --help       show this help and exit\n"
-                        "  --version    show the version and exit\n"
-                        "\n"
-                        "Only the first argument is looked at; the toolkit's own options (-platform,\n"
-                        "-style, ...) are passed on. See zarn-update-utility(1).\n";
+const char helpText[] = QT_TRANSLATE_NOOP(
+    "zarn-update-utility", "Usage: zarn-update-utility [-f | --force] [toolkit options]\n"
+                           "\n"
+                           "Shows the versions installed on the ZARN system and updates its flash memory\n"
+                           "from an update file (.zarnru). Needs read and write access to /dev/zarn_flash\n"
+                           "and /dev/zarn_mailbox (membership of the group zarn).\n"
+                           "\n"
+                           "  -f, --force  keep the window open when the ZARN driver cannot be reached\n"
+                           "  --help       show this help and exit\n"
+                           "  --version    show the version and exit\n"
+                           "\n"
+                           "Only the first argument is looked at; the toolkit's own options (-platform,\n"
+                           "-style, ...) are passed on. See zarn-update-utility(1).\n");
 
 bool isSet(const char *name)
 {
@@ -45,7 +48,11 @@ bool isSet(const char *name)
 
 void noDisplay(const char *why)
 {
-    std::fprintf(stderr, "%s: cannot open the window: %s\n", programName, why);
+    const QString line =
+        operatorlanguage::early("zarn-update-utility",
+                                QT_TRANSLATE_NOOP("zarn-update-utility", "%1: cannot open the window: %2"))
+            .arg(QLatin1String(programName), operatorlanguage::early("zarn-update-utility", why));
+    std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 QtMessageHandler previousHandler = nullptr;
@@ -53,7 +60,9 @@ QtMessageHandler previousHandler = nullptr;
 void displayFailureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg) {
-        noDisplay("no display could be reached (is the X server or Wayland compositor running?)");
+        noDisplay(QT_TRANSLATE_NOOP(
+            "zarn-update-utility",
+            "no display could be reached (is the X server or Wayland compositor running?)"));
         std::fflush(stderr);
         ::_exit(EXIT_FAILURE);
     }
@@ -69,7 +78,7 @@ int answerInformationRequest(int argc, char *argv[])
     if (!first)
         return -1;
     if (std::strcmp(first, "--help") == 0) {
-        std::fputs(helpText, stdout);
+        std::fputs(qPrintable(operatorlanguage::early("zarn-update-utility", helpText)), stdout);
         return EXIT_SUCCESS;
     }
     if (std::strcmp(first, "--version") == 0) {
@@ -87,7 +96,8 @@ bool haveDisplay(int argc, char *argv[])
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
             return true;
     }
-    noDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+    noDisplay(
+        QT_TRANSLATE_NOOP("zarn-update-utility", "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)"));
     return false;
 }
 

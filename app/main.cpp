@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "localnames.h"
 #include "mainwindow.h"
+#include "operatorlanguage.h"
 #include "windowstartup.h"
 
 #include <csignal>
@@ -39,6 +40,8 @@ int main(int argc, char *argv[])
     std::optional<DisplayFailureGuard> displayGuard(std::in_place);
     QApplication application(argc, argv);
     displayGuard.reset();
+    // Before the first text is made: the window's, and the lines of its runs.
+    operatorlanguage::install();
     // Desktops tie the window to its menu entry by the entry's name.
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn-update-utility"));
     MainWindow window;

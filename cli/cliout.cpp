@@ -2,6 +2,7 @@
 
 #include "exitcodes.h"
 #include "localnames.h"
+#include "operatorlanguage.h"
 
 #include <cstdio>
 #include <QJsonDocument>
@@ -19,7 +20,7 @@ void CliOutput::line(const QString &text)
         return;
     }
     endProgress();
-    std::fprintf(stdout, "%s\n", qPrintable(localnames::printable(text)));
+    std::fprintf(stdout, "%s\n", qPrintable(localnames::printable(operatorlanguage::shown(text))));
     std::fflush(stdout);
 }
 
@@ -31,7 +32,8 @@ void CliOutput::error(const QString &text)
         return;
     }
     endProgress();
-    std::fprintf(stderr, "zarn-update: %s\n", qPrintable(localnames::printable(text)));
+    std::fprintf(stderr, "zarn-update: %s\n",
+                 qPrintable(localnames::printable(operatorlanguage::shown(text))));
     std::fflush(stderr);
 }
 
@@ -70,7 +72,7 @@ void CliOutput::progress(const QString &text)
     if (current != Mode::Terminal)
         return;
     // Back to the line's start, the line, and the rest of any longer line cleared.
-    std::fprintf(stdout, "\r%s\033[K", qPrintable(localnames::printable(text)));
+    std::fprintf(stdout, "\r%s\033[K", qPrintable(localnames::printable(operatorlanguage::shown(text))));
     std::fflush(stdout);
     progressShown = true;
 }

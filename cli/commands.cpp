@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,7 +35,8 @@ preflight::Request fileAlone()
 }
 const preflight::Request fileOnly = fileAlone();
 
-const char usageText[] =
+const char usageText[] = QT_TRANSLATE_NOOP(
+    "CommandLine",
     "Usage: zarn-update [--json] COMMAND [ARGUMENTS]\n"
     "       zarn-update --help | --version\n"
     "\n"
@@ -68,13 +70,13 @@ const char usageText[] =
     "\n"
     "--json writes one JSON object a line. Exit statuses: 0 success, 1 update failed, 2 usage,\n"
     "3 refused file, 4 refused signature, 5 no device or permission, 6 busy, 7 verification\n"
-    "failed, 8 completed after a signal asked to stop, 9 not confirmed. See zarn-update(1).\n";
+    "failed, 8 completed after a signal asked to stop, 9 not confirmed. See zarn-update(1).\n");
 
 int usage(CliOutput &out, const QString &problem)
 {
     if (!problem.isEmpty())
         out.error(problem);
-    std::fputs(usageText, stderr);
+    std::fputs(qPrintable(QCoreApplication::translate("CommandLine", usageText)), stderr);
     return exitcode::usage;
 }
 
@@ -285,7 +287,7 @@ int run(const QStringList &arguments)
     if (words.isEmpty())
         return usage(out, QString());
     if (words.first() == QLatin1String("--help") || words.first() == QLatin1String("help")) {
-        std::fputs(usageText, stdout);
+        std::fputs(qPrintable(QCoreApplication::translate("CommandLine", usageText)), stdout);
         return exitcode::success;
     }
     if (words.first() == QLatin1String("--version")) {

@@ -1,5 +1,7 @@
+#include "clicatalogue.h"
 #include "commands.h"
 #include "localnames.h"
+#include "operatorlanguage.h"
 
 #include <csignal>
 #include <QCoreApplication>
@@ -21,6 +23,10 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
+    // Only what a person reads is translated: JSON, exit statuses and the
+    // history stay in the words scripts expect.
+    if (operatorlanguage::install())
+        operatorlanguage::addCatalogue(clicatalogue::commandLine());
     // Diagnostics of the engine stay out of the output, as the window keeps
     // them out of sight; QT_LOGGING_RULES still brings them back.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "exitcodes.h"
 #include "imagetext.h"
+#include "operatorlanguage.h"
 #include "quitsignalguard.h"
 #include "runhistory.h"
 #include "runinhibitor.h"
@@ -59,7 +60,7 @@ QString clock(qint64 seconds)
 
 bool answeredYes(const QString &question)
 {
-    std::fprintf(stdout, "%s [y/N] ", qPrintable(question));
+    std::fprintf(stdout, "%s [y/N] ", qPrintable(operatorlanguage::shown(question)));
     std::fflush(stdout);
     QTextStream input(stdin);
     const QString answer = input.readLine().trimmed().toLower();

@@ -133,8 +133,9 @@ set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};utility;
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The maintainer scripts create the group with groupadd.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
+# The maintainer scripts create the group with groupadd; the toolkit's own
+# translations give the standard buttons of a translated box the same language.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd, qttranslations5-l10n")
 find_program(ZARN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ZARN_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

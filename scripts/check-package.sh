@@ -58,8 +58,9 @@ done
 icons+=("/usr/share/icons/hicolor/scalable/apps/$package.svg")
 cli=/usr/bin/zarn-update
 manuals=(/usr/share/man/man1/$package.1.gz /usr/share/man/man1/zarn-update.1.gz)
+translations=(/usr/share/$package/translations/${package}_de.qm /usr/share/$package/translations/${package}_fr.qm)
 installed_files=("$program" "$cli" "${manuals[@]}" "$desktop" "$metainfo" "$doc/copyright" "$doc/changelog.gz"
-  "$rules" "${icons[@]}" /usr/share/lintian/overrides/$package)
+  "$rules" "${icons[@]}" /usr/share/lintian/overrides/$package "${translations[@]}")
 # Created empty: the site's trusted certificates, and those a release ships.
 trusted_dirs=(/etc/$package/trusted /usr/share/$package/trusted)
 # Made by the maintainer scripts, not a file of the package: kept on removal, gone on purge.
@@ -92,7 +93,7 @@ depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 # One package name a line, versions dropped.
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g')
-for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libssl3; do
+for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libssl3 qttranslations5-l10n; do
   grep -qxF "$library" <<<"$depends_names" && pass "depends on $library" || fail "no dependency on $library"
 done
 contents=$(dpkg-deb --contents "$deb")
@@ -175,6 +176,13 @@ cli_status=0
 "$cli" versions >/dev/null 2>&1 || cli_status=$?
 [ "$cli_status" -eq 5 ] && pass "zarn-update versions without the driver exits 5" ||
   fail "zarn-update versions without the driver exited $cli_status"
+# The installed translations are found from the installed programs; the JSON stays in English.
+said=$(LC_ALL=de_DE.UTF-8 "$cli" versions 2>&1 || true)
+grep -q "konnte nicht gelesen werden" <<<"$said" && pass "installed zarn-update speaks German under de_DE.UTF-8" ||
+  fail "zarn-update is not translated under de_DE.UTF-8: $said"
+said=$(LC_ALL=fr_FR.UTF-8 "$cli" --json versions 2>&1 || true)
+grep -q "could not be read" <<<"$said" && pass "zarn-update's JSON stays in English under fr_FR.UTF-8" ||
+  fail "zarn-update's JSON is translated: $said"
 # The installed programs keep their history in the journal, not in a folder of their own.
 "$cli" history >"$log" 2>&1 || true
 if grep -q "The system's journal" "$log"; then fail "zarn-update does not use the journal: $(cat "$log")"; else

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev qtbase5-dev-tools
+  # lupdate and lrelease, and the toolkit's own translations of its standard buttons.
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
   libssl-dev openssl
   fonts-dejavu-core
   "$@"

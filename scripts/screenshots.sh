@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Takes the README pictures on the simulated ZARN device under a virtual X
 # server: the window idle, the image list of the sample update file, and the
-# window in the middle of an update. Rerunnable; writes docs/*.png.
+# window in the middle of an update, in English and in German. Rerunnable;
+# writes docs/*.png and docs/*-de.png.
 # Usage: scripts/screenshots.sh   (BUILD_DIR: build directory, build by
 # default, configured if needed; OUT_DIR: where the pictures go, docs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/install-deps.sh xvfb xdotool imagemagick
+scripts/install-deps.sh xvfb xdotool imagemagick locales
+if ! locale -a | grep -qx de_DE.utf8; then
+  if [ "$(id -u)" -eq 0 ]; then localedef -i de_DE -f UTF-8 de_DE.UTF-8; else sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8; fi
+fi
 
 build=${BUILD_DIR:-build}
 out=${OUT_DIR:-docs}
@@ -16,15 +20,13 @@ out=${OUT_DIR:-docs}
 # well away from zero, far from the end.
 update_seconds=${UPDATE_SECONDS:-10}
 screen_size=1024x768x24
-main_title="ZARN Update Utility"
-dialog_title="Image info"
 dialog_width=583
 dialog_height=520
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build" --parallel "$(nproc)" --target zarn-update-utility zarnsim zarn_sample
+cmake --build "$build" --parallel "$(nproc)" --target zarn-update-utility zarnsim zarn_sample zarn_translations
 program=$root/$build/app/zarn-update-utility
 simulator=$root/$build/simulator/libzarnsim.so
 samples=$root/$build/samples
@@ -83,11 +85,18 @@ capture() {
   echo "Wrote $out/$2"
 }
 
+# The pictures in one language: its locale, the suffix of its pictures'
+# names, and the titles of the window and of the image list in it.
+take_pictures() {
+local locale=$1 suffix=$2 main_title=$3 dialog_title=$4
+mkdir -p "$work/journal"
+# A journal of the pictures' own: nothing of this machine's updates, or of its
+# missing system journal, shows in the status bar.
 # Relative to the samples folder, the file name stays short in the field.
 (
   cd "$samples"
   exec env LD_PRELOAD="$simulator" ZARNSIM_TIMING=demo ZARNSIM_RECORD_FILE="$work/record.txt" \
-    QT_QPA_PLATFORM=xcb "$program" >"$work/app.log" 2>&1
+    LC_ALL="$locale" QT_QPA_PLATFORM=xcb ZARN_JOURNAL_DIR="$work/journal" "$program" >"$work/app.log" 2>&1
 ) &
 app_pid=$!
 
@@ -95,7 +104,7 @@ main=$(wait_window "$main_title")
 # No window manager runs: give the window the keyboard by hand. The file name
 # field is the first widget that takes focus.
 xdotool windowfocus --sync "$main"
-capture "$main" window-idle.png
+capture "$main" "window-idle$suffix.png"
 
 xdotool type --delay 30 "$sample"
 # Tab order: file name, "...", "Get Image Info", "Update".
@@ -103,7 +112,7 @@ xdotool key Tab Tab space
 dialog=$(wait_window "$dialog_title")
 # Tall enough for the sample's three images without scrolling.
 xdotool windowsize --sync "$dialog" "$dialog_width" "$dialog_height"
-capture "$dialog" image-list.png
+capture "$dialog" "image-list$suffix.png"
 xdotool windowfocus --sync "$dialog"
 xdotool key Escape
 
@@ -115,7 +124,13 @@ sleep 0.5
 # OK is the dialog's default button.
 xdotool key Return
 sleep "$update_seconds"
-capture "$main" window-updating.png
+capture "$main" "window-updating$suffix.png"
 
 # An update refuses to be closed from the window; the pictures are taken.
 kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+}
+
+take_pictures C.UTF-8 "" "ZARN Update Utility" "Image info"
+take_pictures de_DE.UTF-8 -de "ZARN-Aktualisierungsprogramm" "Abbildinformationen"

@@ -7,6 +7,7 @@
 #include "forcemode.h"
 #include "imageinfodialog.h"
 #include "imagetext.h"
+#include "operatorlanguage.h"
 #include "preflight.h"
 #include "recoveryoffer.h"
 #include "runannouncer.h"
@@ -61,8 +62,9 @@ QString formatSeconds(quint32 seconds)
 
 // Asks whether to go on with an update that a check advises against, saying
 // why; "No" is the default, so that a hurried Enter changes nothing.
-bool goOnAllTheSame(QWidget *parent, const QString &title, const QString &reason)
+bool goOnAllTheSame(QWidget *parent, const QString &title, const QString &checkReason)
 {
+    const QString reason = operatorlanguage::shown(checkReason);
     QMessageBox box(QMessageBox::Warning, title,
                     reason.left(1).toUpper() + reason.mid(1) +
                         QCoreApplication::translate("MainWindow", ".\n\nUpdate all the same?"),
@@ -94,8 +96,8 @@ QString concernTitle(preflight::Concern::Kind kind)
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    ui->label_2->setText(QStringLiteral("<html><head/><body><p>ZARN Update Utility</p><p>Version ") +
-                         QLatin1String(version) + QStringLiteral(" build ") + QString::number(buildNumber) +
+    ui->label_2->setText(QStringLiteral("<html><head/><body><p>ZARN Update Utility</p><p>") +
+                         tr("Version %1 build %2").arg(QLatin1String(version)).arg(buildNumber) +
                          QStringLiteral("</p><p><br/></p><p>Velmora</p></body></html>"));
     accessiblenames::describe(ui);
 
@@ -115,7 +117,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // cause is named beside it.
         const QString cause = flashio::openFailureCause(installed.error);
         if (!cause.isEmpty())
-            box.setInformativeText(cause + QLatin1Char('.'));
+            box.setInformativeText(operatorlanguage::shown(cause) + QLatin1Char('.'));
         box.exec();
         if (!openWithoutDriver)
             QTimer::singleShot(0, this, &QWidget::close);
@@ -138,7 +140,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         if (const QStringList notices =
                 RunHistory::journalNotes() + RunHistory().notices() + sitesettings::notes();
             !notices.isEmpty())
-            statusBar()->showMessage(notices.join(QLatin1Char(' ')));
+            statusBar()->showMessage(operatorlanguage::shown(notices.join(QLatin1Char(' '))));
         offerRecovery();
     });
     announcer = new RunAnnouncer(runSession, ui->statusLabel, this);
@@ -233,14 +235,14 @@ void MainWindow::startUpdateButton_released()
     const preflight::Result checked = preflight::check(filename, preflight::Request());
     if (checked.refused()) {
         if (checked.refusedAs == RunOutcome::Kind::Busy) {
-            QMessageBox box(QMessageBox::Warning, tr("Flash memory busy"), checked.refusal, QMessageBox::Ok,
-                            this);
+            QMessageBox box(QMessageBox::Warning, tr("Flash memory busy"),
+                            operatorlanguage::shown(checked.refusal), QMessageBox::Ok, this);
             box.exec();
             return;
         }
         hideInformation();
-        QMessageBox box(QMessageBox::Warning, tr("Update file refused"), checked.refusal, QMessageBox::Ok,
-                        this);
+        QMessageBox box(QMessageBox::Warning, tr("Update file refused"),
+                        operatorlanguage::shown(checked.refusal), QMessageBox::Ok, this);
         // The reason may quote a certificate's name, which is not the utility's to format.
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -259,7 +261,7 @@ void MainWindow::startUpdateButton_released()
     const bool lowPower = overrides.contains(QLatin1String("ignore-power"));
 
     // Seen beside the confirmation, so the operator knows whose file is listed.
-    statusBar()->showMessage(origin.origin);
+    statusBar()->showMessage(operatorlanguage::shown(origin.origin));
     imageInfoDialog->setFilename(filename);
     imageInfoDialog->setSnapshot(snapshot);
     if (imageInfoDialog->exec() != QDialog::Accepted) {
@@ -326,8 +328,8 @@ void MainWindow::offerRecovery()
             recoveryoffer::Run run;
             const QString refusal = recoveryoffer::prepare(*pending, choice, &run);
             if (!refusal.isEmpty()) {
-                QMessageBox refused(QMessageBox::Warning, tr("Recovery copy refused"), refusal,
-                                    QMessageBox::Ok, this);
+                QMessageBox refused(QMessageBox::Warning, tr("Recovery copy refused"),
+                                    operatorlanguage::shown(refusal), QMessageBox::Ok, this);
                 refused.setTextFormat(Qt::PlainText);
                 refused.exec();
                 return;

@@ -1,6 +1,7 @@
 #include "recoveryoffer.h"
 
 #include "digest.h"
+#include "operatorlanguage.h"
 #include "recoverycopy.h"
 #include "updatesnapshot.h"
 
@@ -14,11 +15,6 @@
 namespace recoveryoffer {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MainWindow", text);
-}
 
 bool kept(const QString &folder, const HistoryEntry::Copy &copy)
 {
@@ -48,25 +44,31 @@ std::optional<Pending> pending()
 QMessageBox *box(QWidget *parent, const Pending &pending, std::function<void(Choice)> answered)
 {
     const HistoryEntry &entry = pending.entry;
-    auto *box =
-        new QMessageBox(QMessageBox::Warning, tr("Update cut short"),
-                        tr("The update of the ZARN flash started %1 by %2 from %3 did not end verified: the "
-                           "ZARN system may not "
-                           "start.\n\nThe update can be finished from the copy kept of it, or the flash can "
-                           "be given back what "
-                           "it held before.")
-                            .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                 entry.user, entry.file),
-                        QMessageBox::NoButton, parent);
+    auto *box = new QMessageBox(
+        QMessageBox::Warning, QCoreApplication::translate("MainWindow", "Update cut short"),
+        QCoreApplication::translate(
+            "MainWindow", "The update of the ZARN flash started %1 by %2 from %3 did not end verified: the "
+                          "ZARN system may not "
+                          "start.\n\nThe update can be finished from the copy kept of it, or the flash can "
+                          "be given back what "
+                          "it held before.")
+            .arg(entry.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), entry.user,
+                 entry.file),
+        QMessageBox::NoButton, parent);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // "Later", which changes nothing, comes first; the style places the buttons by their roles.
-    QPushButton *later = box->addButton(tr("Later"), QMessageBox::RejectRole);
-    QPushButton *finish =
-        pending.canFinish ? box->addButton(tr("Finish the update"), QMessageBox::AcceptRole) : nullptr;
-    QPushButton *restore = pending.canRestore
-                               ? box->addButton(tr("Restore the previous contents"), QMessageBox::AcceptRole)
-                               : nullptr;
+    QPushButton *later =
+        box->addButton(QCoreApplication::translate("MainWindow", "Later"), QMessageBox::RejectRole);
+    QPushButton *finish = pending.canFinish
+                              ? box->addButton(QCoreApplication::translate("MainWindow", "Finish the update"),
+                                               QMessageBox::AcceptRole)
+                              : nullptr;
+    QPushButton *restore =
+        pending.canRestore
+            ? box->addButton(QCoreApplication::translate("MainWindow", "Restore the previous contents"),
+                             QMessageBox::AcceptRole)
+            : nullptr;
     box->setDefaultButton(later);
     box->setEscapeButton(later);
     QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton *button) {
@@ -83,15 +85,19 @@ QString prepare(const Pending &pending, Choice choice, Run *run)
     run->path = QDir(RunHistory().directory()).filePath(copy.file);
     run->snapshot = UpdateSnapshot::capture(run->path);
     if (!run->snapshot->holdsBytes())
-        return tr("The recovery copy %1 cannot be read.").arg(run->path);
+        return QCoreApplication::translate("MainWindow", "The recovery copy %1 cannot be read.")
+            .arg(run->path);
     if (QString::fromLatin1(provenance::sha256(*run->snapshot)) != copy.sha256)
-        return tr("The recovery copy %1 has changed since it was kept: its SHA-256 is not the history's.")
+        return QCoreApplication::translate(
+                   "MainWindow",
+                   "The recovery copy %1 has changed since it was kept: its SHA-256 is not the history's.")
             .arg(run->path);
     QFile file;
     QString why;
     if (restoring) {
         if (!run->snapshot->open(file) || !recoverycopy::readPreImage(file, &run->images, &why))
-            return tr("Error in %1: %2").arg(run->path, why);
+            return QCoreApplication::translate("MainWindow", "Error in %1: %2")
+                .arg(run->path, operatorlanguage::shown(why));
     } else if (const QString damage = run->snapshot->refusal(&run->images, file); !damage.isEmpty()) {
         return damage;
     }

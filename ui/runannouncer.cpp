@@ -1,5 +1,6 @@
 #include "runannouncer.h"
 
+#include "operatorlanguage.h"
 #include "runoutcome.h"
 #include "runsession.h"
 #include "runtexts.h"
@@ -101,11 +102,13 @@ void RunAnnouncer::runStarted()
 void RunAnnouncer::runEnded(const RunOutcome &outcome)
 {
     progress.reset();
-    tell(outcome.lastLine);
+    const QString lastLine = operatorlanguage::shown(outcome.lastLine);
+    tell(lastLine);
     // After a failure, what the window's status bar says beside the error
     // line: that the system may not start, and what to do.
-    const QString words =
-        outcome.succeeded() ? outcome.lastLine : outcome.lastLine + QLatin1Char('\n') + runEndText(outcome);
+    const QString words = outcome.succeeded()
+                              ? lastLine
+                              : lastLine + QLatin1Char('\n') + operatorlanguage::shown(runEndText(outcome));
     delete notice;
     notice = new QObject(this);
     auto *const iface = new EndNotice(notice, statusLine->window(), words);

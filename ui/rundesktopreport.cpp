@@ -1,5 +1,6 @@
 #include "rundesktopreport.h"
 
+#include "operatorlanguage.h"
 #include "runsession.h"
 #include "runtexts.h"
 
@@ -125,7 +126,7 @@ void RunDesktopReport::sendNotice(const RunOutcome &outcome)
            << (succeeded              ? tr("ZARN update complete")
                : outcome.flashTouched ? tr("ZARN update failed")
                                       : tr("ZARN update did not start"))
-           << runEndText(outcome) << QStringList() << hints << serverChosenExpiry;
+           << operatorlanguage::shown(runEndText(outcome)) << QStringList() << hints << serverChosenExpiry;
     auto *reply = new QDBusPendingCallWatcher(bus.asyncCall(notify, noticeReplyTimeoutMs), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this, &RunDesktopReport::noticeReplied);
 }

@@ -1,5 +1,7 @@
 #include "runframes.h"
 
+#include "operatorlanguage.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -87,8 +89,10 @@ void RunFrames::show()
     if (totalCame)
         totalShown();
     if (lineCame) {
-        lineShown(line);
-        statusLine->setText(line);
+        // In the operator's words; the run keeps and records its own.
+        const QString shown = operatorlanguage::shown(line);
+        lineShown(shown);
+        statusLine->setText(shown);
     }
     currentCame = totalValueCame = totalCame = lineCame = false;
     // Laid out and painted now rather than at the next pass, so that what the

@@ -1,5 +1,6 @@
 #include "runoutcomeview.h"
 
+#include "operatorlanguage.h"
 #include "runsession.h"
 #include "runtexts.h"
 
@@ -45,5 +46,5 @@ void RunOutcomeView::runEnded(const RunOutcome &outcome)
         palette.setColor(QPalette::WindowText, errorColour(palette));
         statusLine->setPalette(palette);
     }
-    statusBar->showMessage(runEndText(outcome));
+    statusBar->showMessage(operatorlanguage::shown(runEndText(outcome)));
 }

@@ -4,6 +4,8 @@
 
 #include "commandline.h"
 #include "mainwindow.h"
+#include "operatorlanguage.h"
+#include "runhistory.h"
 #include "runkit.h"
 #include "ui_imageinfodialog.h"
 #include "ui_imageitem.h"
@@ -91,6 +93,8 @@ private slots:
     void versionsShown();
     void driverMissing_data();
     void driverMissing();
+    void speaksTheLanguage_data();
+    void speaksTheLanguage();
 };
 
 // The form built on a plain window and shown, as one text. On a change the
@@ -311,6 +315,72 @@ void MainWindowTest::driverMissing()
     QVERIFY(testsupport::waitFor([&] { return loopRan; }));
     QCOMPARE(window.isVisible(), force);
     QCOMPARE(modals.seen, box);
+}
+
+void MainWindowTest::speaksTheLanguage_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<bool>("fails");
+    QTest::addColumn<QStringList>("said"); // Update, a caption, the status line, the status bar
+    const QStringList english{"Update", "Current SW version:", doneLine,
+                              "The update is complete: the flash memory holds the update file, read back and "
+                              "verified."};
+    QTest::newRow("C.UTF-8: as written") << QByteArray("C.UTF-8") << false << english;
+    QTest::newRow("no translation: as written") << QByteArray("es_ES.UTF-8") << false << english;
+    QTest::newRow("German") << QByteArray("de_DE.UTF-8") << false
+                            << QStringList{
+                                   "Aktualisieren", "Aktuelle SW-Version:",
+                                   "Aktualisierung abgeschlossen. Der Computer kann jetzt gefahrlos neu "
+                                   "gestartet werden.",
+                                   "Die Aktualisierung ist abgeschlossen: Der Flash-Speicher enthält die "
+                                   "Aktualisierungsdatei, zurückgelesen und geprüft."};
+    QTest::newRow("French") << QByteArray("fr_FR.UTF-8") << false
+                            << QStringList{
+                                   "Mettre à jour", "Version SW actuelle :",
+                                   "Mise à jour terminée. L'ordinateur peut maintenant être redémarré "
+                                   "sans risque.",
+                                   "La mise à jour est terminée : la mémoire flash contient le fichier de "
+                                   "mise à jour, relu et vérifié."};
+    QTest::newRow("German, a word that cannot be mended")
+        << QByteArray("de_DE.UTF-8") << true
+        << QStringList{"Aktualisieren",
+                       "Aktuelle SW-Version:", "Fehler beim Prüfen des Flash-Speichers bei 0x80100",
+                       "Die Aktualisierung ist fehlgeschlagen: Das ZARN-System startet möglicherweise nicht. "
+                       "Führen Sie die Aktualisierung erneut aus, bevor Sie den Computer neu starten."};
+}
+
+// The window in the operator's language, read by the widgets' names; the
+// run's own line, as the history keeps it, stays in English.
+void MainWindowTest::speaksTheLanguage()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(bool, fails);
+    QFETCH(QStringList, said);
+    qputenv("LC_ALL", locale);
+    operatorlanguage::install(QStringLiteral(ZARN_TRANSLATIONS));
+    const auto backToC = qScopeGuard([] {
+        qputenv("LC_ALL", "C.UTF-8");
+        operatorlanguage::install(QStringLiteral(ZARN_TRANSLATIONS));
+    });
+    if (fails)
+        zarnsim::addStuckBits(0x80100, 0x01);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("update.zarnru"));
+    QVERIFY(updatefile::writeFile(path, threeImages()));
+    RunWatcher runs;
+    MainWindow window;
+    window.show();
+    QVERIFY(startRun(window, path));
+    QVERIFY(waitForRun(window, runs));
+    QCOMPARE(
+        (QStringList{updateButton(window)->text(), child<QLabel>(window, "curVerSWLabel")->text(),
+                     child<QLabel>(window, "statusLabel")->text(), window.statusBar()->currentMessage()}),
+        said);
+    QCOMPARE(flashHolds(threeImages()), !fails);
+    const QList<HistoryEntry> entries = RunHistory().entries();
+    QVERIFY(!entries.isEmpty());
+    QCOMPARE(entries.last().lastLine,
+             fails ? QStringLiteral("Error verifying Flash memory at 0x80100") : doneLine);
 }
 
 QTEST_MAIN(MainWindowTest)

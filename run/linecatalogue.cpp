@@ -1,0 +1,198 @@
+#include "linecatalogue.h"
+
+#include <QtGlobal>
+
+namespace {
+
+// Every line the lower rooms make for a person to read, as they make it, with
+// its variable parts as placeholders. A line is matched against them in
+// order: where two could match, the longer comes first. A line added or
+// reworded there is added or reworded here.
+const char *const lines[] = {
+    // The device.
+    QT_TRANSLATE_NOOP("Line", "the device moved no data"),
+    QT_TRANSLATE_NOOP("Line", "%1: the user must be a member of the group zarn and log in again"),
+    QT_TRANSLATE_NOOP("Line", "Error seeking Flash memory at 0x%1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error reading Flash memory at 0x%1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error writing Flash memory at 0x%1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error erasing Flash memory at 0x%1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error locking %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error unlocking Flash memory."),
+    QT_TRANSLATE_NOOP("Line", "The ZARN flash is being verified by zarn-update verify (process %1)."),
+    QT_TRANSLATE_NOOP("Line", "The ZARN flash is being verified by zarn-update verify."),
+    QT_TRANSLATE_NOOP("Line", "The ZARN flash is being read by zarn-update backup (process %1)."),
+    QT_TRANSLATE_NOOP("Line", "The ZARN flash is being read by zarn-update backup."),
+    QT_TRANSLATE_NOOP("Line", "Another update of the ZARN flash is under way (process %1)."),
+    QT_TRANSLATE_NOOP("Line", "Another update of the ZARN flash is under way."),
+    // The update file.
+    QT_TRANSLATE_NOOP("Line", "Error in %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error opening %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error opening %1"),
+    QT_TRANSLATE_NOOP("Line", "the file is 4 GiB or larger"),
+    QT_TRANSLATE_NOOP("Line", "no image found"),
+    QT_TRANSLATE_NOOP("Line", "image header cut short at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "%1 is larger than 32 MiB, size 0x%2"),
+    QT_TRANSLATE_NOOP("Line", "%1 at 0x%2 runs past the last flash address 0xffffffff"),
+    QT_TRANSLATE_NOOP("Line", "%1 is shorter than its header, size 0x%2"),
+    QT_TRANSLATE_NOOP("Line", "%1 at 0x%2 would erase %3 at 0x%4"),
+    QT_TRANSLATE_NOOP("Line", "image %1 (%2)"),
+    QT_TRANSLATE_NOOP("Line", "image %1"),
+    // Where the file comes from.
+    QT_TRANSLATE_NOOP("Line", "checksum file %1 is not in the format sha256sum writes"),
+    QT_TRANSLATE_NOOP("Line", "checksum file %1 holds no checksum of %2"),
+    QT_TRANSLATE_NOOP("Line", "checksum file %1 cannot be read"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 is not a CMS signature"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 carries a content of its own instead of signing the file"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 cannot be checked: no trusted certificate is installed"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 does not carry its signer's certificate"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 does not match the file"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 names no signer"),
+    QT_TRANSLATE_NOOP("Line", "signature %1 cannot be read"),
+    QT_TRANSLATE_NOOP("Line", "its bytes cannot be read again"),
+    QT_TRANSLATE_NOOP("Line", "its SHA-256 checksum differs from the one in %1"),
+    QT_TRANSLATE_NOOP("Line", "not signed, and only files signed by a trusted certificate are accepted"),
+    QT_TRANSLATE_NOOP("Line", "Signed by %1"),
+    QT_TRANSLATE_NOOP("Line", "Checksum verified"),
+    QT_TRANSLATE_NOOP("Line", "Not signed"),
+    QT_TRANSLATE_NOOP("Line", "signed by %1, whom no trusted certificate vouches for"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 (serial %2) was revoked on %3: %4"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 expires on %2, %3"),
+    QT_TRANSLATE_NOOP("Line", "today"),
+    QT_TRANSLATE_NOOP("Line", "in 1 day"),
+    QT_TRANSLATE_N_NOOP("Line", "in %n days"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 cannot be checked"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 expired on %2"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 is not valid before %2"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 cannot be verified: %2"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of %1 is not for code signing"),
+    QT_TRANSLATE_NOOP("Line", "a signer without a name"),
+    QT_TRANSLATE_NOOP("Line", "an unreadable date"),
+    QT_TRANSLATE_NOOP("Line", "%1 bytes, more than the %2 a revocation list may have"),
+    QT_TRANSLATE_NOOP("Line", "%1 bytes, more than the %2 a trusted certificate file may have"),
+    QT_TRANSLATE_NOOP("Line", "not a regular file"),
+    QT_TRANSLATE_NOOP("Line", "Error reading trusted certificate %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error reading trusted certificate %1"),
+    QT_TRANSLATE_NOOP("Line", "Error reading revocation list %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error reading revocation list %1"),
+    QT_TRANSLATE_NOOP("Line", "Error preparing the trusted certificates"),
+    QT_TRANSLATE_NOOP("Line", "Error reading the trusted certificates in %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Error checking revocation list %1: %2"),
+    QT_TRANSLATE_NOOP("Line",
+                      "the revocation list %1 cannot be checked: no trusted certificate of its issuer, %2, "
+                      "is installed"),
+    QT_TRANSLATE_NOOP("Line", "the revocation list %1 cannot be used for the certificate of %2: %3"),
+    QT_TRANSLATE_NOOP("Line", "no reason given"),
+    QT_TRANSLATE_NOOP("Line", "reason %1"),
+    QT_TRANSLATE_NOOP("Line", "an unreadable one"),
+    QT_TRANSLATE_NOOP("Line", "its dates cannot be read"),
+    QT_TRANSLATE_NOOP("Line", "it holds only the changes since another list (a delta list)"),
+    QT_TRANSLATE_NOOP("Line", "its scope cannot be read"),
+    QT_TRANSLATE_NOOP("Line", "it covers only some of its issuer's certificates"),
+    QT_TRANSLATE_NOOP("Line", "it holds a critical extension that cannot be applied, %1"),
+    QT_TRANSLATE_NOOP("Line", "an entry holds a critical extension that cannot be applied, %1"),
+    QT_TRANSLATE_NOOP("Line", "it cannot be read"),
+    QT_TRANSLATE_NOOP("Line", "its signature does not verify with the trusted certificate of its issuer, %1"),
+    QT_TRANSLATE_NOOP("Line",
+                      "the trusted certificate of its issuer, %1, is not for signing revocation lists"),
+    QT_TRANSLATE_NOOP("Line", "its signature does not verify with the certificate of its issuer"),
+    QT_TRANSLATE_NOOP("Line", "the certificate of its issuer is not for signing revocation lists"),
+    // The history.
+    QT_TRANSLATE_NOOP("Line",
+                      "The system's journal %1 cannot be written (%2): the history is kept in %3, for "
+                      "this user only."),
+    QT_TRANSLATE_NOOP("Line",
+                      "An update of the ZARN flash started %1 by %2 from %3 never ended: the ZARN system "
+                      "may not start. Run the update again before restarting the computer."),
+    QT_TRANSLATE_NOOP("Line", "The history entry %1 cannot be read and is passed over: %2"),
+    QT_TRANSLATE_NOOP("Line", "not a JSON object"),
+    QT_TRANSLATE_NOOP("Line", "larger than the %1 MiB an entry can hold"),
+    QT_TRANSLATE_NOOP("Line", "cannot create %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "cannot create %1"),
+    QT_TRANSLATE_NOOP("Line", "no file name: %1"),
+    QT_TRANSLATE_NOOP("Line", "not an absolute path"),
+    QT_TRANSLATE_NOOP("Line", "%1 is not a folder"),
+    // The run.
+    QT_TRANSLATE_NOOP("Line", "Updater initialization..."),
+    QT_TRANSLATE_NOOP("Line", "Started erasing Flash memory..."),
+    QT_TRANSLATE_NOOP("Line", "Started writing to Flash memory..."),
+    QT_TRANSLATE_NOOP("Line", "Verifying Flash memory..."),
+    QT_TRANSLATE_NOOP("Line", "Verifying Flash memory content."),
+    QT_TRANSLATE_NOOP("Line", "Comparing Flash memory with the update..."),
+    QT_TRANSLATE_NOOP("Line", "Pages to write: %1 of %2 (%3 without erasing); %4 already hold the update."),
+    QT_TRANSLATE_NOOP("Line", "Reading back the whole update..."),
+    QT_TRANSLATE_NOOP("Line", "Writing to Flash memory at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Reading from Flash memory at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Erasing page at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Error erasing page at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Error verifying Flash memory at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Error allocating memory for the image at 0x%1"),
+    QT_TRANSLATE_NOOP("Line", "Error verifying %1: Flash memory differs from the update at 0x%2"),
+    QT_TRANSLATE_NOOP("Line", "Error reading the update file"),
+    QT_TRANSLATE_NOOP("Line", "Error reading %1"),
+    QT_TRANSLATE_NOOP("Line", "Error writing %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "Done updating. It is now safe to restart the computer."),
+    QT_TRANSLATE_NOOP("Line", "%1 The update is not recorded in the history: %2."),
+    QT_TRANSLATE_NOOP("Line", "%1 Cause: %2."),
+    QT_TRANSLATE_NOOP("Line", "The update is complete: the flash memory holds the update file, read back and "
+                              "verified."),
+    QT_TRANSLATE_NOOP("Line", "The update failed: the ZARN system may not start. Run the update again before "
+                              "restarting the computer."),
+    QT_TRANSLATE_NOOP("Line", "The update did not take place: the flash memory was not changed."),
+    // The recovery copies.
+    QT_TRANSLATE_NOOP("Line", "The recovery copy cannot be written in %1: %2"),
+    QT_TRANSLATE_NOOP("Line", "The recovery copy cannot be written: %1"),
+    QT_TRANSLATE_NOOP("Line", "The room for the recovery copies in %1 cannot be told: %2"),
+    QT_TRANSLATE_NOOP("Line",
+                      "There is no room for the recovery copies in %1: %2 bytes are needed, %3 are free"),
+    QT_TRANSLATE_NOOP("Line", "The update's bytes cannot be read for the recovery copy"),
+    QT_TRANSLATE_NOOP("Line",
+                      "The recovery copy %1 has changed since it was kept: its SHA-256 is not the history's"),
+    QT_TRANSLATE_NOOP("Line", "it is not a pre-image"),
+    QT_TRANSLATE_NOOP("Line", "its page record at %1 is cut short"),
+    QT_TRANSLATE_NOOP("Line", "its page record at %1 is not one this program writes"),
+    QT_TRANSLATE_NOOP("Line", "it holds no page"),
+    // Whether the update suits this system now.
+    QT_TRANSLATE_NOOP("Line",
+                      "the installed hardware value cannot be read (the ZARN driver gives none), so the "
+                      "images' hardware requirements cannot be checked"),
+    QT_TRANSLATE_NOOP("Line", "the installed hardware value cannot be read (%1), so the images' hardware "
+                              "requirements cannot be checked"),
+    QT_TRANSLATE_NOOP("Line", "the ZARN driver is not loaded"),
+    QT_TRANSLATE_NOOP("Line", "%1; this system's hardware is %2"),
+    QT_TRANSLATE_NOOP("Line", "%1 needs hardware %2 or newer"),
+    QT_TRANSLATE_NOOP("Line", "%1 is version %2, older than version %3 written and verified at %4 on %5"),
+    QT_TRANSLATE_NOOP("Line",
+                      "the history cannot be read whole (%1), so whether an image is older than the one "
+                      "last written in its place cannot be checked"),
+    QT_TRANSLATE_NOOP("Line", "%1 could not be read: %2"),
+    QT_TRANSLATE_NOOP("Line", "the computer runs on battery, and the site's settings cannot be used: %1"),
+    QT_TRANSLATE_NOOP("Line", "the computer runs on battery, and its charge cannot be read (UPower says %1): "
+                              "connect it to mains power"),
+    QT_TRANSLATE_NOOP("Line",
+                      "the computer runs on battery at %1 %, below the %2 % an update needs: connect it "
+                      "to mains power"),
+    // The site's settings.
+    QT_TRANSLATE_NOOP("Line", "%1 (the site's settings cannot be used: an update on battery is refused)"),
+    QT_TRANSLATE_NOOP("Line", "%1 cannot be read: %2"),
+    QT_TRANSLATE_NOOP("Line", "larger than %1 KiB"),
+    QT_TRANSLATE_NOOP("Line", "not UTF-8 text"),
+    QT_TRANSLATE_NOOP("Line",
+                      "unknown section [%1], passed over with its settings (names are lower case: %2)"),
+    QT_TRANSLATE_NOOP("Line", "unknown section [%1], passed over with its settings"),
+    QT_TRANSLATE_NOOP("Line", "neither a section, a setting nor a comment"),
+    QT_TRANSLATE_NOOP("Line", "%1 is outside any section, passed over (it belongs in [%2])"),
+    QT_TRANSLATE_NOOP("Line", "%1 is outside any section, passed over"),
+    QT_TRANSLATE_NOOP("Line", "unknown key %1 in [%2], passed over (names are lower case: %3)"),
+    QT_TRANSLATE_NOOP("Line", "unknown key %1 in [%2], passed over"),
+    QT_TRANSLATE_NOOP("Line", "%1 given again in [%2] (first on line %3)"),
+    QT_TRANSLATE_NOOP("Line", "%1 is not a whole number from %2 to %3: \"%4\""),
+    // A file and line, then what is wrong there: only the last is translated.
+    QT_TRANSLATE_NOOP("Line", "%1:%2: %3"),
+};
+
+} // namespace
+
+operatorlanguage::Catalogue linecatalogue::lowerRooms()
+{
+    return {"Line", lines, int(sizeof lines / sizeof *lines)};
+}
