@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * Where the emulated flash is kept when it must outlive the machine: a block
+ * Where the emulated flash is kept: 4 KiB chunks in memory, allocated as they
+ * are programmed, and, when it must outlive the machine, a block
  * device (a virtio disk whose image the host keeps) or a file, named by the
  * backing parameter. Every erase and program is written through to it and
  * flushed before the request returns, so that a machine killed at any moment
@@ -18,8 +19,12 @@
 #include <linux/moduleparam.h>
 #include <linux/slab.h>
 #include <linux/string.h>
+#include <linux/xarray.h>
 
 #include "zarnkdev.h"
+
+/* The flash: chunk index to 4 KiB of content; a missing chunk is erased, or on the store. */
+static DEFINE_XARRAY(chunks);
 
 static char *backing;
 module_param(backing, charp, 0444);
@@ -131,4 +136,83 @@ int zarn_backing_erase(u64 address, u64 length)
 	error = write_halves(address, zeros, length);
 	kfree(zeros);
 	return error;
+}
+
+/*
+ * The chunk that holds address, brought in from the backing store when the
+ * flash has one; NULL when the flash has none and the chunk was never
+ * programmed (it is erased), or when the store cannot be read (*error).
+ */
+u8 *zarn_chunk_at(u64 address, int *error)
+{
+	const unsigned long index = address >> ZARN_CHUNK_SHIFT;
+	u8 *chunk = xa_load(&chunks, index);
+
+	if (chunk || !zarn_backed())
+		return chunk;
+	chunk = kmalloc(ZARN_CHUNK_SIZE, GFP_KERNEL);
+	if (!chunk) {
+		*error = -ENOMEM;
+		return NULL;
+	}
+	*error = zarn_backing_load(address & ~(u64)(ZARN_CHUNK_SIZE - 1), chunk, ZARN_CHUNK_SIZE);
+	if (!*error && xa_is_err(xa_store(&chunks, index, chunk, GFP_KERNEL)))
+		*error = -ENOMEM;
+	if (*error) {
+		kfree(chunk);
+		return NULL;
+	}
+	return chunk;
+}
+
+u8 *zarn_chunk_to_program(u64 address, int *error)
+{
+	const unsigned long index = address >> ZARN_CHUNK_SHIFT;
+	u8 *chunk = zarn_chunk_at(address, error);
+
+	if (chunk || *error)
+		return chunk;
+	*error = -ENOMEM;
+	chunk = kmalloc(ZARN_CHUNK_SIZE, GFP_KERNEL);
+	if (!chunk)
+		return NULL;
+	memset(chunk, 0xFF, ZARN_CHUNK_SIZE);
+	if (xa_is_err(xa_store(&chunks, index, chunk, GFP_KERNEL))) {
+		kfree(chunk);
+		return NULL;
+	}
+	*error = 0;
+	return chunk;
+}
+
+int zarn_erase_range(u64 start, u64 end)
+{
+	const u64 first = start;
+
+	while (start < end) {
+		const u64 chunk_start = start & ~(u64)(ZARN_CHUNK_SIZE - 1);
+		const u64 stop = min(end, chunk_start + ZARN_CHUNK_SIZE);
+		const unsigned long index = start >> ZARN_CHUNK_SHIFT;
+
+		if (start == chunk_start && stop == chunk_start + ZARN_CHUNK_SIZE) {
+			kfree(xa_erase(&chunks, index));
+		} else {
+			u8 *chunk = xa_load(&chunks, index);
+
+			if (chunk)
+				memset(chunk + (start - chunk_start), 0xFF, stop - start);
+		}
+		start = stop;
+	}
+	return zarn_backed() ? zarn_backing_erase(first, end - first) : 0;
+}
+
+void zarn_erase_all(void)
+{
+	unsigned long index;
+	u8 *chunk;
+
+	xa_for_each(&chunks, index, chunk)
+		kfree(chunk);
+	xa_destroy(&chunks);
 }

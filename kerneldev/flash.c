@@ -15,7 +15,6 @@
 #include <linux/slab.h>
 #include <linux/string.h>
 #include <linux/uaccess.h>
-#include <linux/xarray.h>
 
 #include "zarnkdev.h"
 
@@ -26,15 +25,11 @@
 #define ZARN_SPACE (1ULL << 32)
 #define ZARN_PAGE_SIZE 0x20000u
 #define ZARN_KIB 1024u
-#define CHUNK_SHIFT 12
-#define CHUNK_SIZE (1u << CHUNK_SHIFT)
 
 static const char unlock_phrase[] = "heedful!!";
 
-/* The flash: chunk index to 4 KiB of content; a missing chunk is erased. */
-static DEFINE_XARRAY(chunks);
 static DEFINE_MUTEX(flash_mutex);
-static const u8 erased_chunk[CHUNK_SIZE] = { [0 ... CHUNK_SIZE - 1] = 0xFF };
+static const u8 erased_chunk[ZARN_CHUNK_SIZE] = { [0 ... ZARN_CHUNK_SIZE - 1] = 0xFF };
 
 /* What the device was asked to do, under flash_mutex. */
 static struct {
@@ -54,102 +49,23 @@ struct flash_open {
 };
 
 /*
- * The chunk that holds address, brought in from the backing store when the
- * flash has one; NULL when the flash has none and the chunk was never
- * programmed (it is erased), or when the store cannot be read (*error).
- */
-static u8 *chunk_at(u64 address, int *error)
-{
-	const unsigned long index = address >> CHUNK_SHIFT;
-	u8 *chunk = xa_load(&chunks, index);
-
-	if (chunk || !zarn_backed())
-		return chunk;
-	chunk = kmalloc(CHUNK_SIZE, GFP_KERNEL);
-	if (!chunk) {
-		*error = -ENOMEM;
-		return NULL;
-	}
-	*error = zarn_backing_load(address & ~(u64)(CHUNK_SIZE - 1), chunk, CHUNK_SIZE);
-	if (!*error && xa_is_err(xa_store(&chunks, index, chunk, GFP_KERNEL)))
-		*error = -ENOMEM;
-	if (*error) {
-		kfree(chunk);
-		return NULL;
-	}
-	return chunk;
-}
-
-static u8 *chunk_to_program(u64 address, int *error)
-{
-	const unsigned long index = address >> CHUNK_SHIFT;
-	u8 *chunk = chunk_at(address, error);
-
-	if (chunk || *error)
-		return chunk;
-	*error = -ENOMEM;
-	chunk = kmalloc(CHUNK_SIZE, GFP_KERNEL);
-	if (!chunk)
-		return NULL;
-	memset(chunk, 0xFF, CHUNK_SIZE);
-	if (xa_is_err(xa_store(&chunks, index, chunk, GFP_KERNEL))) {
-		kfree(chunk);
-		return NULL;
-	}
-	*error = 0;
-	return chunk;
-}
-
-static int erase_range(u64 start, u64 end)
-{
-	const u64 first = start;
-
-	while (start < end) {
-		const u64 chunk_start = start & ~(u64)(CHUNK_SIZE - 1);
-		const u64 stop = min(end, chunk_start + CHUNK_SIZE);
-		const unsigned long index = start >> CHUNK_SHIFT;
-
-		if (start == chunk_start && stop == chunk_start + CHUNK_SIZE) {
-			kfree(xa_erase(&chunks, index));
-		} else {
-			u8 *chunk = xa_load(&chunks, index);
-
-			if (chunk)
-				memset(chunk + (start - chunk_start), 0xFF, stop - start);
-		}
-		start = stop;
-	}
-	return zarn_backed() ? zarn_backing_erase(first, end - first) : 0;
-}
-
-void zarn_erase_all(void)
-{
-	unsigned long index;
-	u8 *chunk;
-
-	xa_for_each(&chunks, index, chunk)
-		kfree(chunk);
-	xa_destroy(&chunks);
-}
-
-/*
  * Copies length bytes of flash from address to user memory, within one chunk,
  * with the stuck bits cleared as the part would read them.
  */
 static int copy_out(u64 address, char __user *to, size_t length)
 {
 	int error = 0;
-	const u8 *found = chunk_at(address, &error);
+	const u8 *found = zarn_chunk_at(address, &error);
 	const u8 *chunk = found ? found : erased_chunk;
 	const u64 stuck = READ_ONCE(zarn_stuck_address);
 	const u8 mask = READ_ONCE(zarn_stuck_mask);
 
 	if (error)
 		return error;
-	if (copy_to_user(to, chunk + (address & (CHUNK_SIZE - 1)), length))
+	if (copy_to_user(to, chunk + (address & (ZARN_CHUNK_SIZE - 1)), length))
 		return -EFAULT;
 	if (mask && stuck >= address && stuck < address + length) {
-		const u8 byte = chunk[stuck & (CHUNK_SIZE - 1)] & ~mask;
+		const u8 byte = chunk[stuck & (ZARN_CHUNK_SIZE - 1)] & ~mask;
 
 		if (put_user(byte, to + (stuck - address)))
 			return -EFAULT;
@@ -173,7 +89,7 @@ ssize_t zarn_read_flash(char __user *buffer, size_t count, loff_t *position)
 	while (done < count) {
 		const u64 address = start + done;
 		const size_t length =
-			min_t(u64, count - done, CHUNK_SIZE - (address & (CHUNK_SIZE - 1)));
+			min_t(u64, count - done, ZARN_CHUNK_SIZE - (address & (ZARN_CHUNK_SIZE - 1)));
 
 		error = copy_out(address, buffer + done, length);
 		if (error)
@@ -261,9 +177,9 @@ static ssize_t flash_write(struct file *file, const char __user *buffer, size_t 
 			break;
 		}
 		mutex_lock(&flash_mutex);
-		chunk = chunk_to_program(address, &error);
+		chunk = zarn_chunk_to_program(address, &error);
 		if (chunk) {
-			u8 *bytes = chunk + (address & (CHUNK_SIZE - 1));
+			u8 *bytes = chunk + (address & (ZARN_CHUNK_SIZE - 1));
 
 			for (i = 0; i < length; i++)
 				bytes[i] &= bounce[i];
@@ -338,7 +254,7 @@ static long flash_erase(const struct flash_open *open, unsigned long argument)
 		stats.locked_refusals++;
 		result = -EPERM;
 	} else {
-		result = erase_range(address, min_t(u64, (u64)address + ZARN_PAGE_SIZE, ZARN_SPACE));
+		result = zarn_erase_range(address, min_t(u64, (u64)address + ZARN_PAGE_SIZE, ZARN_SPACE));
 		if (result)
 			result = -EIO;
 		stats.erases++;

@@ -27,6 +27,13 @@ void zarn_erase_all(void);
 void zarn_flash_stats(struct seq_file *file);
 int zarn_flash_reset(void);
 
+/* The flash's content in 4 KiB chunks, under the flash's lock. */
+#define ZARN_CHUNK_SHIFT 12
+#define ZARN_CHUNK_SIZE (1u << ZARN_CHUNK_SHIFT)
+u8 *zarn_chunk_at(u64 address, int *error);
+u8 *zarn_chunk_to_program(u64 address, int *error);
+int zarn_erase_range(u64 start, u64 end);
+
 /* The store the flash is kept on, if the backing parameter names one. */
 int zarn_backing_open(void);
 void zarn_backing_close(void);
