@@ -77,6 +77,12 @@ bool operate()
             window = widget;
     if (!window || QApplication::activeModalWidget())
         return false;
+    // The window is up once the work it does after its first paint (its icon,
+    // its guards, the history's notices) is done, as an operator would find it.
+    for (const QObject *startup :
+         window->findChildren<QObject *>(QStringLiteral("windowStartup"), Qt::FindDirectChildrenOnly))
+        if (!startup->property("done").toBool())
+            return false;
     const QList<QSize> sizes = window->windowIcon().availableSizes();
     tell(QString::asprintf("icon 16:%d 256:%d", sizes.contains(QSize(16, 16)),
                            sizes.contains(QSize(256, 256))));

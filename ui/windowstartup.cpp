@@ -2,11 +2,14 @@
 
 #include <QEvent>
 #include <QTimer>
+#include <QVariant>
 #include <QWidget>
 
 WindowStartup::WindowStartup(QWidget *window, std::function<void()> work)
     : QObject(window), work(std::move(work))
 {
+    // Named and marked once done, for whoever must wait for a window that is fully up.
+    setObjectName(QStringLiteral("windowStartup"));
     window->installEventFilter(this);
 }
 
@@ -18,6 +21,7 @@ void WindowStartup::finish()
     const std::function<void()> once = std::move(work);
     work = nullptr;
     once();
+    setProperty("done", true);
 }
 
 bool WindowStartup::eventFilter(QObject *watched, QEvent *event)
