@@ -151,8 +151,11 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (auto *worker = qobject_cast<UpdaterThread *>(watched);
-            worker && event->type() == QEvent::ThreadChange)
+        // Every event of the application passes here, a run's reports too:
+        // the cheap test first.
+        if (event->type() != QEvent::ThreadChange)
+            return false;
+        if (auto *worker = qobject_cast<UpdaterThread *>(watched))
             watch(worker);
         return false;
     }
