@@ -15,7 +15,7 @@ inline constexpr char eraseError[] = "Error erasing page at 0x";
 inline constexpr char verifyError[] = "Error verifying Flash memory at 0x";
 inline constexpr char allocationError[] = "Error allocating memory for the image at 0x";
 
-// One allocation per line: these are built for every 1 KiB block.
+// One allocation per line, written in place: these are built for every 1 KiB block.
 inline QString hexLine(const char *text, quint64 value)
 {
     char digits[16];
@@ -25,11 +25,12 @@ inline QString hexLine(const char *text, quint64 value)
         value >>= 4;
     } while (value != 0);
     const QLatin1String prefix(text);
-    QString line;
-    line.reserve(prefix.size() + count);
-    line += prefix;
+    QString line(prefix.size() + count, Qt::Uninitialized);
+    QChar *at = line.data();
+    for (const char c : prefix)
+        *at++ = QLatin1Char(c);
     while (count > 0)
-        line += QLatin1Char(digits[--count]);
+        *at++ = QLatin1Char(digits[--count]);
     return line;
 }
 

@@ -88,8 +88,9 @@ public:
     // Called on the run's thread with each status line, as it is sent.
     std::function<void(const QString &)> onStatusLine;
     // Off: only the first status line, finished and the objects' going are
-    // recorded, so that a long run pays for its watcher neither per block nor
-    // in memory (the benchmarks time and weigh the runs they watch).
+    // recorded, and only the first run is followed (the filter goes once it
+    // has caught its worker), so that a long run pays for its watcher neither
+    // per block nor in memory (the benchmarks time and weigh the runs they watch).
     bool everyReport = true;
 
     void watch(UpdaterThread *worker)
@@ -151,9 +152,15 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (auto *worker = qobject_cast<UpdaterThread *>(watched);
-            worker && event->type() == QEvent::ThreadChange)
+        // Every event of the application passes here, a run's reports too:
+        // the cheap test first.
+        if (event->type() != QEvent::ThreadChange)
+            return false;
+        if (auto *worker = qobject_cast<UpdaterThread *>(watched)) {
             watch(worker);
+            if (!everyReport)
+                QCoreApplication::instance()->removeEventFilter(this);
+        }
         return false;
     }
 

@@ -36,6 +36,9 @@ public slots:
     void updateTotalProgress(int progress);
     void updateStatusText(QString text);
 
+protected:
+    bool event(QEvent *event) override;
+
 private slots:
     void FileDialogButton_released();
     void startUpdateButton_released();
