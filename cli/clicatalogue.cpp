@@ -46,6 +46,12 @@ const char *const lines[] = {
     QT_TRANSLATE_NOOP("CommandLine", "final check"),
     QT_TRANSLATE_NOOP("CommandLine", "The update will not be recorded in the history: %1"),
     QT_TRANSLATE_NOOP("CommandLine", "Pages: %1 skipped, %2 written (%3 without erasing), of %4"),
+    // With the cause of the failed call, which is translated on its own.
+    QT_TRANSLATE_NOOP("CommandLine",
+                      "the update failed: %1 (%2). The ZARN system may not start: run the update again "
+                      "before restarting."),
+    QT_TRANSLATE_NOOP("CommandLine",
+                      "the update did not take place: %1 (%2). The flash memory was not changed."),
     QT_TRANSLATE_NOOP("CommandLine",
                       "the update failed: %1. The ZARN system may not start: run the update again "
                       "before restarting."),

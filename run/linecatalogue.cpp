@@ -186,6 +186,28 @@ const char *const lines[] = {
     QT_TRANSLATE_NOOP("Line", "unknown key %1 in [%2], passed over"),
     QT_TRANSLATE_NOOP("Line", "%1 given again in [%2] (first on line %3)"),
     QT_TRANSLATE_NOOP("Line", "%1 is not a whole number from %2 to %3: \"%4\""),
+    // The causes of failed calls, as the C library writes them in C: the
+    // history and the JSON events keep them so; shown, they are translated.
+    QT_TRANSLATE_NOOP("Line", "Input/output error"),
+    QT_TRANSLATE_NOOP("Line", "Permission denied"),
+    QT_TRANSLATE_NOOP("Line", "Operation not permitted"),
+    QT_TRANSLATE_NOOP("Line", "No such file or directory"),
+    QT_TRANSLATE_NOOP("Line", "No such device"),
+    QT_TRANSLATE_NOOP("Line", "No such device or address"),
+    QT_TRANSLATE_NOOP("Line", "No space left on device"),
+    QT_TRANSLATE_NOOP("Line", "Disk quota exceeded"),
+    QT_TRANSLATE_NOOP("Line", "Read-only file system"),
+    QT_TRANSLATE_NOOP("Line", "Device or resource busy"),
+    QT_TRANSLATE_NOOP("Line", "Resource temporarily unavailable"),
+    QT_TRANSLATE_NOOP("Line", "Interrupted system call"),
+    QT_TRANSLATE_NOOP("Line", "Invalid argument"),
+    QT_TRANSLATE_NOOP("Line", "Bad address"),
+    QT_TRANSLATE_NOOP("Line", "Cannot allocate memory"),
+    QT_TRANSLATE_NOOP("Line", "Inappropriate ioctl for device"),
+    QT_TRANSLATE_NOOP("Line", "Too many open files"),
+    QT_TRANSLATE_NOOP("Line", "Is a directory"),
+    QT_TRANSLATE_NOOP("Line", "Not a directory"),
+    QT_TRANSLATE_NOOP("Line", "File exists"),
     // A file and line, then what is wrong there: only the last is translated.
     QT_TRANSLATE_NOOP("Line", "%1:%2: %3"),
 };

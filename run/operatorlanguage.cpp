@@ -2,6 +2,7 @@
 
 #include "linecatalogue.h"
 
+#include <clocale>
 #include <memory>
 #include <mutex>
 #include <QCoreApplication>
@@ -187,6 +188,11 @@ QString messagesLocale()
 
 bool install(const QString &folder)
 {
+    // The C library's own words (the cause of a failed call) go into the
+    // history and the JSON events, which scripts read: they stay as it writes
+    // them in C, whatever the locale, and are put in the operator's words
+    // only where shown, with the lines that carry them.
+    std::setlocale(LC_MESSAGES, "C");
     for (Loaded &earlier : loaded)
         QCoreApplication::removeTranslator(earlier.translator.get());
     loaded.clear();

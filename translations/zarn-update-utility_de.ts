@@ -401,6 +401,14 @@ Berechtigung, 6 belegt, 7 Prüfung fehlgeschlagen, 8 nach einem Signal zum Anhal
 9 nicht bestätigt. Siehe zarn-update(1).
 </translation>
     </message>
+    <message>
+        <source>the update failed: %1 (%2). The ZARN system may not start: run the update again before restarting.</source>
+        <translation>die Aktualisierung ist fehlgeschlagen: %1 (%2). Das ZARN-System startet möglicherweise nicht: Führen Sie die Aktualisierung vor dem Neustart erneut aus.</translation>
+    </message>
+    <message>
+        <source>the update did not take place: %1 (%2). The flash memory was not changed.</source>
+        <translation>die Aktualisierung hat nicht stattgefunden: %1 (%2). Der Flash-Speicher wurde nicht verändert.</translation>
+    </message>
 </context>
 <context>
     <name>ImageInfoDialog</name>
@@ -1048,6 +1056,86 @@ Berechtigung, 6 belegt, 7 Prüfung fehlgeschlagen, 8 nach einem Signal zum Anhal
     <message>
         <source>%1:%2: %3</source>
         <translation>%1:%2: %3</translation>
+    </message>
+    <message>
+        <source>Input/output error</source>
+        <translation>Eingabe-/Ausgabefehler</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Keine Berechtigung</translation>
+    </message>
+    <message>
+        <source>Operation not permitted</source>
+        <translation>Die Operation ist nicht erlaubt</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>No such device</source>
+        <translation>Kein passendes Gerät gefunden</translation>
+    </message>
+    <message>
+        <source>No such device or address</source>
+        <translation>Kein Gerät oder keine Adresse dieser Art</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>Auf dem Gerät ist kein Speicherplatz mehr verfügbar</translation>
+    </message>
+    <message>
+        <source>Disk quota exceeded</source>
+        <translation>Der zugewiesene Plattenplatz (Quota) ist überschritten</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Das Dateisystem ist nur lesbar</translation>
+    </message>
+    <message>
+        <source>Device or resource busy</source>
+        <translation>Das Gerät oder die Ressource ist belegt</translation>
+    </message>
+    <message>
+        <source>Resource temporarily unavailable</source>
+        <translation>Die Ressource ist zur Zeit nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>Interrupted system call</source>
+        <translation>Unterbrechung während des Betriebssystemaufrufs</translation>
+    </message>
+    <message>
+        <source>Invalid argument</source>
+        <translation>Das Argument ist ungültig</translation>
+    </message>
+    <message>
+        <source>Bad address</source>
+        <translation>Ungültige Adresse</translation>
+    </message>
+    <message>
+        <source>Cannot allocate memory</source>
+        <translation>Speicher kann nicht zugewiesen werden</translation>
+    </message>
+    <message>
+        <source>Inappropriate ioctl for device</source>
+        <translation>Unpassender IOCTL (I/O-Control) für das Gerät</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Zu viele offene Dateien</translation>
+    </message>
+    <message>
+        <source>Is a directory</source>
+        <translation>Ist ein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>Ist kein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>File exists</source>
+        <translation>Die Datei existiert bereits</translation>
     </message>
 </context>
 <context>

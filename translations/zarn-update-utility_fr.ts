@@ -401,6 +401,14 @@ celui-ci ne peut pas être écrit.
 9 non confirmé. Voir zarn-update(1).
 </translation>
     </message>
+    <message>
+        <source>the update failed: %1 (%2). The ZARN system may not start: run the update again before restarting.</source>
+        <translation>la mise à jour a échoué : %1 (%2). Le système ZARN risque de ne pas démarrer : relancez la mise à jour avant de redémarrer.</translation>
+    </message>
+    <message>
+        <source>the update did not take place: %1 (%2). The flash memory was not changed.</source>
+        <translation>la mise à jour n&apos;a pas eu lieu : %1 (%2). La mémoire flash n&apos;a pas été modifiée.</translation>
+    </message>
 </context>
 <context>
     <name>ImageInfoDialog</name>
@@ -1048,6 +1056,86 @@ celui-ci ne peut pas être écrit.
     <message>
         <source>%1:%2: %3</source>
         <translation>%1:%2: %3</translation>
+    </message>
+    <message>
+        <source>Input/output error</source>
+        <translation>Erreur d&apos;entrée/sortie</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Permission non accordée</translation>
+    </message>
+    <message>
+        <source>Operation not permitted</source>
+        <translation>Opération non permise</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Aucun fichier ou dossier de ce type</translation>
+    </message>
+    <message>
+        <source>No such device</source>
+        <translation>Aucun périphérique de ce type</translation>
+    </message>
+    <message>
+        <source>No such device or address</source>
+        <translation>Aucun périphérique ou adresse</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>Aucun espace disponible sur le périphérique</translation>
+    </message>
+    <message>
+        <source>Disk quota exceeded</source>
+        <translation>Quota de disque dépassé</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Système de fichiers accessible en lecture seulement</translation>
+    </message>
+    <message>
+        <source>Device or resource busy</source>
+        <translation>Périphérique ou ressource occupé</translation>
+    </message>
+    <message>
+        <source>Resource temporarily unavailable</source>
+        <translation>Ressource temporairement non disponible</translation>
+    </message>
+    <message>
+        <source>Interrupted system call</source>
+        <translation>Appel système interrompu</translation>
+    </message>
+    <message>
+        <source>Invalid argument</source>
+        <translation>Argument invalide</translation>
+    </message>
+    <message>
+        <source>Bad address</source>
+        <translation>Mauvaise adresse</translation>
+    </message>
+    <message>
+        <source>Cannot allocate memory</source>
+        <translation>Impossible d&apos;allouer de la mémoire</translation>
+    </message>
+    <message>
+        <source>Inappropriate ioctl for device</source>
+        <translation>Ioctl() inapproprié pour un périphérique</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Trop de fichiers ouverts</translation>
+    </message>
+    <message>
+        <source>Is a directory</source>
+        <translation>Est un dossier</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>N&apos;est pas un dossier</translation>
+    </message>
+    <message>
+        <source>File exists</source>
+        <translation>Le fichier existe</translation>
     </message>
 </context>
 <context>

@@ -20,14 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-QList<updatefile::Image> images(quint32 seed)
-{
-    return runkit::threeImages(seed);
-}
-
-} // namespace
+using runkit::threeImages;
 
 class TestCommandLine : public QObject
 {
@@ -54,8 +47,8 @@ void TestCommandLine::initTestCase()
     QVERIFY(dir.isValid());
     good = dir.filePath(QStringLiteral("good.zarnru"));
     other = dir.filePath(QStringLiteral("other.zarnru"));
-    QVERIFY(updatefile::writeFile(good, images(1)));
-    QVERIFY(updatefile::writeFile(other, images(7)));
+    QVERIFY(updatefile::writeFile(good, threeImages(1)));
+    QVERIFY(updatefile::writeFile(other, threeImages(7)));
     QFile goodFile(good);
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     goodBytes = goodFile.readAll();
@@ -111,6 +104,9 @@ void TestCommandLine::exitStatuses_data()
     row("failed verification", {"verify", "good"}, none, 7, "DIFFERS", false);
     row("erase fails", {"update", "--yes", "good"}, {"ZARNSIM_FAIL_CALL=erase:2:EIO"}, 1,
         "Error erasing page at 0x40000 (Input/output error)", false, true);
+    row("erase fails, told in German, the cause kept in the system's words",
+        {"--json", "update", "--yes", "good"}, {"ZARNSIM_FAIL_CALL=erase:2:EIO", "LC_ALL=de_DE.UTF-8"}, 1,
+        "\"cause\":\"Input/output error\"", false); // its warnings are in German
     row("SIGTERM during the update", {"update", "--yes", "good", "SIGTERM"}, {slow}, 8, "Done updating.",
         true);
     row("SIGTERM during an update that then fails", {"update", "--yes", "good", "SIGTERM"},
@@ -133,9 +129,8 @@ void TestCommandLine::exitStatuses_data()
     row("name not UTF-8, wrong checksum beside it", {"update", "--yes", "RAWNAME", "BADSUM"},
         {"LC_ALL=C.UTF-8"}, 4, "bad\\xff\\xfename.zarnru: its SHA-256 checksum differs", false);
     row("image needs newer hardware", {"update", "--yes", "good"}, {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 3,
-        "image 1 (BOOT) needs hardware 1 or newer, image 2 (APP) needs hardware 1 or newer, image 3 (CONF) "
-        "needs "
-        "hardware 1 or newer; this system's hardware is 0",
+        "image 1 (BOOT) needs hardware 1 or newer, image 2 (APP) needs hardware 1 or newer, "
+        "image 3 (CONF) needs hardware 1 or newer; this system's hardware is 0",
         false);
     row("newer hardware, checked", {"check", "good"}, {"ZARNSIM_MAILBOX_ANSWERS=1,0,1"}, 3,
         "Give --allow-older-hardware", false);
@@ -259,7 +254,7 @@ void TestCommandLine::exitStatuses()
     // Names that hold what a chain of substitutions would take for its own.
     const QString percent = dir.filePath(QStringLiteral("fw%1%3.zarnru"));
     if (setUp("PERCENT")) {
-        QList<updatefile::Image> named = images(1);
+        QList<updatefile::Image> named = threeImages(1);
         named[0].name = "%5";
         QVERIFY(updatefile::writeFile(percent, named));
         QProcess before;
@@ -346,7 +341,7 @@ void TestCommandLine::exitStatuses()
     if (!asked)
         QVERIFY2(!cli.output.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f]"))),
                  qPrintable(cli.output));
-    QCOMPARE(cli.flashHolds(images(1)), flashed);
+    QCOMPARE(cli.flashHolds(threeImages(1)), flashed);
     QFile goodFile(good);
     QVERIFY(goodFile.open(QIODevice::ReadOnly));
     QVERIFY(goodFile.readAll() == goodBytes);
@@ -392,7 +387,7 @@ void TestCommandLine::exitStatuses()
         }
         QCOMPARE(erased.size(), plan.captured(1).toInt());
         QCOMPARE(written.size(), plan.captured(1).toInt() + plan.captured(2).toInt());
-        QVERIFY(cli.flashHolds(images(1)));
+        QVERIFY(cli.flashHolds(threeImages(1)));
     }
 }
 
