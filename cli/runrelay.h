@@ -1,7 +1,7 @@
 #pragma once
 
+#include <array>
 #include <atomic>
-#include <memory>
 #include <QObject>
 #include <QString>
 
@@ -14,27 +14,32 @@
 // and the program shows at most a few a second: a progress report that finds
 // the one before it still waiting to be handed over, with nothing else sent
 // since, only replaces its values. The last values always reach the program.
+// What the two threads share is atomic, and a report is named by a number the
+// toolkit copies: no object of the run's thread is read on the program's.
 class RunRelay final : public QObject
 {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    explicit RunRelay(QObject *parent = nullptr) : QObject(parent)
+    {
+        connect(this, &RunRelay::progressPosted, this, &RunRelay::handOver, Qt::QueuedConnection);
+    }
 
     // The run's thread.
     void tellStepLine(const QString &line)
     {
-        waiting.reset();
+        folding = false;
         emit stepLine(line);
     }
     void tellStageEntered(int image, int stage)
     {
-        waiting.reset();
+        folding = false;
         emit stageEntered(image, stage);
     }
     void tellUnrecorded(const QString &cause)
     {
-        waiting.reset();
+        folding = false;
         emit unrecorded(cause);
     }
     void tellCurrent(int value)
@@ -53,39 +58,50 @@ signals:
     void stageEntered(int image, int stage);
     void unrecorded(const QString &cause);
     void progressed(int current, int total);
+    // A report waits in waitingReports[number % its size]; for the relay itself.
+    void progressPosted(unsigned number);
 
 private:
-    // Both values in one word, so that the program never reads half of a pair.
-    struct Pending
+    struct Slot
     {
+        // Both values in one word, so that the program never reads half of a pair.
         std::atomic<quint64> values{0};
-        std::atomic<bool> queued{true};
+        std::atomic<bool> taken{true};
     };
     static quint64 pack(int current, int total) { return quint64(quint32(current)) << 32 | quint32(total); }
 
     void tellProgress()
     {
-        // The program takes the values only after it has said the report is no
-        // longer waiting: if it still is, the values stored now are the ones it takes.
-        if (waiting) {
-            waiting->values.store(pack(current, total));
-            if (waiting->queued.load())
+        // The program marks a report taken before it reads the values: while
+        // it is not, the values stored now are the ones it will read.
+        if (folding) {
+            Slot &waiting = waitingReports[posted % waitingReports.size()];
+            waiting.values.store(pack(current, total));
+            if (!waiting.taken.load())
                 return;
         }
-        waiting = std::make_shared<Pending>();
-        waiting->values.store(pack(current, total));
-        QMetaObject::invokeMethod(
-            this,
-            [this, pending = waiting] {
-                pending->queued.store(false);
-                const quint64 values = pending->values.load();
-                emit progressed(int(quint32(values >> 32)), int(quint32(values)));
-            },
-            Qt::QueuedConnection);
+        Slot &next = waitingReports[++posted % waitingReports.size()];
+        next.taken.store(false);
+        next.values.store(pack(current, total));
+        folding = true;
+        emit progressPosted(posted);
     }
 
+    // The program's thread.
+    void handOver(unsigned number)
+    {
+        Slot &slot = waitingReports[number % waitingReports.size()];
+        slot.taken.store(true);
+        const quint64 values = slot.values.load();
+        emit progressed(int(quint32(values >> 32)), int(quint32(values)));
+    }
+
+    // A program more reports behind than this, with steps between them, may
+    // show a later value a moment early; the last one is always right.
+    std::array<Slot, 64> waitingReports;
     // The run's thread only.
-    std::shared_ptr<Pending> waiting;
+    unsigned posted = 0;
+    bool folding = false;
     int current = 0;
     int total = 0;
 };
