@@ -2,6 +2,7 @@
 #include "localnames.h"
 #include "mainwindow.h"
 #include "operatorlanguage.h"
+#include "windowapplication.h"
 #include "windowstartup.h"
 
 #include <csignal>
@@ -38,7 +39,7 @@ int main(int argc, char *argv[])
 
     // Destroyed in the reverse order: the window, then the application.
     std::optional<DisplayFailureGuard> displayGuard(std::in_place);
-    QApplication application(argc, argv);
+    WindowApplication application(argc, argv);
     displayGuard.reset();
     // Before the first text is made: the window's, and the lines of its runs.
     operatorlanguage::install();

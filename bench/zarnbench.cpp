@@ -26,6 +26,7 @@
 #include "memorybench.h"
 #include "startup.h"
 #include "updatefilebuilder.h"
+#include "windowapplication.h"
 #include "windowbench.h"
 #include "windowdriver.h"
 #include "zarnsim.h"
@@ -96,7 +97,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     bench::installMessageHandler();
-    QApplication application(argc, argv);
+    WindowApplication application(argc, argv);
 
     if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(bench::memoryChildOption))
         return bench::memoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));

@@ -5,6 +5,7 @@
 #include "imageverifier.h"
 #include "provenance.h"
 #include "reportpacer.h"
+#include "reportsending.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
 #include "zarndriver.h"
@@ -23,7 +24,11 @@ public:
 
     void status(const QString &line, LineKind kind) override { worker.sendLine(line, kind); }
     void progress(Phase phase, float fraction) override { worker.reportProgress(phase, fraction); }
-    void currentProgress(int percent) override { emit worker.updateCurrentProgress(percent); }
+    void currentProgress(int percent) override
+    {
+        const reportsending::Report report;
+        emit worker.updateCurrentProgress(percent);
+    }
     void stage(RunStage stage) override { worker.enterStage(stage); }
     void fail(const RunFailure &failure) override { worker.failRun(failure); }
 
@@ -76,6 +81,7 @@ void UpdaterThread::sendLine(const QString &line, LineKind kind)
 {
     if (kind == LineKind::Step && run.stepLine)
         run.stepLine(line);
+    const reportsending::Report report;
     emit updateStatusText(line);
 }
 
@@ -102,9 +108,13 @@ void UpdaterThread::reportProgress(int phase, float fraction)
 {
     if (run.pacer)
         run.pacer->beforeReport();
-    emit updateCurrentProgress(int(100.0f * fraction));
+    {
+        const reportsending::Report report;
+        emit updateCurrentProgress(int(100.0f * fraction));
+    }
     const float total =
         ((fraction * phaseShare[phase] + phaseStart[phase]) * imageWeight + completedWeight) * 100.0f;
+    const reportsending::Report report;
     emit updateTotalProgress(int(total));
 }
 

@@ -3,6 +3,7 @@
 #include "flashhandle.h"
 #include "imagebuffer.h"
 #include "provenance.h"
+#include "reportsending.h"
 #include "runrecorder.h"
 #include "statuslines.h"
 #include "updatefilereader.h"
@@ -58,8 +59,10 @@ int UpdaterThread::readBackUpdate(const FlashHandle &flash, QFile &file, const Q
                 }
                 done += count;
                 const int percent = int(done * 100 / std::max<quint64>(total, 1));
-                if (percent != shown)
+                if (percent != shown) {
+                    const reportsending::Report report;
                     emit updateCurrentProgress(shown = percent);
+                }
                 return true;
             });
         if (failure) {

@@ -21,6 +21,7 @@
 #include "updaterthread.h"
 #include "updaterunner.h"
 #include "updatesnapshot.h"
+#include "windowapplication.h"
 #include "windowstartup.h"
 #include "zarndriver.h"
 #include "zarnsystem.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
                          tr("Version %1 build %2").arg(QLatin1String(version)).arg(buildNumber) +
                          QStringLiteral("</p><p><br/></p><p>Velmora</p></body></html>"));
     accessiblenames::describe(ui);
+    WindowApplication::bundleReportsTo(this);
 
     qDebug() << "Test qDebug ";
 

@@ -1,6 +1,8 @@
 // The window's update control and whole runs through it, on the simulated
 // device.
 
+#include "tst_windowrun.h"
+
 #include "elapsedclock.h"
 #include "localnames.h"
 #include "mainwindow.h"
@@ -39,31 +41,6 @@ QString accessibleName(QObject *object)
 }
 
 } // namespace
-
-class TestWindowRun : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init() { zarnsim::reset(); }
-    void cleanup() { elapsedclock::setSource(nullptr); }
-    void closeWaitsForTheRun();
-    void outcomeLeavesNoDoubt_data();
-    void outcomeLeavesNoDoubt();
-    void hardwareAsked_data();
-    void hardwareAsked();
-    void confirmedBytesAreFlashed_data();
-    void confirmedBytesAreFlashed();
-    void extensionCheck_data();
-    void extensionCheck();
-    void timeLabels_data();
-    void timeLabels();
-
-private:
-    QTemporaryDir dir;
-    QString path;
-};
 
 void TestWindowRun::initTestCase()
 {
@@ -370,6 +347,3 @@ void TestWindowRun::timeLabels()
                      QString::number(child<QProgressBar>(window, "totalProgressBar")->value()),
                  labels);
 }
-
-QTEST_MAIN(TestWindowRun)
-#include "tst_windowrun.moc"

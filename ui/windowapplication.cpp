@@ -1,0 +1,98 @@
+#include "windowapplication.h"
+
+#include "reportsending.h"
+
+#include <QMutexLocker>
+
+WindowApplication::WindowApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+WindowApplication::~WindowApplication()
+{
+    drop();
+}
+
+void WindowApplication::bundleReportsTo(QObject *receiver)
+{
+    auto *application = dynamic_cast<WindowApplication *>(QCoreApplication::instance());
+    if (!application)
+        return;
+    {
+        QMutexLocker lock(&application->mutex);
+        application->window.store(receiver);
+    }
+    connect(receiver, &QObject::destroyed, application, [application, receiver] {
+        if (application->window.load() == receiver)
+            application->drop();
+    });
+}
+
+void WindowApplication::drop()
+{
+    std::deque<Bundle> left;
+    {
+        QMutexLocker lock(&mutex);
+        window.store(nullptr);
+        nextFirst.store(nullptr);
+        left.swap(bundles);
+    }
+    for (const Bundle &bundle : left)
+        qDeleteAll(bundle.following);
+}
+
+// On the thread that posts, with the toolkit's list of the window's thread
+// locked; called only while the receiver has a call waiting in that list.
+bool WindowApplication::compressEvent(QEvent *event, QObject *receiver, QPostEventList *posted)
+{
+    if (event->type() != QEvent::MetaCall || receiver != window.load())
+        return QApplication::compressEvent(event, receiver, posted);
+    reportsending::Count &count = reportsending::thisThread();
+    QMutexLocker lock(&mutex);
+    if (receiver != window.load())
+        return QApplication::compressEvent(event, receiver, posted);
+    if (!count.sending) {
+        // Any other call comes after the reports sent before it.
+        if (!bundles.empty())
+            bundles.back().open = false;
+        return QApplication::compressEvent(event, receiver, posted);
+    }
+    // A report of this thread that never came here went to the window the
+    // ordinary way, so the call this bundle follows had been delivered:
+    // what comes now must follow that report, not the bundle.
+    const bool reportWentPast = count.taken + 1 != count.sent;
+    count.taken = count.sent;
+    if (reportWentPast || bundles.empty() || !bundles.back().open) {
+        bundles.push_back({event, {}, true});
+        if (bundles.size() == 1)
+            nextFirst.store(event);
+        return false;
+    }
+    bundles.back().following.push_back(event);
+    bundled.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool WindowApplication::notify(QObject *receiver, QEvent *event)
+{
+    const bool first = event->type() == QEvent::MetaCall && event == nextFirst.load();
+    const bool delivered = QApplication::notify(receiver, event);
+    if (first)
+        deliverFollowing(receiver);
+    return delivered;
+}
+
+void WindowApplication::deliverFollowing(QObject *receiver)
+{
+    std::vector<QEvent *> following;
+    {
+        QMutexLocker lock(&mutex);
+        if (bundles.empty())
+            return;
+        following.swap(bundles.front().following);
+        bundles.pop_front();
+        nextFirst.store(bundles.empty() ? nullptr : bundles.front().first);
+    }
+    for (QEvent *report : following) {
+        sendEvent(receiver, report);
+        delete report;
+    }
+}
