@@ -64,17 +64,112 @@ bool fill(int file, uchar *buffer, size_t capacity, quint32 size)
     return true;
 }
 
+constexpr size_t copyChunk = 65536;
+constexpr size_t preImageMagicSize = 8;
+constexpr size_t pageRecordSize = headerSize;
+// About what the history's entry of a run holds before the flash is unlocked.
+constexpr size_t entrySize = 1024;
+
+quint32 pagesOf(const Image &image)
+{
+    return (image.size + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize;
+}
+
+// A file of the journal as a run keeps it: written in 64 KiB calls, flushed,
+// given its name, and the folder flushed.
+class KeptFile
+{
+public:
+    KeptFile(const QByteArray &folder, const char *name)
+        : temporary(folder + "/.floor-" + name), named(folder + '/' + name),
+          fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660)), folder(folder)
+    {
+        pending.reserve(copyChunk);
+    }
+    void put(const void *data, size_t length)
+    {
+        pending.append(static_cast<const char *>(data), int(length));
+        if (size_t(pending.size()) >= copyChunk)
+            flush();
+    }
+    void keep()
+    {
+        flush();
+        ::fsync(fd);
+        ::close(fd);
+        ::rename(temporary.constData(), named.constData());
+        const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+
+private:
+    void flush()
+    {
+        bareWrite(fd, pending.constData(), size_t(pending.size()));
+        pending.clear();
+    }
+
+    const QByteArray temporary;
+    const QByteArray named;
+    const int fd;
+    const QByteArray folder;
+    QByteArray pending;
+};
+
+// The recovery copies a run keeps before it unlocks the flash: the update's
+// bytes, then the pages it will erase, read from the flash (fd) as the run
+// reads them, or taken as erased without it (fd < 0); then the entry that
+// names them.
+void keepCopies(int fd, int file, const Image &image, const QByteArray &folder)
+{
+    {
+        KeptFile update(folder, "update");
+        std::vector<char> chunk(copyChunk);
+        for (off_t at = 0;; at += off_t(copyChunk)) {
+            const ssize_t got = ::pread(file, chunk.data(), copyChunk, at);
+            if (got <= 0)
+                break;
+            update.put(chunk.data(), size_t(got));
+        }
+        update.keep();
+    }
+    KeptFile before(folder, "before");
+    const uchar magic[preImageMagicSize] = {};
+    before.put(magic, sizeof magic);
+    uchar block[blockSize];
+    std::memset(block, erasedByte, sizeof block);
+    for (quint32 k = 0; k < pagesOf(image); ++k) {
+        const uchar record[pageRecordSize] = {};
+        before.put(record, sizeof record);
+        const quint32 address = image.address + k * zarnsim::flashPageSize;
+        if (fd >= 0)
+            ::lseek(fd, off_t(address), SEEK_SET);
+        for (size_t at = 0; at < zarnsim::flashPageSize; at += blockSize) {
+            if (fd >= 0)
+                bareRead(fd, block, blockSize);
+            before.put(block, blockSize);
+        }
+    }
+    before.keep();
+    KeptFile entry(folder, "entry");
+    const std::vector<char> text(entrySize, ' ');
+    entry.put(text.data(), text.size());
+    entry.keep();
+}
+
 // The window's look at the lock before the confirmation, and the run's own
 // lock (flock is not in the device's record).
-int openAndErase(const Image &image)
+int openAndErase(const Image &image, const QByteArray &copies, int file)
 {
     ::close(::open(zarnsim::flashPath, O_RDONLY | O_CLOEXEC));
     const int fd = ::open(zarnsim::flashPath, O_RDWR);
     ::flock(fd, LOCK_EX | LOCK_NB);
+    if (!copies.isEmpty())
+        keepCopies(fd, file, image, copies);
     ::ioctl(fd, zarnsim::flashIocUnlock, unlockPhrase);
-    const quint32 pages = (image.size + zarnsim::flashPageSize - 1) / zarnsim::flashPageSize;
     for (int pass = 0; pass < 2; ++pass) {
-        for (quint32 k = 0; k < pages; ++k)
+        for (quint32 k = 0; k < pagesOf(image); ++k)
             ::ioctl(fd, zarnsim::flashIocErasePage,
                     static_cast<unsigned long>(image.address + k * zarnsim::flashPageSize));
     }
@@ -90,9 +185,9 @@ void finalReadBack(int fd, const Image &image)
         bareRead(fd, block, std::min(blockSize, image.size - headerSize - at));
 }
 
-void updateFromWholeImage(int file, const Image &image)
+void updateFromWholeImage(int file, const Image &image, const QByteArray &copies)
 {
-    const int fd = openAndErase(image);
+    const int fd = openAndErase(image, copies, file);
     const size_t capacity = bufferCapacity(image.size);
     const size_t blocks = image.size / blockSize;
     const size_t rest = image.size - blocks * blockSize;
@@ -128,9 +223,9 @@ void readFileBlock(int file, uchar *block, size_t length, size_t imageOffset)
     std::memset(block + kept, erasedByte, blockSize - kept);
 }
 
-void updateBlockByBlock(int file, const Image &image)
+void updateBlockByBlock(int file, const Image &image, const QByteArray &copies)
 {
-    const int fd = openAndErase(image);
+    const int fd = openAndErase(image, copies, file);
     const size_t blocks = image.size / blockSize;
     const size_t rest = image.size - blocks * blockSize;
     uchar expected[blockSize];
@@ -191,10 +286,11 @@ std::vector<zarnsim::Call> flashCalls()
 
 } // namespace
 
-qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers)
+qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers, const QString &copiesFolder)
 {
     qint64 elapsed = -1;
     const QByteArray path = QFile::encodeName(updateFile);
+    const QByteArray copies = QFile::encodeName(copiesFolder);
     std::thread runner([&] {
         const qint64 start = nowNs();
         const int file = ::open(path.constData(), O_RDONLY);
@@ -205,9 +301,9 @@ qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers)
             return;
         }
         if (buffers == FloorBuffers::WholeImage)
-            updateFromWholeImage(file, image);
+            updateFromWholeImage(file, image, copies);
         else
-            updateBlockByBlock(file, image);
+            updateBlockByBlock(file, image, copies);
         ::close(file);
         elapsed = nowNs() - start;
     });
@@ -215,7 +311,24 @@ qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers)
     return elapsed;
 }
 
-bool sameDeviceCalls(const QString &updateFile, const std::function<bool()> &engineRun, QString *why)
+qint64 journalWithoutEngine(const QString &updateFile, const QString &folder)
+{
+    const int file = ::open(QFile::encodeName(updateFile).constData(), O_RDONLY | O_CLOEXEC);
+    Image image;
+    if (file < 0 || !readImage(file, &image)) {
+        if (file >= 0)
+            ::close(file);
+        return -1;
+    }
+    const qint64 start = nowNs();
+    keepCopies(-1, file, image, QFile::encodeName(folder));
+    const qint64 elapsed = nowNs() - start;
+    ::close(file);
+    return elapsed;
+}
+
+bool sameDeviceCalls(const QString &updateFile, const QString &copiesFolder,
+                     const std::function<bool()> &engineRun, QString *why)
 {
     zarnsim::setRecording(true);
     zarnsim::clearRecord();
@@ -226,7 +339,7 @@ bool sameDeviceCalls(const QString &updateFile, const std::function<bool()> &eng
     const FloorBuffers kinds[2] = {FloorBuffers::WholeImage, FloorBuffers::OneBlock};
     for (int i = 0; i < 2; ++i) {
         zarnsim::clearRecord();
-        floorsDone = updateWithoutEngine(updateFile, kinds[i]) >= 0 && floorsDone;
+        floorsDone = updateWithoutEngine(updateFile, kinds[i], copiesFolder) >= 0 && floorsDone;
         floors[i] = flashCalls();
     }
     zarnsim::clearRecord();

@@ -10,6 +10,9 @@ class Table;
 // device's busy time, against the same device calls made without the engine,
 // and how the GUI thread fares meanwhile. quick leaves out the 8 MiB update at
 // NOR speed.
-void windowRuns(const QString &oneMiB, const QString &eightMiB, bool quick, Table &table);
+// journal: a folder on the disk of the run's journal, where the floors keep
+// the recovery copies a run keeps.
+void windowRuns(const QString &oneMiB, const QString &eightMiB, bool quick, const QString &journal,
+                Table &table);
 
 } // namespace bench
