@@ -117,6 +117,16 @@ private:
     QByteArray pending;
 };
 
+// The history's entry of a run, as it is written before the flash is
+// unlocked and once more when the run has ended.
+void keepEntry(const QByteArray &folder)
+{
+    KeptFile entry(folder, "entry");
+    const std::vector<char> text(entrySize, ' ');
+    entry.put(text.data(), text.size());
+    entry.keep();
+}
+
 // The recovery copies a run keeps before it unlocks the flash: the update's
 // bytes, then the pages it will erase, read from the flash (fd) as the run
 // reads them, or taken as erased without it (fd < 0); then the entry that
@@ -152,10 +162,7 @@ void keepCopies(int fd, int file, const Image &image, const QByteArray &folder)
         }
     }
     before.keep();
-    KeptFile entry(folder, "entry");
-    const std::vector<char> text(entrySize, ' ');
-    entry.put(text.data(), text.size());
-    entry.keep();
+    keepEntry(folder);
 }
 
 // The window's look at the lock before the confirmation, and the run's own
@@ -304,6 +311,8 @@ qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers, cons
             updateFromWholeImage(file, image, copies);
         else
             updateBlockByBlock(file, image, copies);
+        if (!copies.isEmpty())
+            keepEntry(copies);
         ::close(file);
         elapsed = nowNs() - start;
     });
@@ -322,6 +331,7 @@ qint64 journalWithoutEngine(const QString &updateFile, const QString &folder)
     }
     const qint64 start = nowNs();
     keepCopies(-1, file, image, QFile::encodeName(folder));
+    keepEntry(QFile::encodeName(folder));
     const qint64 elapsed = nowNs() - start;
     ::close(file);
     return elapsed;

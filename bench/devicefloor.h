@@ -18,7 +18,8 @@ enum class FloorBuffers {
 // signals, no status lines and no progress. Given a folder, it first keeps the
 // recovery copies there as a run does before it unlocks the flash (the pages
 // to be erased read 1 KiB at a time, the update's bytes and the pre-image each
-// written, flushed and named, then a small entry) but hashes nothing. Runs on
+// written, flushed and named, then a small entry, written once more at the
+// end as the run's history entry is) but hashes nothing. Runs on
 // a thread of its own, like the engine's worker. Returns the nanoseconds it
 // took, or -1 when the file cannot be read.
 qint64 updateWithoutEngine(const QString &updateFile, FloorBuffers buffers = FloorBuffers::WholeImage,

@@ -6,6 +6,7 @@
 //   ZARN_BENCH_QUICK=1         leaves out the slowest cases (8 MiB at NOR speed, about 30 s each)
 //   zarn-bench --startup-only  only the start-up figures
 //   zarn-bench --lists-only    only the long image lists
+//   zarn-bench --window-only   only the updates through the window (1, 2 and 3)
 //   zarn-bench --memory-only   only the peak memory of updates
 //   zarn-bench --floor-only MIB [FILE]
 //                              the device calls of an update of MIB MiB without the engine
@@ -116,6 +117,17 @@ int main(int argc, char *argv[])
                           QString::fromLocal8Bit(argv[3]).toInt());
     }
 
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--window-only")) {
+        Table table;
+        const QString journal = workDir.filePath(QStringLiteral("floor-journal"));
+        workDir.mkpath(journal);
+        zarnsim::reset();
+        zarnsim::setRecording(false);
+        bench::windowRuns(writeUpdateFile(workDir, mib), writeUpdateFile(workDir, 8 * mib),
+                          qEnvironmentVariableIntValue("ZARN_BENCH_QUICK") != 0, journal, table);
+        std::printf("%s", qPrintable(table.text()));
+        return 0;
+    }
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--cli-only")) {
         Table table;
         bench::commandLineUpdate(writeUpdateFile(workDir, 8 * mib), 8 * mib, QStringLiteral("nor"),
@@ -175,8 +187,8 @@ int main(int argc, char *argv[])
         "RunSession's ended(), once the window has shown the end); busy time as the simulated device "
         "accounts it; the journal's disk time: the recovery copies every run keeps before it unlocks the "
         "flash (the update's bytes, the pages it erases, the entry naming them: each written 64 KiB a "
-        "call, flushed, named and its folder flushed), kept by plain calls on the same disk right after "
-        "each run. The ratio over the busy time alone stands beside it."));
+        "call, flushed, named and its folder flushed) and the entry once more at the end, kept by plain "
+        "calls on the same disk right after each run. The ratio over the busy time alone stands beside it."));
     table.note(QStringLiteral(
         "2: engine time from process()'s first status line to its finished(), on the worker "
         "thread; the floor makes the same device calls from a plain thread, the pages to be erased read "

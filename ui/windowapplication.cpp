@@ -91,8 +91,11 @@ void WindowApplication::deliverFollowing(QObject *receiver)
         bundles.pop_front();
         nextFirst.store(bundles.empty() ? nullptr : bundles.front().first);
     }
+    // Straight to the window, as the toolkit hands a queued call on: a call
+    // has no filters to pass, and the delivery of the first call is still
+    // under way around these.
     for (QEvent *report : following) {
-        sendEvent(receiver, report);
+        receiver->event(report);
         delete report;
     }
 }
