@@ -82,15 +82,17 @@ class KeptFile
 public:
     KeptFile(const QByteArray &folder, const char *name)
         : temporary(folder + "/.floor-" + name), named(folder + '/' + name),
-          fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660)), folder(folder)
+          fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660)), folder(folder),
+          pending(copyChunk)
     {
-        pending.reserve(copyChunk);
     }
+    // At most a chunk at a time.
     void put(const void *data, size_t length)
     {
-        pending.append(static_cast<const char *>(data), int(length));
-        if (size_t(pending.size()) >= copyChunk)
+        if (used + length > pending.size())
             flush();
+        std::memcpy(pending.data() + used, data, length);
+        used += length;
     }
     void keep()
     {
@@ -106,15 +108,16 @@ public:
 private:
     void flush()
     {
-        bareWrite(fd, pending.constData(), size_t(pending.size()));
-        pending.clear();
+        bareWrite(fd, pending.data(), used);
+        used = 0;
     }
 
     const QByteArray temporary;
     const QByteArray named;
     const int fd;
     const QByteArray folder;
-    QByteArray pending;
+    std::vector<char> pending;
+    size_t used = 0;
 };
 
 // The history's entry of a run, as it is written before the flash is
