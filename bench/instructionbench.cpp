@@ -1,15 +1,18 @@
 #include "instructionbench.h"
 
+#include "benchclock.h"
 #include "benchformat.h"
 #include "benchtable.h"
 #include "updatefilebuilder.h"
 
+#include <array>
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QVector>
 
 namespace bench {
 
@@ -21,6 +24,10 @@ constexpr int smallMiB = 1;
 constexpr int largeMiB = 4;
 // Every KiB is written once and read back once: the blocks a MiB costs.
 constexpr double transfersPerMiB = 2 * 1024;
+// What the window adds is counted this many times over; its counts may differ
+// between runs by this share of their median at most.
+constexpr int instructionRounds = 3;
+constexpr double spreadTarget = 0.10;
 
 // The instructions program executed from start to exit under callgrind, or -1.
 qint64 instructions(const QString &program, const QStringList &arguments,
@@ -30,7 +37,7 @@ qint64 instructions(const QString &program, const QStringList &arguments,
     child.setProcessEnvironment(environment);
     child.setStandardOutputFile(QProcess::nullDevice());
     child.start(QStringLiteral("valgrind"),
-                QStringList{QStringLiteral("--tool=callgrind"),
+                QStringList{QStringLiteral("--tool=callgrind"), QStringLiteral("--fair-sched=yes"),
                             QStringLiteral("--callgrind-out-file=") + outFile, program} +
                     arguments);
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
@@ -70,70 +77,111 @@ void instructionsPerBlock(const QDir &workDir, Table &table)
     QProcessEnvironment cli = zeroDelayDevice(workDir);
     cli.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZARN_BENCH_SIMULATOR));
     const QString self = QCoreApplication::applicationFilePath();
-    // [the floor, without, with the window][the small, the large update]
-    qint64 counts[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+    QString files[2];
     for (int i = 0; i < 2; ++i) {
         const int size = i == 0 ? smallMiB : largeMiB;
-        progress(
-            QStringLiteral("instructions of a %1 MiB update under callgrind: the floor, without and with the "
-                           "window")
-                .arg(size));
         updatefile::Image image;
         image.name = "CG";
         image.address = 0x100000;
         image.data = updatefile::pattern(7, size * int(mib));
-        const QString file = workDir.filePath(QStringLiteral("callgrind-%1.zarnru").arg(size));
-        if (!updatefile::writeFile(file, {image}))
+        // One file for all the counts, written here: the making of it is no part of any count.
+        files[i] = workDir.filePath(QStringLiteral("callgrind-%1.zarnru").arg(size));
+        if (!updatefile::writeFile(files[i], {image}))
             return;
-        // One file for all three, written here: the making of it is no part of any count.
-        counts[0][i] = instructions(self, {QLatin1String(floorOnlyOption), QString::number(size), file},
-                                    zeroDelayDevice(workDir), outFile);
-        counts[1][i] = instructions(QStringLiteral(ZARN_BENCH_CLI),
-                                    {QStringLiteral("update"), QStringLiteral("--yes"), file}, cli, outFile);
-        counts[2][i] = instructions(
-            self, {QStringLiteral("--engine-only"), QString::number(size), QStringLiteral("1"), file},
-            zeroDelayDevice(workDir), outFile);
     }
     const char *const names[] = {"The same device calls without the engine (floor)",
+                                 "The engine alone, nothing connected to its reports",
                                  "Engine without a window (zarn-update)", "Engine with the window"};
-    double perBlock[3] = {0, 0, 0};
-    for (int kind = 0; kind < 3; ++kind) {
-        const QString figure = QStringLiteral("%1, zero-delay device: instructions per 1 KiB block")
-                                   .arg(QLatin1String(names[kind]));
-        if (counts[kind][0] <= 0 || counts[kind][1] <= counts[kind][0]) {
-            table.add({QStringLiteral("9"),
-                       figure,
-                       QStringLiteral("run failed"),
-                       tool,
-                       {},
-                       {},
-                       QStringLiteral("NO")});
-            return;
+    constexpr int kinds = 4;
+    // [round][the floor, the engine alone, zarn-update, with the window]
+    QVector<std::array<double, kinds>> rounds;
+    QVector<double> windowAdds;
+    QString floorCounts;
+    for (int round = 0; round < instructionRounds; ++round) {
+        // [kind][the small, the large update]
+        qint64 counts[kinds][2] = {{-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
+        for (int i = 0; i < 2; ++i) {
+            const int size = i == 0 ? smallMiB : largeMiB;
+            progress(
+                QStringLiteral("instructions of a %1 MiB update under callgrind, round %2 of %3: the floor, "
+                               "the engine alone, zarn-update and the window")
+                    .arg(size)
+                    .arg(round + 1)
+                    .arg(instructionRounds));
+            counts[0][i] =
+                instructions(self, {QLatin1String(floorOnlyOption), QString::number(size), files[i]},
+                             zeroDelayDevice(workDir), outFile);
+            counts[1][i] =
+                instructions(self, {QLatin1String(workerOnlyOption), QString::number(size), files[i]},
+                             zeroDelayDevice(workDir), outFile);
+            counts[2][i] =
+                instructions(QStringLiteral(ZARN_BENCH_CLI),
+                             {QStringLiteral("update"), QStringLiteral("--yes"), files[i]}, cli, outFile);
+            counts[3][i] = instructions(
+                self, {QStringLiteral("--engine-only"), QString::number(size), QStringLiteral("1"), files[i]},
+                zeroDelayDevice(workDir), outFile);
         }
-        perBlock[kind] =
-            double(counts[kind][1] - counts[kind][0]) / ((largeMiB - smallMiB) * transfersPerMiB);
-        const QString result =
-            kind == 0 ? QStringLiteral("%1 M / %2 M for %3 / %4 MiB")
-                            .arg(counts[kind][0] / 1000000)
-                            .arg(counts[kind][1] / 1000000)
-                            .arg(smallMiB)
-                            .arg(largeMiB)
-                      : QStringLiteral("%1 over the floor").arg(perBlock[kind] - perBlock[0], 0, 'f', 0);
+        std::array<double, kinds> perBlock{};
+        for (int kind = 0; kind < kinds; ++kind) {
+            if (counts[kind][0] <= 0 || counts[kind][1] <= counts[kind][0]) {
+                table.add({QStringLiteral("9"),
+                           QStringLiteral("%1, zero-delay device: instructions per 1 KiB block")
+                               .arg(QLatin1String(names[kind])),
+                           QStringLiteral("run failed"),
+                           tool,
+                           {},
+                           {},
+                           QStringLiteral("NO")});
+                return;
+            }
+            perBlock[size_t(kind)] =
+                double(counts[kind][1] - counts[kind][0]) / ((largeMiB - smallMiB) * transfersPerMiB);
+        }
+        floorCounts = QStringLiteral("%1 M / %2 M for %3 / %4 MiB")
+                          .arg(counts[0][0] / 1000000)
+                          .arg(counts[0][1] / 1000000)
+                          .arg(smallMiB)
+                          .arg(largeMiB);
+        rounds.append(perBlock);
+        windowAdds.append(perBlock[3] - perBlock[1]);
+    }
+    const auto each = [&rounds](int kind) {
+        QStringList counts;
+        for (const std::array<double, kinds> &perBlock : rounds)
+            counts << QString::number(perBlock[size_t(kind)], 'f', 0);
+        return counts.join(QStringLiteral(" / "));
+    };
+    for (int kind = 0; kind < kinds; ++kind) {
+        QVector<double> kindCounts;
+        QVector<double> overFloor;
+        for (const std::array<double, kinds> &perBlock : rounds) {
+            kindCounts.append(perBlock[size_t(kind)]);
+            overFloor.append(perBlock[size_t(kind)] - perBlock[0]);
+        }
         table.add({QStringLiteral("9"),
-                   figure,
-                   QString::number(perBlock[kind], 'f', 0),
+                   QStringLiteral("%1, zero-delay device: instructions per 1 KiB block, each of %2 runs")
+                       .arg(QLatin1String(names[kind]))
+                       .arg(instructionRounds),
+                   each(kind),
                    tool,
-                   result,
+                   kind == 0 ? floorCounts
+                             : QStringLiteral("median %1 over the floor").arg(median(overFloor), 0, 'f', 0),
                    {},
                    QStringLiteral("-")});
     }
+    const double middle = median(windowAdds);
+    const double spread = (maximum(windowAdds) - minimum(windowAdds)) / middle;
+    QStringList adds;
+    for (double add : windowAdds)
+        adds << QString::number(add, 'f', 0);
     table.add({QStringLiteral("9"),
-               QStringLiteral("What the window adds to each 1 KiB block"),
-               QString::number(perBlock[2] - perBlock[1], 'f', 0) + " instructions",
-               tool,
-               {},
-               {},
-               QStringLiteral("-")});
+               QStringLiteral("What the window adds to each 1 KiB block (with the window less the engine "
+                              "alone), each of %1 runs")
+                   .arg(instructionRounds),
+               adds.join(QStringLiteral(" / ")) + " instructions", tool,
+               QStringLiteral("spread %1 % of the median").arg(spread * 100, 0, 'f', 1),
+               QStringLiteral("spread <= %1 %").arg(spreadTarget * 100, 0, 'f', 0),
+               verdict(spread <= spreadTarget)});
 }
 
 } // namespace bench

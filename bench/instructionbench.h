@@ -8,12 +8,17 @@ class Table;
 
 // The option that makes zarn-bench make the floor's device calls alone.
 inline constexpr char floorOnlyOption[] = "--floor-only";
+// The option that makes zarn-bench run the window's update without a window.
+inline constexpr char workerOnlyOption[] = "--worker-only";
 
 // 9. What one 1 KiB block costs in instructions, counted by callgrind so that a
 // change of a microsecond shows through the noise of a shared machine: the
-// engine without a window (zarn-update) and with the window (this program's
-// engine-only mode), each a 2 MiB update less a 1 MiB one, beside the same
-// device calls made without the engine (the simulated device's own work).
+// engine alone, started as the window starts it but with nothing connected to
+// its reports (this program's worker-only mode), zarn-update, and the engine
+// with the window (the engine-only mode), each a 4 MiB update less a 1 MiB
+// one, beside the same device calls made without the engine (the simulated
+// device's own work). What the window adds is the window's count less the
+// engine's alone, each of several runs.
 void instructionsPerBlock(const QDir &workDir, Table &table);
 
 } // namespace bench

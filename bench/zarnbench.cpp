@@ -12,6 +12,9 @@
 //                              the device calls of an update of MIB MiB without the engine
 //   zarn-bench --instructions-only
 //                              only the instruction counts per block (callgrind)
+//   zarn-bench --worker-only MIB FILE
+//                              the same update without a window, nothing
+//                              connected to its reports
 //   zarn-bench --engine-only MIB RUNS [FILE]
 //                              only updates of MIB MiB through the window on a
 //                              zero-delay device, for a profiler
@@ -25,8 +28,12 @@
 #include "devicefloor.h"
 #include "instructionbench.h"
 #include "memorybench.h"
+#include "runsession.h"
 #include "startup.h"
 #include "updatefilebuilder.h"
+#include "updaterthread.h"
+#include "updaterunner.h"
+#include "updatesnapshot.h"
 #include "windowapplication.h"
 #include "windowbench.h"
 #include "windowdriver.h"
@@ -35,7 +42,9 @@
 #include <cstdio>
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -91,6 +100,34 @@ int engineOnly(const QString &file, quint32 sizeMiB, int runs)
     return 0;
 }
 
+// The same update as a window's, started the same way, with nothing
+// connected to its reports: the engine's own count, for the window's to be
+// told apart from.
+int workerOnly(const QString &file)
+{
+    zarnsim::reset();
+    zarnsim::setRecording(false);
+    const std::shared_ptr<const UpdateSnapshot> snapshot = UpdateSnapshot::capture(file);
+    if (!snapshot)
+        return 1;
+    RunSession session;
+    const UpdateRunner runner(&session);
+    UpdateRunner::Options options;
+    options.program = QStringLiteral("zarn-bench");
+    options.journal.keepCopies = true;
+    const UpdateRunner::Run run = runner.prepare(file, snapshot, options);
+    QEventLoop loop;
+    QObject::connect(run.worker, &UpdaterThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(run.thread, &QThread::started, run.worker, &UpdaterThread::process);
+    QObject::connect(run.worker, &UpdaterThread::finished, run.thread, &QThread::quit);
+    QObject::connect(run.worker, &UpdaterThread::finished, run.worker, &QObject::deleteLater);
+    QObject::connect(run.thread, &QThread::finished, run.thread, &QObject::deleteLater);
+    if (!runner.start(run, options))
+        return 1;
+    loop.exec();
+    return session.succeeded() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -117,6 +154,8 @@ int main(int argc, char *argv[])
                           QString::fromLocal8Bit(argv[3]).toInt());
     }
 
+    if (argc == 4 && QLatin1String(argv[1]) == QLatin1String(bench::workerOnlyOption))
+        return workerOnly(QString::fromLocal8Bit(argv[3]));
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String("--window-only")) {
         Table table;
         const QString journal = workDir.filePath(QStringLiteral("floor-journal"));
