@@ -44,7 +44,7 @@ void installMessageHandler()
     qInstallMessageHandler(messageHandler);
 }
 
-WindowDriver::WindowDriver() : window(std::make_unique<MainWindow>())
+WindowDriver::WindowDriver(bool lagTicks) : window(std::make_unique<MainWindow>())
 {
     connect(window->findChild<RunSession *>(), &RunSession::ended, this, [this](const RunOutcome &ended) {
         endedAt = nowNs();
@@ -57,7 +57,8 @@ WindowDriver::WindowDriver() : window(std::make_unique<MainWindow>())
     ticker->setInterval(tickIntervalMs);
     connect(ticker, &QTimer::timeout, this, &WindowDriver::tick);
     lastTick = nowNs();
-    ticker->start();
+    if (lagTicks)
+        ticker->start();
 }
 
 WindowDriver::~WindowDriver()
