@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "deferrediconstyle.h"
 #include "localnames.h"
 #include "mainwindow.h"
 #include "operatorlanguage.h"
@@ -43,6 +44,8 @@ int main(int argc, char *argv[])
     displayGuard.reset();
     // Before the first text is made: the window's, and the lines of its runs.
     operatorlanguage::install();
+    // The style the toolkit would choose, its bars' arrows made when first drawn.
+    QApplication::setStyle(new DeferredIconStyle);
     // Desktops tie the window to its menu entry by the entry's name.
     QGuiApplication::setDesktopFileName(QStringLiteral("zarn-update-utility"));
     MainWindow window;
