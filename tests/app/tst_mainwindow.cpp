@@ -3,7 +3,6 @@
 // line, and the installed versions, asked of the mailbox, with and without it.
 
 #include "commandline.h"
-#include "deferrediconstyle.h"
 #include "mainwindow.h"
 #include "operatorlanguage.h"
 #include "runhistory.h"
@@ -19,10 +18,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -90,8 +87,6 @@ private slots:
     void cleanupTestCase() { openWithoutDriver = false; }
     void formMatchesReference();
     void fileDialog();
-    void barArrows_data();
-    void barArrows();
     void forceFlag_data();
     void forceFlag();
     void versionsShown_data();
@@ -152,43 +147,6 @@ void MainWindowTest::formMatchesReference()
                             .arg(at + 1)
                             .arg(expected.value(at, "(end)"), lines.value(at, "(end)"),
                                  QFileInfo(actual).absoluteFilePath())));
-}
-
-void MainWindowTest::barArrows_data()
-{
-    QTest::addColumn<int>("arrow"); // QStyle::StandardPixmap
-    QTest::addColumn<Qt::LayoutDirection>("direction");
-    QTest::newRow("horizontal") << int(QStyle::SP_ToolBarHorizontalExtensionButton) << Qt::LeftToRight;
-    QTest::newRow("horizontal, right to left")
-        << int(QStyle::SP_ToolBarHorizontalExtensionButton) << Qt::RightToLeft;
-    QTest::newRow("vertical") << int(QStyle::SP_ToolBarVerticalExtensionButton) << Qt::LeftToRight;
-}
-
-// The program's style makes the arrows of the bars' extension buttons only
-// when drawn; drawn, at the icon's sizes and between them, they are the plain
-// style's to the pixel.
-void MainWindowTest::barArrows()
-{
-    QFETCH(int, arrow);
-    QFETCH(Qt::LayoutDirection, direction);
-    const auto which = QStyle::StandardPixmap(arrow);
-    QStyleOption option;
-    option.direction = direction;
-    const std::unique_ptr<QStyle> plain(QStyleFactory::create(QApplication::style()->objectName()));
-    const QIcon expected = plain->standardIcon(which, &option);
-    const DeferredIconStyle style;
-    const QIcon deferred = style.standardIcon(which, &option);
-    QCOMPARE(deferred.availableSizes(), expected.availableSizes());
-    for (const QSize size : {QSize(8, 16), QSize(12, 12), QSize(16, 16), QSize(40, 40)}) {
-        QCOMPARE(deferred.pixmap(size).toImage(), expected.pixmap(size).toImage());
-        QImage drawn[2] = {QImage(size, QImage::Format_ARGB32_Premultiplied), drawn[0].copy()};
-        for (int i = 0; i < 2; ++i) {
-            drawn[i].fill(Qt::transparent);
-            QPainter painter(&drawn[i]);
-            (i ? deferred : expected).paint(&painter, drawn[i].rect());
-        }
-        QCOMPARE(drawn[1], drawn[0]);
-    }
 }
 
 // Cancelled, the dialog leaves a typed name alone; a file chosen in it

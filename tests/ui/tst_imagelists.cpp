@@ -1,7 +1,9 @@
 // The image lists of the window, as an operator sees them and as assistive
 // technology reads them: the rows of "Get Image Info" and of the confirmation;
-// and the readouts of a run, drawn once a frame however fast its reports come.
+// the readouts of a run, drawn once a frame however fast its reports come; and
+// the arrows of the window's bars, made only when drawn.
 
+#include "deferrediconstyle.h"
 #include "imageinfodialog.h"
 #include "imageitem.h"
 #include "mainwindow.h"
@@ -11,7 +13,9 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QProgressBar>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -82,6 +86,8 @@ private slots:
     void readoutsOncePerFrame_data();
     void readoutsOncePerFrame();
     void informationViewGivesWayToConfirmation();
+    void barArrows_data();
+    void barArrows();
 
 private:
     QTemporaryDir dir;
@@ -344,6 +350,43 @@ void TestImageLists::informationViewGivesWayToConfirmation()
     QTest::mouseClick(updateButton(window), Qt::LeftButton);
     QCOMPARE(confirmed, QStringList({"1", "3", single}));
     QVERIFY(dialog->isHidden() && updateButton(window)->isEnabled() && runs.run().events.isEmpty());
+}
+
+void TestImageLists::barArrows_data()
+{
+    QTest::addColumn<int>("arrow"); // QStyle::StandardPixmap
+    QTest::addColumn<Qt::LayoutDirection>("direction");
+    QTest::newRow("horizontal") << int(QStyle::SP_ToolBarHorizontalExtensionButton) << Qt::LeftToRight;
+    QTest::newRow("horizontal, right to left")
+        << int(QStyle::SP_ToolBarHorizontalExtensionButton) << Qt::RightToLeft;
+    QTest::newRow("vertical") << int(QStyle::SP_ToolBarVerticalExtensionButton) << Qt::LeftToRight;
+}
+
+// The program's style makes the arrows of the bars' extension buttons only
+// when drawn; drawn, at the icon's sizes and between them, they are the plain
+// style's to the pixel.
+void TestImageLists::barArrows()
+{
+    QFETCH(int, arrow);
+    QFETCH(Qt::LayoutDirection, direction);
+    const auto which = QStyle::StandardPixmap(arrow);
+    QStyleOption option;
+    option.direction = direction;
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create(QApplication::style()->objectName()));
+    const QIcon expected = plain->standardIcon(which, &option);
+    const DeferredIconStyle style;
+    const QIcon deferred = style.standardIcon(which, &option);
+    QCOMPARE(deferred.availableSizes(), expected.availableSizes());
+    for (const QSize size : {QSize(8, 16), QSize(12, 12), QSize(16, 16), QSize(40, 40)}) {
+        QCOMPARE(deferred.pixmap(size).toImage(), expected.pixmap(size).toImage());
+        QImage drawn[2] = {QImage(size, QImage::Format_ARGB32_Premultiplied), drawn[0].copy()};
+        for (int i = 0; i < 2; ++i) {
+            drawn[i].fill(Qt::transparent);
+            QPainter painter(&drawn[i]);
+            (i ? deferred : expected).paint(&painter, drawn[i].rect());
+        }
+        QCOMPARE(drawn[1], drawn[0]);
+    }
 }
 
 QTEST_MAIN(TestImageLists)
