@@ -2,8 +2,6 @@
 
 #include "reportsending.h"
 
-#include <QMutexLocker>
-
 WindowApplication::WindowApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 WindowApplication::~WindowApplication()
@@ -17,7 +15,7 @@ void WindowApplication::bundleReportsTo(QObject *receiver)
     if (!application)
         return;
     {
-        QMutexLocker lock(&application->mutex);
+        const std::lock_guard<std::mutex> lock(application->mutex);
         application->window.store(receiver);
     }
     connect(receiver, &QObject::destroyed, application, [application, receiver] {
@@ -30,7 +28,7 @@ void WindowApplication::drop()
 {
     std::deque<Bundle> left;
     {
-        QMutexLocker lock(&mutex);
+        const std::lock_guard<std::mutex> lock(mutex);
         window.store(nullptr);
         nextFirst.store(nullptr);
         left.swap(bundles);
@@ -46,7 +44,7 @@ bool WindowApplication::compressEvent(QEvent *event, QObject *receiver, QPostEve
     if (event->type() != QEvent::MetaCall || receiver != window.load())
         return QApplication::compressEvent(event, receiver, posted);
     reportsending::Count &count = reportsending::thisThread();
-    QMutexLocker lock(&mutex);
+    const std::lock_guard<std::mutex> lock(mutex);
     if (receiver != window.load())
         return QApplication::compressEvent(event, receiver, posted);
     if (!count.sending) {
@@ -84,7 +82,7 @@ void WindowApplication::deliverFollowing(QObject *receiver)
 {
     std::vector<QEvent *> following;
     {
-        QMutexLocker lock(&mutex);
+        const std::lock_guard<std::mutex> lock(mutex);
         if (bundles.empty())
             return;
         following.swap(bundles.front().following);
