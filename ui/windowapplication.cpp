@@ -18,20 +18,23 @@ void WindowApplication::bundleReportsTo(QObject *receiver)
         const std::lock_guard<std::mutex> lock(application->mutex);
         application->window.store(receiver);
     }
-    connect(receiver, &QObject::destroyed, application, [application, receiver] {
-        if (application->window.load() == receiver)
-            application->drop();
-    });
+    // Its waiting calls go with it, the first of each bundle among them.
+    connect(receiver, &QObject::destroyed, application,
+            [application, receiver] { application->drop(receiver); });
 }
 
-void WindowApplication::drop()
+void WindowApplication::drop(const QObject *receiver)
 {
     std::deque<Bundle> left;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        window.store(nullptr);
-        nextFirst.store(nullptr);
-        left.swap(bundles);
+        if (!receiver || window.load() == receiver)
+            window.store(nullptr);
+        std::deque<Bundle> kept;
+        for (Bundle &bundle : bundles)
+            (!receiver || bundle.to == receiver ? left : kept).push_back(std::move(bundle));
+        bundles.swap(kept);
+        nextFirst.store(bundles.empty() ? nullptr : bundles.front().first);
     }
     for (const Bundle &bundle : left)
         qDeleteAll(bundle.following);
@@ -59,7 +62,7 @@ bool WindowApplication::compressEvent(QEvent *event, QObject *receiver, QPostEve
     const bool reportWentPast = count.taken + 1 != count.sent;
     count.taken = count.sent;
     if (reportWentPast || bundles.empty() || !bundles.back().open) {
-        bundles.push_back({event, {}, true});
+        bundles.push_back({receiver, event, {}, true});
         if (bundles.size() == 1)
             nextFirst.store(event);
         return false;

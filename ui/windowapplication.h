@@ -40,13 +40,15 @@ private:
     // A call the toolkit delivers, and the reports that follow it.
     struct Bundle
     {
+        const QObject *to;
         const QEvent *first;
         std::vector<QEvent *> following;
         bool open = true; // taking reports
     };
 
     void deliverFollowing(QObject *receiver);
-    void drop();
+    // Deletes the reports held for receiver, or for every window.
+    void drop(const QObject *receiver = nullptr);
 
     // The standard library's, which thread checkers see, as they do not see the toolkit's.
     std::mutex mutex;

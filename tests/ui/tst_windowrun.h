@@ -28,6 +28,7 @@ private slots:
     void timeLabels();
     void reportsKeepTheirOrder_data();
     void reportsKeepTheirOrder();
+    void reportsOutliveAnEarlierWindow();
 
 private:
     QTemporaryDir dir;

@@ -5,6 +5,7 @@
 #include "updaterthread.h"
 #include "windowapplication.h"
 
+#include <memory>
 #include <QSemaphore>
 #include <QStringList>
 #include <QtTest>
@@ -66,6 +67,38 @@ void TestWindowRun::reportsKeepTheirOrder()
     run.join();
     QCOMPARE(taken, expected);
     QVERIFY(application->bundledReports() - bundledBefore >= quint64(2 * reports - 2));
+}
+
+// A window that goes while reports wait for it takes them along, and the next
+// window's reports still reach it.
+void TestWindowRun::reportsOutliveAnEarlierWindow()
+{
+    UpdaterThread worker;
+    const auto send = [&worker] {
+        std::thread run([&worker] {
+            for (int k = 0; k < 10; ++k)
+                worker.reportProgress(0, float(k) / 100.0f);
+        });
+        run.join();
+    };
+    auto first = std::make_unique<QObject>();
+    WindowApplication::bundleReportsTo(first.get());
+    int takenByFirst = 0;
+    connect(&worker, &UpdaterThread::updateCurrentProgress, first.get(),
+            [&takenByFirst](int) { ++takenByFirst; });
+    connect(&worker, &UpdaterThread::updateTotalProgress, first.get(), [](int) {});
+    send();
+    QObject second;
+    WindowApplication::bundleReportsTo(&second);
+    first.reset();
+    QStringList taken;
+    connect(&worker, &UpdaterThread::updateCurrentProgress, &second,
+            [&taken](int value) { taken << QString::number(value); });
+    connect(&worker, &UpdaterThread::updateTotalProgress, &second, [](int) {});
+    send();
+    QTRY_COMPARE_WITH_TIMEOUT(taken.size(), 10, 2000);
+    // Not one of them went to the window that was gone, nor to its slots.
+    QCOMPARE(takenByFirst, 0);
 }
 
 int main(int argc, char *argv[])
