@@ -7,6 +7,8 @@
 QPixmap formPixmap(const char *path)
 {
     const QString name = QString::fromUtf8(path);
+    if (!QFileInfo::exists(name))
+        return {}; // a program built without the logo shows none, as the form would
     QImageReader reader(name, QFileInfo(name).suffix().toLatin1());
     reader.setAutoDetectImageFormat(false);
     QImage image = reader.read();
