@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -13,7 +14,12 @@
 // The bars come for every KiB, tens of thousands a second on a fast device,
 // and the program shows at most a few a second: a progress report that finds
 // the one before it still waiting to be handed over, with nothing else sent
-// since, only replaces its values. The last values always reach the program.
+// since, only replaces its values. One that comes less than holdMs after the
+// last hand-over, with nothing else sent since, waits for the next report, line
+// or stage: every hand-over wakes the program's thread, and the run paid two
+// switches of thread for each report it sent. A line, a stage or the end of a
+// phase (a bar at 100) is never held back, so the last values always reach the
+// program, before anything sent after them.
 // What the two threads share is atomic, and a report is named by a number the
 // toolkit copies: no object of the run's thread is read on the program's.
 class RunRelay final : public QObject
@@ -29,16 +35,19 @@ public:
     // The run's thread.
     void tellStepLine(const QString &line)
     {
+        postHeld();
         folding = false;
         emit stepLine(line);
     }
     void tellStageEntered(int image, int stage)
     {
+        postHeld();
         folding = false;
         emit stageEntered(image, stage);
     }
     void tellUnrecorded(const QString &cause)
     {
+        postHeld();
         folding = false;
         emit unrecorded(cause);
     }
@@ -52,6 +61,9 @@ public:
         total = value;
         tellProgress();
     }
+
+    // The least time between two hand-overs of a stretch of progress.
+    static constexpr qint64 holdMs = 20;
 
 signals:
     void stepLine(const QString &line);
@@ -79,11 +91,25 @@ private:
             waiting.values.store(pack(current, total));
             if (!waiting.taken.load())
                 return;
+            held = current < phaseEnd && total < phaseEnd && lastPosted.nsecsElapsed() < holdNs;
+            if (held)
+                return;
         }
+        post();
+    }
+    void postHeld()
+    {
+        if (held)
+            post();
+    }
+    void post()
+    {
         Slot &next = waitingReports[++posted % waitingReports.size()];
         next.taken.store(false);
         next.values.store(pack(current, total));
         folding = true;
+        held = false;
+        lastPosted.start();
         emit progressPosted(posted);
     }
 
@@ -99,9 +125,13 @@ private:
     // A program more reports behind than this, with steps between them, may
     // show a later value a moment early; the last one is always right.
     std::array<Slot, 64> waitingReports;
+    static constexpr int phaseEnd = 100;
+    static constexpr qint64 holdNs = holdMs * 1000000;
     // The run's thread only.
     unsigned posted = 0;
     bool folding = false;
+    bool held = false;
+    QElapsedTimer lastPosted;
     int current = 0;
     int total = 0;
 };

@@ -1,11 +1,14 @@
 // What zarn-update leaves for the tools and people after it, in child
 // processes on one simulated flash kept in a file: its JSON events against
-// their schema, a backup put back, and the history of what was done.
+// their schema, a backup put back, and the history of what was done; and how
+// the run's reports reach the program that prints them.
 
 #include "childprocess.h"
 #include "runkit.h"
+#include "runrelay.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <sys/stat.h>
 #include <utility>
@@ -34,6 +38,8 @@ private slots:
     void keptCopiesJudged();
     void runnerKnownByMoreThanItsNumber_data();
     void runnerKnownByMoreThanItsNumber();
+    void reportsReachTheProgram_data();
+    void reportsReachTheProgram();
 
 private:
     runkit::CommandLine cli;
@@ -358,6 +364,75 @@ void TestCommandLineRecords::runnerKnownByMoreThanItsNumber()
         if (line.contains(QLatin1String("\"event\":\"history\"")))
             said = QJsonDocument::fromJson(line.toUtf8()).object();
     QCOMPARE(said.value(QStringLiteral("result")).toString(), result);
+}
+
+void TestCommandLineRecords::reportsReachTheProgram_data()
+{
+    // What the run's thread says, in order: "c:total" a pair of bar values,
+    // "line" a step line, "stage" a stage entered. A report every few
+    // microseconds, as a fast device sends them, while the program takes each
+    // hand-over as it comes.
+    QTest::addColumn<QStringList>("sent");
+    // What the program must have been told last, and before each line or stage.
+    QTest::addColumn<QStringList>("told");
+    QStringList burst;
+    for (int i = 0; i < 2000; ++i)
+        burst << QStringLiteral("%1:%2").arg(i % 100).arg(i / 40);
+    QTest::newRow("a burst, then a line") << (burst + QStringList{"line"}) << QStringList{"99:49", "line"};
+    QTest::newRow("a burst, then a stage") << (burst + QStringList{"stage"}) << QStringList{"99:49", "stage"};
+    QTest::newRow("a burst that ends a phase") << (burst + QStringList{"100:50"}) << QStringList{"100:50"};
+    QTest::newRow("a burst that ends the run") << (burst + QStringList{"7:100"}) << QStringList{"7:100"};
+    QTest::newRow("a line between two bursts") << (burst + QStringList{"line"} + burst + QStringList{"line"})
+                                               << QStringList{"99:49", "line", "99:49", "line"};
+}
+
+void TestCommandLineRecords::reportsReachTheProgram()
+{
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, told);
+    RunRelay relay;
+    QStringList heard;
+    int handOvers = 0;
+    connect(&relay, &RunRelay::progressed, this, [&](int current, int total) {
+        heard << QStringLiteral("%1:%2").arg(current).arg(total);
+        ++handOvers;
+    });
+    connect(&relay, &RunRelay::stepLine, this, [&] { heard << QStringLiteral("line"); });
+    connect(&relay, &RunRelay::stageEntered, this, [&] { heard << QStringLiteral("stage"); });
+    QElapsedTimer sending;
+    std::unique_ptr<QThread> run(QThread::create([&relay, &sending, sent] {
+        sending.start();
+        for (const QString &said : sent) {
+            if (said == QLatin1String("line")) {
+                relay.tellStepLine(said);
+            } else if (said == QLatin1String("stage")) {
+                relay.tellStageEntered(1, 0);
+            } else {
+                relay.tellCurrent(said.section(QLatin1Char(':'), 0, 0).toInt());
+                relay.tellTotal(said.section(QLatin1Char(':'), 1, 1).toInt());
+                QThread::usleep(10);
+            }
+        }
+    }));
+    // The program's loop runs all the while, as zarn-update's does, taking each hand-over at once.
+    QEventLoop loop;
+    connect(run.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    run->start();
+    loop.exec();
+    QTRY_VERIFY_WITH_TIMEOUT(heard.endsWith(told.last()), 5000);
+    // Nothing left to come: the last values were not held back.
+    QTest::qWait(50);
+    QCOMPARE(heard.last(), told.last());
+    QStringList before;
+    for (int i = 0; i < heard.size(); ++i)
+        if (heard.at(i) == QLatin1String("line") || heard.at(i) == QLatin1String("stage"))
+            before << heard.value(i - 1) << heard.at(i);
+    if (told.last().contains(QLatin1Char(':')))
+        before << told.last();
+    QCOMPARE(before, told);
+    // The bursts went over in a few hand-overs, not one each, however slowly the machine sent them.
+    const qint64 allowed = sending.elapsed() / RunRelay::holdMs + 10 * sent.count(QStringLiteral("0:0"));
+    QVERIFY2(handOvers <= allowed, qPrintable(QStringLiteral("%1 > %2").arg(handOvers).arg(allowed)));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineRecords)
