@@ -11,6 +11,7 @@
 #include "runrelay.h"
 #include "runsession.h"
 #include "runtexts.h"
+#include "runyield.h"
 #include "updaterthread.h"
 #include "updaterunner.h"
 #include "updatesnapshot.h"
@@ -197,6 +198,7 @@ int runAndTell(const QString &path, std::shared_ptr<const UpdateSnapshot> snapsh
     RunSession session;
     QuitSignalGuard signalGuard(&session, nullptr);
     RunInhibitor inhibitor(&session, QDBusConnection::systemBus(), nullptr);
+    RunYield yield(&session, nullptr);
     RunView view(out, images);
 
     UpdateRunner::Options options;

@@ -16,6 +16,7 @@
 #include "runhistory.h"
 #include "runoutcomeview.h"
 #include "runsession.h"
+#include "runyield.h"
 #include "sitesettings.h"
 #include "ui_mainwindow.h"
 #include "updaterthread.h"
@@ -135,6 +136,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     imageInfoDialog = new ImageInfoDialog(this);
     runSession = new RunSession(this);
     new RunOutcomeView(runSession, ui->statusLabel, statusBar(), this);
+    new RunYield(runSession, this);
     startup = new WindowStartup(this, [this] {
         // The guards connect to the buses; the window is drawn without waiting for them.
         new RunGuard(this, runSession);

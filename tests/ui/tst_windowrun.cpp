@@ -8,8 +8,10 @@
 #include "mainwindow.h"
 #include "runkit.h"
 #include "runoutcomeview.h"
+#include "runyield.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <QAccessible>
@@ -117,12 +119,25 @@ void TestWindowRun::outcomeLeavesNoDoubt()
     QLabel *const status = child<QLabel>(window, "statusLabel");
     const QColor plain = status->palette().color(QPalette::WindowText);
     QStringList names{accessibleName(status)}; // each time it is found changed, as the lines come
+    // The window's thread gives way to the run's while it goes, and only then; the run's does not.
+    std::atomic<bool> runGaveWay{false};
+    bool windowGaveWay = false;
     runs.onStatusLine = [&](const QString &) {
+        runGaveWay = runGaveWay || RunYield::threadYields();
         QMetaObject::invokeMethod(
-            status, [&] { names << accessibleName(status); }, Qt::QueuedConnection);
+            status,
+            [&] {
+                names << accessibleName(status);
+                windowGaveWay = windowGaveWay || RunYield::threadYields();
+            },
+            Qt::QueuedConnection);
     };
+    QVERIFY(!RunYield::threadYields());
     QVERIFY(startRun(window, file));
     QVERIFY(waitForRun(window, runs));
+    QVERIFY(windowGaveWay);
+    QVERIFY(!runGaveWay);
+    QVERIFY(!RunYield::threadYields());
     names << accessibleName(status);
     names.erase(std::unique(names.begin(), names.end()), names.end());
     // Before the run, initialisation, three stages of three images, the read-back, the end.
