@@ -20,7 +20,9 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace runkit;
@@ -135,7 +137,13 @@ void TestWindowRun::outcomeLeavesNoDoubt()
     QVERIFY(!RunYield::threadYields());
     QVERIFY(startRun(window, file));
     QVERIFY(waitForRun(window, runs));
-    QVERIFY(windowGaveWay);
+    // Where the system lets no thread change its class, the window runs as it always did.
+    bool batchAllowed = false;
+    std::thread([&batchAllowed] {
+        const sched_param batch{};
+        batchAllowed = sched_setscheduler(0, SCHED_BATCH, &batch) == 0;
+    }).join();
+    QCOMPARE(windowGaveWay, batchAllowed);
     QVERIFY(!runGaveWay);
     QVERIFY(!RunYield::threadYields());
     names << accessibleName(status);
