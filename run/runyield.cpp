@@ -3,6 +3,7 @@
 #include "runsession.h"
 
 #include <QTimer>
+#include <sched.h>
 
 RunYield::RunYield(RunSession *session, QObject *parent) : QObject(parent), session(session)
 {
@@ -24,12 +25,9 @@ bool RunYield::threadYields()
 
 void RunYield::begin()
 {
-    if (yielding || !session->underWay())
-        return;
-    policyBefore = sched_getscheduler(0);
     // Only the ordinary class gives way this way; a thread given a real-time
     // or idle class by whoever started the program keeps it.
-    if (policyBefore != SCHED_OTHER || sched_getparam(0, &parameterBefore) != 0)
+    if (yielding || !session->underWay() || sched_getscheduler(0) != SCHED_OTHER)
         return;
     const sched_param batch{};
     yielding = sched_setscheduler(0, SCHED_BATCH, &batch) == 0;
@@ -40,5 +38,6 @@ void RunYield::end()
     if (!yielding)
         return;
     yielding = false;
-    sched_setscheduler(0, policyBefore, &parameterBefore);
+    const sched_param ordinary{};
+    sched_setscheduler(0, SCHED_OTHER, &ordinary);
 }

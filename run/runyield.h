@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <sched.h>
 
 class RunSession;
 
@@ -14,7 +13,7 @@ class RunSession;
 // printed. Its share of the processor stays as it was (the same nice value), so
 // the window still draws and answers the operator. The run's thread is made
 // before the program's thread changes class, so that it does not inherit it;
-// the class the program's thread had comes back when the run ends.
+// the ordinary class, the only one it gives up, comes back when the run ends.
 class RunYield final : public QObject
 {
 public:
@@ -30,6 +29,4 @@ private:
 
     RunSession *const session;
     bool yielding = false;
-    int policyBefore = SCHED_OTHER;
-    sched_param parameterBefore{};
 };
