@@ -179,15 +179,19 @@ why="$why $(differs $data/b.zarnru 2 3)"
 check failing-erase "$(echo $why)"
 
 # --- sigterm: during a slow write; the update completes and says so.
-reset
-echo "$slow_us" >$parameters/program_delay_us
-interrupted=$(count interrupted_writes)
-zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
-pid=$!
-why=
-wait_writing && kill -TERM $pid || why="no write to interrupt;"
-wait $pid
-status=$?
+# As below, a run that passed between two looks is made again.
+for attempt in 1 2 3; do
+    reset
+    echo "$slow_us" >$parameters/program_delay_us
+    interrupted=$(count interrupted_writes)
+    zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
+    pid=$!
+    why=
+    wait_writing && kill -TERM $pid || why="no write to interrupt;"
+    wait $pid
+    status=$?
+    [ -z "$why" ] && break
+done
 echo 0 >$parameters/program_delay_us
 show "zarn-update update a.zarnru --yes, sent SIGTERM"
 [ $status = 8 ] || why="$why exit $status, not 8: $(output)"

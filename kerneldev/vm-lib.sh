@@ -67,12 +67,15 @@ said() { grep -qF -- "$1" /tmp/out; }
 output() { tail -n 3 /tmp/out | tr '\n' '|' | cut -c1-400; }
 
 # Waits until a write call is inside the device (the caller holds the flash).
+# The answer is the look that saw the write: a second look may fall between two
+# write calls and see none.
 wait_writing() {
     tries=0
-    while [ "$(count writing)" = 0 ] && [ $tries -lt 1500 ]; do
+    while [ $tries -lt 1500 ]; do
+        [ "$(count writing)" != 0 ] && return 0
         usleep 20000
         tries=$((tries + 1))
     done
-    [ "$(count writing)" != 0 ]
+    return 1
 }
 

@@ -56,7 +56,12 @@ for name in $plan; do
   line=$(grep -m 1 "^@@ check $name " "$vm/console.txt" || true)
   case $line in
   "@@ check $name pass") report pass "$name" ;;
-  "@@ check $name FAIL "*) report FAIL "$name" "${line#"@@ check $name FAIL "}" ;;
+  "@@ check $name FAIL "*)
+    report FAIL "$name" "${line#"@@ check $name FAIL "}"
+    # What the machine printed for that check: the console is gone with CI's.
+    awk -v name="$name" '/^@@ check / { if ($3 == name) { for (i = 0; i < n; i++) print "  | " kept[i]; exit } n = 0; next }
+      !/^@@ / { if (n == 15) { for (i = 1; i < n; i++) kept[i - 1] = kept[i]; n-- } kept[n++] = $0 }' "$vm/console.txt"
+    ;;
   *) report FAIL "$name" "no result: the machine stopped before it" ;;
   esac
 done
