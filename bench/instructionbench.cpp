@@ -29,7 +29,18 @@ constexpr double transfersPerMiB = 2 * 1024;
 constexpr int instructionRounds = 3;
 constexpr double spreadTarget = 0.10;
 
-// The instructions program executed from start to exit under callgrind, or -1.
+QProcessEnvironment zeroDelayDevice(const QDir &workDir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZARNSIM_TIMING"), QStringLiteral("zero"));
+    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), workDir.filePath(QStringLiteral("callgrind-state")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+} // namespace
+
 qint64 instructions(const QString &program, const QStringList &arguments,
                     const QProcessEnvironment &environment, const QString &outFile)
 {
@@ -47,18 +58,6 @@ qint64 instructions(const QString &program, const QStringList &arguments,
             .match(QString::fromLocal8Bit(child.readAllStandardError()));
     return collected.hasMatch() ? collected.captured(1).toLongLong() : -1;
 }
-
-QProcessEnvironment zeroDelayDevice(const QDir &workDir)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZARNSIM_TIMING"), QStringLiteral("zero"));
-    environment.insert(QStringLiteral("ZARNSIM_RECORD"), QStringLiteral("0"));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), workDir.filePath(QStringLiteral("callgrind-state")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    return environment;
-}
-
-} // namespace
 
 void instructionsPerBlock(const QDir &workDir, Table &table)
 {

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QtGlobal>
+
 class QDir;
+class QProcessEnvironment;
+class QString;
+class QStringList;
 
 namespace bench {
 
@@ -10,6 +15,10 @@ class Table;
 inline constexpr char floorOnlyOption[] = "--floor-only";
 // The option that makes zarn-bench run the window's update without a window.
 inline constexpr char workerOnlyOption[] = "--worker-only";
+
+// The instructions program executed from start to exit under callgrind, or -1.
+qint64 instructions(const QString &program, const QStringList &arguments,
+                    const QProcessEnvironment &environment, const QString &outFile);
 
 // 9. What one 1 KiB block costs in instructions, counted by callgrind so that a
 // change of a microsecond shows through the noise of a shared machine: the

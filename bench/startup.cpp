@@ -3,6 +3,7 @@
 #include "benchclock.h"
 #include "benchformat.h"
 #include "benchtable.h"
+#include "instructionbench.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +12,10 @@
 #include <poll.h>
 #include <QByteArray>
 #include <QFile>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QVector>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -45,6 +50,44 @@ std::vector<QByteArray> childEnvironment(const QStringList &preloads, int shownF
     variables.push_back("QT_QPA_PLATFORM=offscreen");
     variables.push_back(QByteArray(shownFdVariable) + '=' + QByteArray::number(shownFd));
     return variables;
+}
+
+// A program started for the start-up figure, and its times.
+struct Program
+{
+    QString path;
+    QStringList arguments;
+    QVector<qint64> ns;
+};
+
+// The instructions each program runs from its start to its first window
+// painted, counted by callgrind: a figure the machine's load does not move.
+// Empty when valgrind is missing or a count failed.
+QVector<qint64> instructionsToShown(const QVector<Program *> &programs, const QStringList &preloads)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty())
+        return {};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("LD_PRELOAD"));
+    for (const QString &name : environment.keys())
+        if (name.startsWith(QLatin1String("ZARNSIM_")))
+            environment.remove(name);
+    environment.insert(QStringLiteral("LD_PRELOAD"), preloads.join(QLatin1Char(':')));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The probe's word goes to standard output, which the count discards.
+    environment.insert(QLatin1String(shownFdVariable), QStringLiteral("1"));
+    QTemporaryDir workDir;
+    if (!workDir.isValid())
+        return {};
+    QVector<qint64> counts;
+    for (const Program *program : programs) {
+        const qint64 count = instructions(program->path, program->arguments, environment,
+                                          workDir.filePath(QStringLiteral("callgrind.out")));
+        if (count < 0)
+            return {};
+        counts.append(count);
+    }
+    return counts;
 }
 
 } // namespace
@@ -114,42 +157,78 @@ qint64 timeToShown(const QString &program, const QStringList &arguments, const Q
 }
 
 // 5. The real executable against a bare QMainWindow program, both started the
-// same way; and, to tell the font system's share, a bare window with text.
+// same way; to tell the font system's share, a bare window with text; and, to
+// tell what the program adds to its form, the form shown by a program that
+// builds it and does nothing else.
 void startup(Table &table)
 {
     progress(QStringLiteral("start-up"));
     const QStringList preloads = {QStringLiteral(ZARN_BENCH_SIMULATOR), QStringLiteral(ZARN_BENCH_PROBE)};
-    const QString product = QStringLiteral(ZARN_BENCH_PRODUCT);
-    const QString bare = QStringLiteral(ZARN_BENCH_BARE_WINDOW);
-    const QStringList withText = {QStringLiteral("--text")};
-    // Warm the caches (fonts, libraries) for all three before counting.
-    bench::timeToShown(product, {}, preloads);
-    bench::timeToShown(bare, {}, preloads);
-    bench::timeToShown(bare, withText, preloads);
-    QVector<qint64> productNs;
-    QVector<qint64> bareNs;
-    QVector<qint64> textNs;
-    for (int i = 0; i < startupRepetitions; ++i) {
-        productNs.append(bench::timeToShown(product, {}, preloads));
-        bareNs.append(bench::timeToShown(bare, {}, preloads));
-        textNs.append(bench::timeToShown(bare, withText, preloads));
-    }
+    Program product{QStringLiteral(ZARN_BENCH_PRODUCT), {}, {}};
+    Program bare{QStringLiteral(ZARN_BENCH_BARE_WINDOW), {}, {}};
+    Program text{QStringLiteral(ZARN_BENCH_BARE_WINDOW), {QStringLiteral("--text")}, {}};
+    Program form{QStringLiteral(ZARN_BENCH_FORM_WINDOW), {}, {}};
+    const QVector<Program *> programs = {&product, &bare, &text, &form};
+    // Warm the caches (fonts, libraries) for all of them before counting.
+    for (Program *program : programs)
+        bench::timeToShown(program->path, program->arguments, preloads);
+    for (int i = 0; i < startupRepetitions; ++i)
+        for (Program *program : programs)
+            program->ns.append(bench::timeToShown(program->path, program->arguments, preloads));
     const QString figure = QStringLiteral("Process start to first window painted, offscreen (median of %1)")
                                .arg(startupRepetitions);
-    if (productNs.contains(-1) || bareNs.contains(-1) || textNs.contains(-1)) {
-        table.add({QStringLiteral("5"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+    for (const Program *program : programs) {
+        if (program->ns.contains(-1)) {
+            table.add(
+                {QStringLiteral("5"), figure, QStringLiteral("failed"), {}, {}, {}, QStringLiteral("NO")});
+            return;
+        }
+    }
+    const double productMedian = bench::median(product.ns);
+    const QString utility = ms(productMedian) + " (the utility)";
+    const auto against = [productMedian](const Program &floor) {
+        return QString::number(productMedian / double(bench::median(floor.ns)), 'f', 2) + " x";
+    };
+    const double ratio = productMedian / double(bench::median(bare.ns));
+    table.add({QStringLiteral("5"), figure, utility, ms(bench::median(bare.ns)) + " (bare QMainWindow)",
+               against(bare), QStringLiteral("<= %1 x").arg(startupTarget),
+               bench::verdict(ratio <= startupTarget)});
+    table.add({QStringLiteral("5"),
+               QStringLiteral("The same, against a bare QMainWindow showing one line of text"), utility,
+               ms(bench::median(text.ns)) + " (QMainWindow + QLabel)", against(text), QStringLiteral("-"),
+               QStringLiteral("-")});
+    table.add({QStringLiteral("5"),
+               QStringLiteral("The same, against a QMainWindow showing the utility's form and nothing else "
+                              "(the form alone: %1 x the bare QMainWindow)")
+                   .arg(double(bench::median(form.ns)) / double(bench::median(bare.ns)), 0, 'f', 2),
+               utility, ms(bench::median(form.ns)) + " (the form alone)", against(form), QStringLiteral("-"),
+               QStringLiteral("-")});
+
+    progress(QStringLiteral("start-up under callgrind"));
+    const QVector<qint64> counts = instructionsToShown(programs, preloads);
+    QString counted = QStringLiteral("The same, in instructions counted by valgrind --tool=callgrind");
+    if (counts.isEmpty()) {
+        table.add({QStringLiteral("5"),
+                   counted,
+                   QStringLiteral("valgrind is missing or failed"),
+                   {},
+                   {},
+                   {},
+                   QStringLiteral("-")});
         return;
     }
-    const double productMedian = bench::median(productNs);
-    const double ratio = productMedian / double(bench::median(bareNs));
-    table.add({QStringLiteral("5"), figure, ms(productMedian) + " (the utility)",
-               ms(bench::median(bareNs)) + " (bare QMainWindow)", QString::number(ratio, 'f', 2) + " x",
-               QStringLiteral("<= %1 x").arg(startupTarget), bench::verdict(ratio <= startupTarget)});
-    const double textRatio = productMedian / double(bench::median(textNs));
-    table.add({QStringLiteral("5"),
-               QStringLiteral("The same, against a bare QMainWindow showing one line of text"),
-               ms(productMedian) + " (the utility)", ms(bench::median(textNs)) + " (QMainWindow + QLabel)",
-               QString::number(textRatio, 'f', 2) + " x", QStringLiteral("-"), QStringLiteral("-")});
+    counted += QStringLiteral(" (the form alone: %1 x the bare QMainWindow)")
+                   .arg(double(counts[3]) / double(counts[1]), 0, 'f', 2);
+    const auto millions = [](qint64 count) { return QString::number(double(count) / 1e6, 'f', 1) + " M"; };
+    // counts: the utility, the bare window, with text, the form alone.
+    table.add({QStringLiteral("5"), counted, millions(counts[0]) + " (the utility)",
+               QStringLiteral("%1 (bare), %2 (with text), %3 (the form alone)")
+                   .arg(millions(counts[1]), millions(counts[2]), millions(counts[3])),
+               QStringLiteral("%1 x / %2 x / %3 x")
+                   .arg(double(counts[0]) / double(counts[1]), 0, 'f', 2)
+                   .arg(double(counts[0]) / double(counts[2]), 0, 'f', 2)
+                   .arg(double(counts[0]) / double(counts[3]), 0, 'f', 2),
+               QStringLiteral("-"), QStringLiteral("-")});
 }
 
 } // namespace bench

@@ -15,7 +15,8 @@ class Table;
 qint64 timeToShown(const QString &program, const QStringList &arguments, const QStringList &preloads);
 
 // 5. The real executable against a bare QMainWindow program, both started the
-// same way; and, to tell the font system's share, a bare window with text.
+// same way; to tell the font system's share, a bare window with text; and the
+// utility's form shown by a program that does nothing else.
 void startup(Table &table);
 
 } // namespace bench

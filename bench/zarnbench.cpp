@@ -246,7 +246,8 @@ int main(int argc, char *argv[])
     table.note(
         QStringLiteral("5: from posix_spawn to the end of the first paint pass (the kit's programdriver, "
                        "preloaded as the probe, reports it); the simulated device is preloaded into every "
-                       "program."));
+                       "program. The form alone is the utility's form, built by its own code and shown by a "
+                       "program that does nothing else."));
     table.note(QStringLiteral("7: zarn-update in a process of its own from spawn to exit; busy time as the "
                               "simulated device preloaded into it accounts it; the journal's disk time as in "
                               "1."));
