@@ -49,8 +49,9 @@ void setStatusFlags(int fd, int flags); // F_SETFL
 Outcome flock(int fd, int operation);   // may wait, outside the device lock
 bool fileStatus(int fd, struct stat &status);
 
-// Sleeps for the busy time of a call, outside the device lock.
-void settle(uint64_t busyNs);
+// Sleeps for the busy time of a call less the time it has already taken
+// (workedNs), outside the device lock.
+void settle(uint64_t busyNs, uint64_t workedNs);
 // Where a hanging call stays, outside the device lock.
 [[noreturn]] void blockForever();
 

@@ -3,6 +3,7 @@
 
 #include "shim.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <optional>
 #include <sys/file.h>
@@ -31,13 +32,15 @@ using zarnsim::shim::finish;
 ssize_t readDevice(int fd, void *buffer, size_t size, std::optional<long> at)
 {
     const int saved = errno;
-    return finish(detail::read(fd, buffer, size, at), saved);
+    const auto began = std::chrono::steady_clock::now();
+    return finish(detail::read(fd, buffer, size, at), saved, began);
 }
 
 ssize_t writeDevice(int fd, const void *buffer, size_t size, std::optional<long> at)
 {
     const int saved = errno;
-    return finish(detail::write(fd, buffer, size, at), saved);
+    const auto began = std::chrono::steady_clock::now();
+    return finish(detail::write(fd, buffer, size, at), saved, began);
 }
 
 off_t seekDevice(int fd, long offset, int whence)
@@ -165,8 +168,9 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     if (!isEmulated(fd))
         return ZARNSIM_NEXT(ioctl)(fd, request, argument);
     const int saved = errno;
-    return int(
-        finish(detail::ioctl(fd, uint32_t(request), reinterpret_cast<unsigned long>(argument)), saved));
+    const auto began = std::chrono::steady_clock::now();
+    return int(finish(detail::ioctl(fd, uint32_t(request), reinterpret_cast<unsigned long>(argument)), saved,
+                      began));
 }
 
 // Not in the record: tests compare it call by call, and locking is the

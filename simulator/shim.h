@@ -15,6 +15,7 @@
 #include "realcalls.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -38,8 +39,11 @@ template <typename Function> Function next(const char *name)
     }())
 
 // errno changes only on failure, whatever the device did inside. A call that
-// is to hang does it here, outside the device lock.
-inline long finish(const detail::Outcome &outcome, int savedErrno)
+// is to hang does it here, outside the device lock. A call timed from began
+// is busy for its busy time from then: the time the simulation itself took is
+// part of it, as a device's own work is part of a device's.
+inline long finish(const detail::Outcome &outcome, int savedErrno,
+                   std::chrono::steady_clock::time_point began = {})
 {
     if (outcome.hang)
         detail::blockForever();
@@ -47,7 +51,11 @@ inline long finish(const detail::Outcome &outcome, int savedErrno)
         errno = outcome.error;
         return -1;
     }
-    detail::settle(outcome.busyNs);
+    const auto worked = began == std::chrono::steady_clock::time_point()
+                            ? std::chrono::nanoseconds(0)
+                            : std::chrono::steady_clock::now() - began;
+    detail::settle(outcome.busyNs,
+                   uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(worked).count()));
     errno = savedErrno;
     return outcome.result;
 }

@@ -2,6 +2,7 @@
 
 #include "state.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -45,7 +46,7 @@ void resetTiming(State &s)
     sleeping.store(true);
 }
 
-void settle(uint64_t busyNs)
+void settle(uint64_t busyNs, uint64_t workedNs)
 {
     // Short calls would oversleep badly one by one; a per-thread debt keeps
     // the total right while sleeping at most once a millisecond.
@@ -53,7 +54,7 @@ void settle(uint64_t busyNs)
     thread_local int64_t debtNs = 0;
     if (busyNs == 0 || !sleeping.load(std::memory_order_relaxed))
         return;
-    debtNs += int64_t(busyNs);
+    debtNs += int64_t(busyNs - std::min(busyNs, workedNs));
     if (debtNs < leastSleepNs)
         return;
     const auto start = std::chrono::steady_clock::now();
