@@ -178,21 +178,30 @@ said "Done updating" && why="$why success said;"
 why="$why $(differs $data/b.zarnru 2 3)"
 check failing-erase "$(echo $why)"
 
+# Updates a.zarnru on a slow device and, once a write is inside the driver,
+# does to the update what the named function does to process $pid; status in
+# $status, "why" set when no write was seen. A machine starved by its host may
+# let a whole run pass between two looks at the counts: the run is then made
+# again, up to three times.
+interrupt_slow_update() {
+    for attempt in 1 2 3; do
+        reset
+        echo "$slow_us" >$parameters/program_delay_us
+        interrupted=$(count interrupted_writes)
+        zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
+        pid=$!
+        why=
+        wait_writing && "$1" || why="no write to interrupt;"
+        wait $pid
+        status=$?
+        [ -z "$why" ] && break
+    done
+    echo 0 >$parameters/program_delay_us
+}
+
 # --- sigterm: during a slow write; the update completes and says so.
-# As below, a run that passed between two looks is made again.
-for attempt in 1 2 3; do
-    reset
-    echo "$slow_us" >$parameters/program_delay_us
-    interrupted=$(count interrupted_writes)
-    zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
-    pid=$!
-    why=
-    wait_writing && kill -TERM $pid || why="no write to interrupt;"
-    wait $pid
-    status=$?
-    [ -z "$why" ] && break
-done
-echo 0 >$parameters/program_delay_us
+terminate() { kill -TERM $pid; }
+interrupt_slow_update terminate
 show "zarn-update update a.zarnru --yes, sent SIGTERM"
 [ $status = 8 ] || why="$why exit $status, not 8: $(output)"
 why="$why $(differs $data/a.zarnru)"
@@ -203,27 +212,12 @@ check sigterm "$(echo $why)"
 # wakes every thread, the one waiting in the driver too: the driver gives up
 # its wait, and the kernel makes the call again (or the write comes back short
 # or with EINTR). The run must carry on as if nothing happened.
-# A machine starved by its host may let a whole run pass between two looks at
-# the counts: the run is then made again, up to three times.
-for attempt in 1 2 3; do
-    reset
-    echo "$slow_us" >$parameters/program_delay_us
-    interrupted=$(count interrupted_writes)
-    zarn-update update $data/a.zarnru --yes >/tmp/out 2>&1 </dev/null &
-    pid=$!
-    why=
-    if wait_writing; then
-        kill -STOP $pid
-        usleep 200000
-        kill -CONT $pid
-    else
-        why="no write to interrupt;"
-    fi
-    wait $pid
-    status=$?
-    [ -z "$why" ] && break
-done
-echo 0 >$parameters/program_delay_us
+stop_and_continue() {
+    kill -STOP $pid
+    usleep 200000
+    kill -CONT $pid
+}
+interrupt_slow_update stop_and_continue
 show "zarn-update update a.zarnru --yes, stopped and continued"
 [ $status = 0 ] || why="$why exit $status, not 0: $(output);"
 [ "$(count interrupted_writes)" -gt "$interrupted" ] || why="$why no write was cut short;"
