@@ -68,11 +68,15 @@ output() { tail -n 3 /tmp/out | tr '\n' '|' | cut -c1-400; }
 
 # Waits until a write call is inside the device (the caller holds the flash).
 # The answer is the look that saw the write: a second look may fall between two
-# write calls and see none.
+# write calls and see none. With a process id, gives up once that process has
+# ended.
 wait_writing() {
     tries=0
     while [ $tries -lt 1500 ]; do
         [ "$(count writing)" != 0 ] && return 0
+        if [ -n "$1" ]; then
+            grep -qs '^State:[[:space:]]*[^Z]' /proc/$1/status || return 1
+        fi
         usleep 20000
         tries=$((tries + 1))
     done
