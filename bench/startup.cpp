@@ -58,15 +58,16 @@ struct Program
     QString path;
     QStringList arguments;
     QVector<qint64> ns;
+    qint64 instructions = -1;
 };
 
 // The instructions each program runs from its start to its first window
 // painted, counted by callgrind: a figure the machine's load does not move.
-// Empty when valgrind is missing or a count failed.
-QVector<qint64> instructionsToShown(const QVector<Program *> &programs, const QStringList &preloads)
+// False when valgrind is missing or a count failed.
+bool instructionsToShown(const QVector<Program *> &programs, const QStringList &preloads)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty())
-        return {};
+        return false;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("LD_PRELOAD"));
     for (const QString &name : environment.keys())
@@ -78,16 +79,14 @@ QVector<qint64> instructionsToShown(const QVector<Program *> &programs, const QS
     environment.insert(QLatin1String(shownFdVariable), QStringLiteral("1"));
     QTemporaryDir workDir;
     if (!workDir.isValid())
-        return {};
-    QVector<qint64> counts;
-    for (const Program *program : programs) {
-        const qint64 count = instructions(program->path, program->arguments, environment,
-                                          workDir.filePath(QStringLiteral("callgrind.out")));
-        if (count < 0)
-            return {};
-        counts.append(count);
+        return false;
+    for (Program *program : programs) {
+        program->instructions = instructions(program->path, program->arguments, environment,
+                                             workDir.filePath(QStringLiteral("callgrind.out")));
+        if (program->instructions < 0)
+            return false;
     }
-    return counts;
+    return true;
 }
 
 } // namespace
@@ -205,9 +204,8 @@ void startup(Table &table)
                QStringLiteral("-")});
 
     progress(QStringLiteral("start-up under callgrind"));
-    const QVector<qint64> counts = instructionsToShown(programs, preloads);
     QString counted = QStringLiteral("The same, in instructions counted by valgrind --tool=callgrind");
-    if (counts.isEmpty()) {
+    if (!instructionsToShown(programs, preloads)) {
         table.add({QStringLiteral("5"),
                    counted,
                    QStringLiteral("valgrind is missing or failed"),
@@ -217,17 +215,21 @@ void startup(Table &table)
                    QStringLiteral("-")});
         return;
     }
-    counted += QStringLiteral(" (the form alone: %1 x the bare QMainWindow)")
-                   .arg(double(counts[3]) / double(counts[1]), 0, 'f', 2);
-    const auto millions = [](qint64 count) { return QString::number(double(count) / 1e6, 'f', 1) + " M"; };
-    // counts: the utility, the bare window, with text, the form alone.
-    table.add({QStringLiteral("5"), counted, millions(counts[0]) + " (the utility)",
+    const auto times = [](const Program &program, const Program &floor) {
+        return double(program.instructions) / double(floor.instructions);
+    };
+    counted +=
+        QStringLiteral(" (the form alone: %1 x the bare QMainWindow)").arg(times(form, bare), 0, 'f', 2);
+    const auto millions = [](const Program &program) {
+        return QString::number(double(program.instructions) / 1e6, 'f', 1) + " M";
+    };
+    table.add({QStringLiteral("5"), counted, millions(product) + " (the utility)",
                QStringLiteral("%1 (bare), %2 (with text), %3 (the form alone)")
-                   .arg(millions(counts[1]), millions(counts[2]), millions(counts[3])),
+                   .arg(millions(bare), millions(text), millions(form)),
                QStringLiteral("%1 x / %2 x / %3 x")
-                   .arg(double(counts[0]) / double(counts[1]), 0, 'f', 2)
-                   .arg(double(counts[0]) / double(counts[2]), 0, 'f', 2)
-                   .arg(double(counts[0]) / double(counts[3]), 0, 'f', 2),
+                   .arg(times(product, bare), 0, 'f', 2)
+                   .arg(times(product, text), 0, 'f', 2)
+                   .arg(times(product, form), 0, 'f', 2),
                QStringLiteral("-"), QStringLiteral("-")});
 }
 

@@ -3,7 +3,6 @@
 
 #include "shim.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <optional>
 #include <sys/file.h>
@@ -31,22 +30,17 @@ using zarnsim::shim::finish;
 
 ssize_t readDevice(int fd, void *buffer, size_t size, std::optional<long> at)
 {
-    const int saved = errno;
-    const auto began = std::chrono::steady_clock::now();
-    return finish(detail::read(fd, buffer, size, at), saved, began);
+    return finish([&] { return detail::read(fd, buffer, size, at); });
 }
 
 ssize_t writeDevice(int fd, const void *buffer, size_t size, std::optional<long> at)
 {
-    const int saved = errno;
-    const auto began = std::chrono::steady_clock::now();
-    return finish(detail::write(fd, buffer, size, at), saved, began);
+    return finish([&] { return detail::write(fd, buffer, size, at); });
 }
 
 off_t seekDevice(int fd, long offset, int whence)
 {
-    const int saved = errno;
-    return finish(detail::lseek(fd, offset, whence), saved);
+    return finish([&] { return detail::lseek(fd, offset, whence); });
 }
 
 // struct stat and struct stat64 are alike on the platforms the simulator
@@ -167,10 +161,8 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     va_end(arguments);
     if (!isEmulated(fd))
         return ZARNSIM_NEXT(ioctl)(fd, request, argument);
-    const int saved = errno;
-    const auto began = std::chrono::steady_clock::now();
-    return int(finish(detail::ioctl(fd, uint32_t(request), reinterpret_cast<unsigned long>(argument)), saved,
-                      began));
+    return int(finish(
+        [&] { return detail::ioctl(fd, uint32_t(request), reinterpret_cast<unsigned long>(argument)); }));
 }
 
 // Not in the record: tests compare it call by call, and locking is the
@@ -179,8 +171,7 @@ int flock(int fd, int operation) noexcept
 {
     if (!isEmulated(fd))
         return ZARNSIM_NEXT(flock)(fd, operation);
-    const int saved = errno;
-    return int(finish(detail::flock(fd, operation), saved));
+    return int(finish([&] { return detail::flock(fd, operation); }));
 }
 
 int fstat(int fd, struct stat *status) noexcept

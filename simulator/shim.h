@@ -38,22 +38,22 @@ template <typename Function> Function next(const char *name)
         return function;                                                                                     \
     }())
 
-// errno changes only on failure, whatever the device did inside. A call that
-// is to hang does it here, outside the device lock. A call timed from began
-// is busy for its busy time from then: the time the simulation itself took is
-// part of it, as a device's own work is part of a device's.
-inline long finish(const detail::Outcome &outcome, int savedErrno,
-                   std::chrono::steady_clock::time_point began = {})
+// Makes a device call: errno changes only on failure, whatever the device did
+// inside. A call that is to hang does it here, outside the device lock. A call
+// is busy for its busy time from its start: the time the simulation itself
+// takes is part of it, as a device's own work is part of a device's.
+template <typename Call> long finish(Call call)
 {
+    const int savedErrno = errno;
+    const auto began = std::chrono::steady_clock::now();
+    const detail::Outcome outcome = call();
     if (outcome.hang)
         detail::blockForever();
     if (outcome.result < 0) {
         errno = outcome.error;
         return -1;
     }
-    const auto worked = began == std::chrono::steady_clock::time_point()
-                            ? std::chrono::nanoseconds(0)
-                            : std::chrono::steady_clock::now() - began;
+    const auto worked = std::chrono::steady_clock::now() - began;
     detail::settle(outcome.busyNs,
                    uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(worked).count()));
     errno = savedErrno;

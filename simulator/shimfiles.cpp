@@ -42,8 +42,7 @@ bool takesMode(int flags)
 
 int openDevice(Node node, int flags)
 {
-    const int saved = errno;
-    return int(finish(detail::openNode(node, flags), saved));
+    return int(finish([&] { return detail::openNode(node, flags); }));
 }
 
 // A real duplicate of an emulated descriptor shares its open file, as dup
